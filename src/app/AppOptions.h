@@ -1,0 +1,11 @@
+// What the command line asks of the program.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct AppOptions {
+    QString settingsFile;    // empty: the default settings file
+    bool verbose = false;    // info-log lines also on standard error
+    QStringList extraPorts;  // ports the system does not enumerate
+};

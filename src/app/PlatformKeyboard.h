@@ -1,0 +1,9 @@
+#pragma once
+
+#include "output/KeyboardOutput.h"
+
+#include <memory>
+
+// The keyboard output of this desktop: X11 where a display is reachable,
+// otherwise one that has no target and types nothing.
+std::unique_ptr<KeyboardOutput> makePlatformKeyboard();

@@ -1,0 +1,39 @@
+// One running copy per user: a lock file marks the running copy, and a local
+// socket lets a second start ask it to show its window.
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <memory>
+
+class QLocalServer;
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // `name` names the lock and the socket; both live in the user's runtime
+    // folder, so that every user has a program of their own.
+    explicit SingleInstance(const QString& name = QStringLiteral("Tallyport"), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this process is the first copy. The lock is held until the
+    // process ends, so a copy started while the first one is shutting down
+    // still sees it. A lock left by a copy that died does not count.
+    bool claim();
+
+    // From a second copy: asks the running one to show itself. False when
+    // it could not be reached (it may be on its way out).
+    bool askRunningToShow(int timeoutMs = 2000);
+
+    QString lockPath() const;
+    QString socketPath() const;
+
+signals:
+    // The running copy was asked by a second start to show its window.
+    void showRequested();
+
+private:
+    QString name_;
+    std::unique_ptr<QLockFile> lock_;
+    QLocalServer* server_ = nullptr;
+};

@@ -1,0 +1,109 @@
+#include "app/tray/TrayIcon.h"
+
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
+    : QObject(parent), window_(window), icon_(new QSystemTrayIcon(this))
+{
+    icon_->setIcon(image(0));
+    icon_->setContextMenu(popupMenu);
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::MiddleClick)
+            Restore();
+    });
+}
+
+TTrayIcon::~TTrayIcon()
+{
+    icon_->hide();
+}
+
+bool TTrayIcon::trayAvailable()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+namespace {
+
+QIcon drawImage(int index)
+{
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 16.0, size / 16.0);
+        // The card: a rounded rectangle with a chip and a stripe.
+        const QColor body = index == 0 ? QColor(52, 101, 164) : QColor(46, 160, 67);
+        painter.setPen(QPen(body.darker(140), 0.8));
+        painter.setBrush(body);
+        painter.drawRoundedRect(QRectF(1.5, 4.0, 13.0, 9.0), 1.6, 1.6);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(240, 200, 80));
+        painter.drawRoundedRect(QRectF(3.2, 6.4, 3.4, 2.8), 0.6, 0.6);
+        painter.setBrush(QColor(255, 255, 255, 200));
+        painter.drawRect(QRectF(3.2, 10.6, 9.2, 1.0));
+        if (index != 0) {
+            // Being read: waves above the card.
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(QColor(46, 160, 67), 1.2, Qt::SolidLine, Qt::RoundCap));
+            painter.drawArc(QRectF(8.5, 0.4, 6.0, 6.0), 20 * 16, 70 * 16);
+            painter.drawArc(QRectF(10.0, 1.9, 3.0, 3.0), 20 * 16, 70 * 16);
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+QIcon TTrayIcon::image(int index)
+{
+    // Drawn once: the icon changes on every polling tick while connected.
+    static const QIcon images[2] = {drawImage(0), drawImage(1)};
+    return images[index == 0 ? 0 : 1];
+}
+
+void TTrayIcon::setVisible(bool visible)
+{
+    visible_ = visible;
+    if (!trayAvailable())
+        return;
+    if (visible)
+        icon_->show();
+    else
+        icon_->hide();
+}
+
+void TTrayIcon::setIconIndex(int index)
+{
+    if (index == iconIndex_)
+        return;
+    iconIndex_ = index;
+    icon_->setIcon(image(index));
+}
+
+void TTrayIcon::Minimize()
+{
+    minimized_ = true;
+    if (trayAvailable())
+        window_->hide();
+    else
+        window_->showMinimized();
+    emit minimized();
+}
+
+void TTrayIcon::Restore()
+{
+    minimized_ = false;
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+    emit restored();
+}

@@ -1,0 +1,16 @@
+// The ports the user can pick from.
+#pragma once
+
+#include <QStringList>
+
+// The serial devices the system reports, by device path sorted without
+// regard to case, then `extraPorts` (paths the system does not enumerate,
+// such as pseudo-terminals). When both are empty: /dev/ttyS0 to /dev/ttyS15.
+QStringList buildPortList(const QStringList& extraPorts);
+
+// The same from a given list of enumerated devices (for tests).
+QStringList buildPortList(QStringList enumerated, const QStringList& extraPorts);
+
+// The entry the list shows for `portName`: the first exact (case-sensitive)
+// match, else the last entry; -1 for an empty list.
+int portListSelection(const QStringList& list, const QString& portName);

@@ -1,0 +1,50 @@
+// The one serial port to the reader and the three framed transactions over
+// it. Every transaction blocks its caller until a complete frame arrived or
+// ReplyTimeout ran out; the reply is read from ReplyLength and ReplyText
+// right after the call.
+#pragma once
+
+#include "link/Frames.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class QSerialPort;
+
+class ReaderLink {
+public:
+    ReaderLink();
+    ~ReaderLink();
+    ReaderLink(const ReaderLink&) = delete;
+    ReaderLink& operator=(const ReaderLink&) = delete;
+
+    // Closes any open port, then opens `portName` exclusively. A line-settings
+    // text that does not parse leaves the port's own settings in force; the
+    // open still succeeds. Both directions are purged afterwards.
+    bool OpenPort(const QString& portName, const QString& lineSettings);
+    // Closes the open port, if any, giving it back its settings from before.
+    void ClosePort();
+    bool isOpen() const { return PortHandle != nullptr; }
+
+    bool SendSohCommand(const QByteArray& command);
+    bool SendTabCommand(const QByteArray& command);
+    bool SendBinaryFrame(const QByteArray& data);
+
+    int ReplyLength() const { return reply_.ReplyLength; }
+    QByteArray ReplyText() const;
+    const Frames::ReplyState& reply() const { return reply_; }
+
+    int ReplyTimeout = 150;  // milliseconds
+
+private:
+    bool sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, const QByteArray& command);
+    bool writeFrame(const std::vector<std::uint8_t>& frame);
+    void startRequest();
+    template <typename Feed> bool receive(Feed feed);
+    qint64 bytesWaiting() const;
+    void purge();
+
+    std::unique_ptr<QSerialPort> PortHandle;
+    Frames::ReplyState reply_;
+};

@@ -1,0 +1,1019 @@
+#include "output/x11/X11Keyboard.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the target may take to receive the keyboard focus after it was
+// activated, and how often the request is repeated meanwhile.
+constexpr auto kFocusTimeout = std::chrono::milliseconds(500);
+constexpr auto kFocusCheckInterval = std::chrono::milliseconds(5);
+constexpr auto kFocusRetryInterval = std::chrono::milliseconds(100);
+// A binding unused for this long may be given to another character when the
+// spare keycodes run out: by then every client has long read the keys typed
+// through it.
+constexpr auto kRebindAfter = std::chrono::seconds(5);
+
+// _NET_ACTIVE_WINDOW source indication: a pager or taskbar, i.e. on behalf of
+// the user, which window managers honour without focus-stealing checks.
+constexpr long kSourceUser = 2;
+
+// Decodes UTF-8, skipping malformed bytes.
+std::vector<char32_t> codePoints(const std::string& text) {
+    std::vector<char32_t> out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        int extra;
+        char32_t cp;
+        if (c < 0x80) {
+            extra = 0;
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            ++i;
+            continue;
+        }
+        bool ok = i + extra < n;
+        for (int k = 1; ok && k <= extra; ++k) {
+            ok = (s[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        if (!ok) {
+            ++i;
+            continue;
+        }
+        i += extra + 1;
+        out.push_back(cp);
+    }
+    return out;
+}
+
+// The keysym that stands for one character; NoSymbol for control characters
+// that have no key of their own.
+KeySym keysymFor(char32_t cp) {
+    if (cp == '\n' || cp == '\r') {
+        return XK_Return;
+    }
+    if (cp == '\t') {
+        return XK_Tab;
+    }
+    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp > 0x10FFFF) {
+        return NoSymbol;
+    }
+    if (cp <= 0xFF) {
+        return cp;  // ASCII and Latin-1 keysyms equal their code points
+    }
+    return 0x01000000 + cp;
+}
+
+}  // namespace
+
+struct X11Keyboard::Impl {
+    Display* dpy = nullptr;    // every request and the keystrokes
+    Display* watch = nullptr;  // only listens to the root's properties
+    Window root = 0;
+    bool lost = false;  // set by the I/O error handlers; Xlib is not touched again
+    bool xkb = false;
+    int silencer = -1;  // write end of the pipe that replaced the watch descriptor
+
+    bool errorSeen = false;
+    unsigned long lastErrorSerial = 0;
+
+    struct Atoms {
+        Atom activeWindow, supported, supportingCheck, wmPid, wmState, netWmState, stateHidden,
+            clientMachine;
+    } atom{};
+
+    struct Binding {
+        KeySym sym;
+        KeyCode code;
+        Clock::time_point lastUse;
+    };
+    std::vector<Binding> bindings;  // spare keycodes we bound, kept until destruction
+
+    struct Stroke {
+        KeyCode code;
+        bool shift;
+    };
+
+    bool enter();
+    void silenceWatch();
+    void discardEvents();
+
+    std::vector<unsigned long> property32(Window w, Atom prop, Atom type, bool* present = nullptr);
+    std::string propertyString(Window w, Atom prop);
+    bool wmAnnouncesActive();
+    Window topLevelOf(Window w);
+    bool isWithin(Window w, Window ancestor);
+    Window findClient(Window target, Window top);
+    bool sameMachine(Window w);
+
+    void show(Window target, Window top, Window client, const XWindowAttributes& attrs, bool wm);
+    void requestFocus(Window target, Window client, bool wm);
+    void sendActivate(Window w);
+    bool waitForFocus(Window target, Window client, bool wm);
+    bool prepareStrokes(const std::vector<KeySym>& syms, std::vector<Stroke>& strokes,
+                        KeyCode& shiftCode);
+    bool sendKeys(const std::string& text, bool addComma, bool addEnter);
+    void releaseBindings();
+};
+
+// ---------------------------------------------------------------------------
+// Error handling. Xlib's handlers are process-wide; ours handle errors of our
+// own connections and pass every other connection's to the handler that was
+// installed before. Another library (the GUI toolkit) may install its own
+// later, so ours are put back at the start of every call.
+
+namespace {
+
+std::mutex registryMutex;
+std::vector<X11Keyboard::Impl*> registry;
+XErrorHandler chainedError = nullptr;
+XIOErrorHandler chainedIOError = nullptr;
+thread_local bool inChainedHandler = false;
+
+X11Keyboard::Impl* ownerOf(Display* dpy) {
+    for (auto* impl : registry) {
+        if (impl->dpy == dpy || impl->watch == dpy) {
+            return impl;
+        }
+    }
+    return nullptr;
+}
+
+int onXError(Display* dpy, XErrorEvent* event) {
+    XErrorHandler chain;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        if (auto* impl = ownerOf(dpy)) {
+            impl->errorSeen = true;
+            impl->lastErrorSerial = std::max(impl->lastErrorSerial, event->serial);
+            return 0;
+        }
+        chain = chainedError;
+    }
+    // A handler installed after ours that passes errors back to us must not
+    // send us round in circles.
+    if (!chain || inChainedHandler) {
+        return 0;
+    }
+    inChainedHandler = true;
+    const int rc = chain(dpy, event);
+    inChainedHandler = false;
+    return rc;
+}
+
+int onXIOError(Display* dpy) {
+    XIOErrorHandler chain;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        if (auto* impl = ownerOf(dpy)) {
+            impl->lost = true;
+            return 0;  // Xlib goes on to the connection's exit handler below
+        }
+        chain = chainedIOError;
+    }
+    if (!chain || inChainedHandler) {
+        return 0;
+    }
+    inChainedHandler = true;
+    const int rc = chain(dpy);
+    inChainedHandler = false;
+    return rc;
+}
+
+// Per connection; Xlib's default one calls exit(). Returning is allowed since
+// libX11 1.7: the connection is then marked broken, and requests on it are
+// dropped until too many pile up, which is why nothing calls Xlib once `lost`
+// is set.
+void onXIOErrorExit(Display* dpy, void*) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (auto* impl = ownerOf(dpy)) {
+        impl->lost = true;
+    }
+}
+
+void assertHandlers() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    const XErrorHandler previous = XSetErrorHandler(onXError);
+    if (previous != onXError) {
+        chainedError = previous;
+    }
+    const XIOErrorHandler previousIO = XSetIOErrorHandler(onXIOError);
+    if (previousIO != onXIOError) {
+        chainedIOError = previousIO;
+    }
+}
+
+// Catches X errors caused by the requests made while it lives. Requests
+// without a reply need an XSync before failed() can tell.
+class ErrorTrap {
+public:
+    explicit ErrorTrap(X11Keyboard::Impl& d) : d_(d), first_(NextRequest(d.dpy)) {}
+    bool failed() const { return d_.lost || (d_.errorSeen && d_.lastErrorSerial >= first_); }
+
+private:
+    X11Keyboard::Impl& d_;
+    unsigned long first_;
+};
+
+}  // namespace
+
+// Called at the start of every public call: false when there is nothing to
+// talk to.
+bool X11Keyboard::Impl::enter() {
+    if (!dpy) {
+        return false;
+    }
+    if (lost) {
+        silenceWatch();
+        return false;
+    }
+    assertHandlers();
+    return true;
+}
+
+// The watch connection's descriptor reads end-of-file forever once the server
+// is gone; a caller watching it would spin. Put a pipe that never becomes
+// readable in its place (the descriptor number stays valid and is closed with
+// the display).
+void X11Keyboard::Impl::silenceWatch() {
+    if (!watch || silencer >= 0) {
+        return;
+    }
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    if (dup3(fds[0], ConnectionNumber(watch), O_CLOEXEC) >= 0) {
+        silencer = fds[1];
+    } else {
+        close(fds[1]);
+    }
+    close(fds[0]);
+}
+
+// Nothing on the main connection is selected except what the server sends
+// everyone (keymap changes); keep its queue empty.
+void X11Keyboard::Impl::discardEvents() {
+    while (!lost && XPending(dpy) > 0) {
+        XEvent event;
+        XNextEvent(dpy, &event);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Window queries
+
+std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, Atom type,
+                                                         bool* present) {
+    std::vector<unsigned long> out;
+    if (present) {
+        *present = false;
+    }
+    if (lost || !w) {
+        return out;
+    }
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const int rc = XGetWindowProperty(dpy, w, prop, 0, 1024, False, type, &actualType, &format,
+                                      &count, &after, &data);
+    if (rc == Success && actualType != None) {
+        if (present) {
+            *present = true;
+        }
+        if (data && format == 32) {
+            // Xlib hands 32-bit items over as longs.
+            const auto* items = reinterpret_cast<const unsigned long*>(data);
+            out.assign(items, items + count);
+        }
+    }
+    if (data) {
+        XFree(data);
+    }
+    return out;
+}
+
+std::string X11Keyboard::Impl::propertyString(Window w, Atom prop) {
+    std::string out;
+    if (lost || !w) {
+        return out;
+    }
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(dpy, w, prop, 0, 256, False, AnyPropertyType, &actualType, &format,
+                           &count, &after, &data) == Success &&
+        data && format == 8) {
+        out.assign(reinterpret_cast<const char*>(data), count);
+    }
+    if (data) {
+        XFree(data);
+    }
+    return out;
+}
+
+// True when a running EWMH window manager maintains _NET_ACTIVE_WINDOW. The
+// supporting-check window tells a live manager from properties left behind
+// by one that has exited.
+bool X11Keyboard::Impl::wmAnnouncesActive() {
+    const auto check = property32(root, atom.supportingCheck, XA_WINDOW);
+    if (check.empty() || !check[0]) {
+        return false;
+    }
+    const auto self = property32(check[0], atom.supportingCheck, XA_WINDOW);
+    if (self.empty() || self[0] != check[0]) {
+        return false;
+    }
+    const auto supported = property32(root, atom.supported, XA_ATOM);
+    return std::find(supported.begin(), supported.end(), atom.activeWindow) != supported.end();
+}
+
+// The child of the root that contains `w` (a window manager's frame when
+// there is one); `w` itself for the root; 0 when `w` does not exist.
+Window X11Keyboard::Impl::topLevelOf(Window w) {
+    for (int depth = 0; w && !lost && depth < 100; ++depth) {
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+            return 0;
+        }
+        if (children) {
+            XFree(children);
+        }
+        if (parent == rootReturn || parent == None) {
+            return w;
+        }
+        w = parent;
+    }
+    return 0;
+}
+
+bool X11Keyboard::Impl::isWithin(Window w, Window ancestor) {
+    for (int depth = 0; w && !lost && depth < 100; ++depth) {
+        if (w == ancestor) {
+            return true;
+        }
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+            return false;
+        }
+        if (children) {
+            XFree(children);
+        }
+        if (w == rootReturn) {
+            return false;
+        }
+        w = parent;
+    }
+    return false;
+}
+
+// The application's own top-level window (the one carrying WM_STATE) for a
+// target that may be a frame, the client itself or a window inside it.
+Window X11Keyboard::Impl::findClient(Window target, Window top) {
+    bool present = false;
+    for (Window w = target; w && !lost;) {
+        property32(w, atom.wmState, atom.wmState, &present);
+        if (present) {
+            return w;
+        }
+        if (w == top) {
+            break;
+        }
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+            return target;
+        }
+        if (children) {
+            XFree(children);
+        }
+        w = parent;
+    }
+    // Below the frame: breadth first, a few levels deep.
+    std::vector<Window> level{top};
+    for (int depth = 0; depth < 3 && !level.empty() && !lost; ++depth) {
+        std::vector<Window> next;
+        for (Window w : level) {
+            Window rootReturn = 0;
+            Window parent = 0;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+                continue;
+            }
+            for (unsigned int i = 0; i < count; ++i) {
+                property32(children[i], atom.wmState, atom.wmState, &present);
+                if (present) {
+                    const Window found = children[i];
+                    XFree(children);
+                    return found;
+                }
+                next.push_back(children[i]);
+            }
+            if (children) {
+                XFree(children);
+            }
+        }
+        level.swap(next);
+    }
+    return target;
+}
+
+bool X11Keyboard::Impl::sameMachine(Window w) {
+    const std::string machine = propertyString(w, atom.clientMachine);
+    if (machine.empty()) {
+        return true;
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) {
+        return true;
+    }
+    return machine == host;
+}
+
+// ---------------------------------------------------------------------------
+// Showing and activating the target
+
+void X11Keyboard::Impl::show(Window target, Window top, Window client,
+                             const XWindowAttributes& attrs, bool wm) {
+    bool iconic = false;
+    const auto state = property32(client, atom.wmState, atom.wmState);
+    if (!state.empty() && state[0] == IconicState) {
+        iconic = true;
+    }
+    const auto netState = property32(client, atom.netWmState, XA_ATOM);
+    if (std::find(netState.begin(), netState.end(), atom.stateHidden) != netState.end()) {
+        iconic = true;
+    }
+    if (lost) {
+        return;
+    }
+    if (wm) {
+        // Mapping an iconic client asks the manager to restore it; the
+        // activation message does it for managers that only listen to that.
+        // Neither touches the size, so a maximised window stays maximised.
+        if (iconic) {
+            XMapRaised(dpy, client);
+            sendActivate(client);
+        }
+    } else {
+        if (top != target) {
+            XWindowAttributes topAttrs;
+            ErrorTrap trap(*this);
+            if (XGetWindowAttributes(dpy, top, &topAttrs) && !trap.failed() &&
+                topAttrs.map_state == IsUnmapped) {
+                XMapWindow(dpy, top);
+            }
+        }
+        if (attrs.map_state == IsUnmapped || iconic) {
+            XMapWindow(dpy, target);
+        }
+    }
+    if (!lost) {
+        XFlush(dpy);
+    }
+}
+
+void X11Keyboard::Impl::sendActivate(Window w) {
+    const auto current = property32(root, atom.activeWindow, XA_WINDOW);
+    if (lost) {
+        return;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = w;
+    event.xclient.message_type = atom.activeWindow;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = kSourceUser;
+    event.xclient.data.l[1] = CurrentTime;
+    event.xclient.data.l[2] = current.empty() ? 0 : static_cast<long>(current[0]);
+    XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
+void X11Keyboard::Impl::requestFocus(Window target, Window client, bool wm) {
+    if (lost) {
+        return;
+    }
+    if (wm) {
+        sendActivate(client);
+    } else {
+        // Fails with BadMatch while the window is not viewable; the error is
+        // only recorded and the focus check below decides.
+        XSetInputFocus(dpy, target, RevertToParent, CurrentTime);
+    }
+    if (!lost) {
+        XFlush(dpy);
+    }
+}
+
+bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
+    const auto start = Clock::now();
+    auto nextRetry = start + kFocusRetryInterval;
+    const bool insideClient = client != target && isWithin(target, client);
+    for (;;) {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(dpy, &focus, &revert);
+        if (lost) {
+            return false;
+        }
+        if (focus != None && focus != PointerRoot &&
+            (isWithin(focus, target) || (insideClient && isWithin(focus, client)))) {
+            return true;
+        }
+        const auto now = Clock::now();
+        if (now - start >= kFocusTimeout) {
+            return false;
+        }
+        if (now >= nextRetry) {
+            requestFocus(target, client, wm);
+            nextRetry = now + kFocusRetryInterval;
+        }
+        std::this_thread::sleep_for(kFocusCheckInterval);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Keystrokes
+
+// Finds a keycode for every keysym: our own bindings first (checked against
+// the server's keymap, which someone may have replaced since), then newly
+// bound spare keycodes, then a key of the current layout that carries the
+// keysym without or with Shift.
+bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
+                                       std::vector<Stroke>& strokes, KeyCode& shiftCode) {
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(dpy, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
+                                      &perCode);
+    if (!map || lost) {
+        if (map) {
+            XFree(map);
+        }
+        return false;
+    }
+    auto symAt = [&](int code, int index) -> KeySym {
+        if (code < minCode || code > maxCode || index >= perCode) {
+            return NoSymbol;
+        }
+        return map[(code - minCode) * perCode + index];
+    };
+    auto findExisting = [&](KeySym sym, int index) -> int {
+        for (int code = minCode; code <= maxCode; ++code) {
+            if (symAt(code, index) == sym) {
+                return code;
+            }
+        }
+        return 0;
+    };
+
+    // Drop bindings the keymap no longer holds.
+    bindings.erase(std::remove_if(bindings.begin(), bindings.end(),
+                                  [&](const Binding& b) {
+                                      return symAt(b.code, 0) != b.sym ||
+                                             (symAt(b.code, 1) != b.sym &&
+                                              symAt(b.code, 1) != NoSymbol);
+                                  }),
+                   bindings.end());
+
+    shiftCode = static_cast<KeyCode>(findExisting(XK_Shift_L, 0));
+    if (!shiftCode) {
+        shiftCode = static_cast<KeyCode>(findExisting(XK_Shift_R, 0));
+    }
+
+    const auto now = Clock::now();
+    const std::set<KeySym> wanted(syms.begin(), syms.end());
+    std::vector<std::pair<KeySym, Stroke>> plan;
+    std::vector<KeySym> missing;
+    for (KeySym sym : wanted) {
+        // Enter goes through the layout's own Return key.
+        if (sym == XK_Return) {
+            if (const int code = findExisting(XK_Return, 0)) {
+                plan.push_back({sym, {static_cast<KeyCode>(code), false}});
+                continue;
+            }
+        }
+        auto bound = std::find_if(bindings.begin(), bindings.end(),
+                                  [sym](const Binding& b) { return b.sym == sym; });
+        if (bound != bindings.end()) {
+            bound->lastUse = now;
+            plan.push_back({sym, {bound->code, false}});
+        } else {
+            missing.push_back(sym);
+        }
+    }
+
+    if (!missing.empty()) {
+        std::set<int> modifierCodes;
+        if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
+            for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
+                if (mods->modifiermap[i]) {
+                    modifierCodes.insert(mods->modifiermap[i]);
+                }
+            }
+            XFreeModifiermap(mods);
+        }
+        std::vector<KeyCode> spare;
+        for (int code = maxCode; code >= minCode; --code) {
+            bool empty = !modifierCodes.count(code);
+            for (int i = 0; empty && i < perCode; ++i) {
+                empty = symAt(code, i) == NoSymbol;
+            }
+            if (empty) {
+                spare.push_back(static_cast<KeyCode>(code));
+            }
+        }
+        for (KeySym sym : missing) {
+            KeyCode code = 0;
+            if (!spare.empty()) {
+                code = spare.back();
+                spare.pop_back();
+            } else {
+                // Reuse the binding unused longest, when that is long enough ago.
+                auto oldest = bindings.end();
+                for (auto it = bindings.begin(); it != bindings.end(); ++it) {
+                    if (!wanted.count(it->sym) && now - it->lastUse >= kRebindAfter &&
+                        (oldest == bindings.end() || it->lastUse < oldest->lastUse)) {
+                        oldest = it;
+                    }
+                }
+                if (oldest != bindings.end()) {
+                    code = oldest->code;
+                    bindings.erase(oldest);
+                }
+            }
+            if (code) {
+                // The same keysym on both levels: Shift makes no difference.
+                KeySym pair[2] = {sym, sym};
+                XChangeKeyboardMapping(dpy, code, 2, pair, 1);
+                bindings.push_back({sym, code, now});
+                plan.push_back({sym, {code, false}});
+            } else if (const int plain = findExisting(sym, 0)) {
+                plan.push_back({sym, {static_cast<KeyCode>(plain), false}});
+            } else if (const int shifted = findExisting(sym, 1); shifted && shiftCode) {
+                plan.push_back({sym, {static_cast<KeyCode>(shifted), true}});
+            } else {
+                XFree(map);
+                return false;  // rather nothing than a text with holes
+            }
+        }
+    }
+    XFree(map);
+
+    strokes.clear();
+    strokes.reserve(syms.size());
+    for (KeySym sym : syms) {
+        for (const auto& entry : plan) {
+            if (entry.first == sym) {
+                strokes.push_back(entry.second);
+                break;
+            }
+        }
+    }
+    return !lost;
+}
+
+bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+    std::vector<KeySym> syms;
+    for (char32_t cp : codePoints(text)) {
+        const KeySym sym = keysymFor(cp);
+        if (sym != NoSymbol) {
+            syms.push_back(sym);
+        }
+    }
+    if (addComma) {
+        syms.push_back(XK_comma);
+    }
+    if (addEnter) {
+        syms.push_back(XK_Return);
+    }
+    std::vector<Stroke> strokes;
+    KeyCode shiftCode = 0;
+    if (!prepareStrokes(syms, strokes, shiftCode)) {
+        return false;
+    }
+
+    // A locked Caps Lock would turn our lower-case letters into capitals.
+    bool relockCaps = false;
+    if (xkb) {
+        XkbStateRec state{};
+        if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask)) {
+            XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
+            relockCaps = true;
+        }
+    }
+    for (const Stroke& s : strokes) {
+        if (lost) {
+            return false;
+        }
+        if (s.shift) {
+            XTestFakeKeyEvent(dpy, shiftCode, True, 0);
+        }
+        XTestFakeKeyEvent(dpy, s.code, True, 0);
+        XTestFakeKeyEvent(dpy, s.code, False, 0);
+        if (s.shift) {
+            XTestFakeKeyEvent(dpy, shiftCode, False, 0);
+        }
+    }
+    if (relockCaps && !lost) {
+        XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
+    }
+    if (!lost) {
+        XSync(dpy, False);
+    }
+    return !lost;
+}
+
+void X11Keyboard::Impl::releaseBindings() {
+    if (bindings.empty()) {
+        return;
+    }
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(dpy, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
+                                      &perCode);
+    if (!map || lost) {
+        if (map) {
+            XFree(map);
+        }
+        return;
+    }
+    for (const Binding& b : bindings) {
+        if (lost) {
+            break;
+        }
+        // Only what is still ours: after setxkbmap the key belongs to the layout.
+        if (b.code >= minCode && b.code <= maxCode && map[(b.code - minCode) * perCode] == b.sym) {
+            KeySym none = NoSymbol;
+            XChangeKeyboardMapping(dpy, b.code, 1, &none, 1);
+        }
+    }
+    XFree(map);
+    bindings.clear();
+    if (!lost) {
+        XSync(dpy, False);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>()) {
+    Impl& d = *d_;
+    assertHandlers();
+    Display* dpy = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!dpy) {
+        return;
+    }
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XTestQueryExtension(dpy, &event, &error, &major, &minor)) {
+        XCloseDisplay(dpy);
+        return;  // nothing to type with
+    }
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        d.dpy = dpy;
+        registry.push_back(&d);
+    }
+    XSetIOErrorExitHandler(dpy, onXIOErrorExit, nullptr);
+
+    int opcode = 0;
+    major = XkbMajorVersion;
+    minor = XkbMinorVersion;
+    d.xkb = XkbQueryExtension(dpy, &opcode, &event, &error, &major, &minor);
+    // Let our keystrokes through even while another client grabs the server.
+    XTestGrabControl(dpy, True);
+    d.root = DefaultRootWindow(dpy);
+
+    const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK",
+                           "_NET_WM_PID",        "WM_STATE",       "_NET_WM_STATE",
+                           "_NET_WM_STATE_HIDDEN", "WM_CLIENT_MACHINE"};
+    Atom atoms[8] = {};
+    XInternAtoms(dpy, const_cast<char**>(names), 8, False, atoms);
+    d.atom = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+
+    // The watch connection: the same server, root property changes only.
+    if (Display* watch = XOpenDisplay(DisplayString(dpy))) {
+        {
+            std::lock_guard<std::mutex> lock(registryMutex);
+            d.watch = watch;
+        }
+        XSetIOErrorExitHandler(watch, onXIOErrorExit, nullptr);
+        XSelectInput(watch, DefaultRootWindow(watch), PropertyChangeMask);
+        XFlush(watch);
+    }
+    if (!d.lost) {
+        XSync(dpy, False);
+    }
+}
+
+X11Keyboard::~X11Keyboard() {
+    Impl& d = *d_;
+    if (d.enter()) {
+        d.releaseBindings();
+    }
+    // Our handlers stay registered for these until both are closed: closing a
+    // connection whose server has just gone reports an I/O error.
+    if (d.watch) {
+        XCloseDisplay(d.watch);
+    }
+    if (d.dpy) {
+        XCloseDisplay(d.dpy);
+    }
+    if (d.silencer >= 0) {
+        close(d.silencer);
+    }
+    std::lock_guard<std::mutex> lock(registryMutex);
+    registry.erase(std::remove(registry.begin(), registry.end(), &d), registry.end());
+    if (registry.empty()) {
+        // Hand the process-wide handlers back when they are still ours.
+        const XErrorHandler current = XSetErrorHandler(chainedError);
+        if (current != onXError) {
+            XSetErrorHandler(current);
+        }
+        const XIOErrorHandler currentIO = XSetIOErrorHandler(chainedIOError);
+        if (currentIO != onXIOError) {
+            XSetIOErrorHandler(currentIO);
+        }
+    }
+}
+
+bool X11Keyboard::available() const {
+    return d_->dpy && !d_->lost;
+}
+
+KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
+    Impl& d = *d_;
+    if (!d.enter()) {
+        return 0;
+    }
+    d.discardEvents();
+    if (d.wmAnnouncesActive()) {
+        const auto active = d.property32(d.root, d.atom.activeWindow, XA_WINDOW);
+        return active.empty() || d.lost ? 0 : active[0];
+    }
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(d.dpy, &focus, &revert);
+    if (d.lost || focus == None || focus == PointerRoot) {
+        return 0;
+    }
+    const Window top = d.topLevelOf(focus);
+    return top == d.root || d.lost ? 0 : top;
+}
+
+bool X11Keyboard::isOwnWindow(WindowId window) {
+    Impl& d = *d_;
+    if (!d.enter() || window == 0 || window > std::numeric_limits<Window>::max()) {
+        return false;
+    }
+    const Window w = static_cast<Window>(window);
+    const Window top = d.topLevelOf(w);
+    if (!top || top == d.root) {
+        return false;
+    }
+    // The window itself or the nearest ancestor that names a process; below a
+    // manager's frame, the client window.
+    std::vector<Window> candidates;
+    for (Window c = w;;) {
+        candidates.push_back(c);
+        if (c == top) {
+            break;
+        }
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(d.dpy, c, &rootReturn, &parent, &children, &count)) {
+            return false;
+        }
+        if (children) {
+            XFree(children);
+        }
+        c = parent;
+    }
+    candidates.push_back(d.findClient(top, top));
+    for (Window c : candidates) {
+        bool present = false;
+        const auto pid = d.property32(c, d.atom.wmPid, XA_CARDINAL, &present);
+        if (d.lost) {
+            return false;
+        }
+        if (present && !pid.empty()) {
+            return pid[0] == static_cast<unsigned long>(getpid()) && d.sameMachine(c);
+        }
+    }
+    return false;
+}
+
+int X11Keyboard::changeNotifier() {
+    Impl& d = *d_;
+    if (!d.enter() || !d.watch || !d.wmAnnouncesActive()) {
+        return -1;
+    }
+    return ConnectionNumber(d.watch);
+}
+
+void X11Keyboard::drainChanges() {
+    Impl& d = *d_;
+    if (!d.enter() || !d.watch) {
+        return;
+    }
+    while (!d.lost && XPending(d.watch) > 0) {
+        XEvent event;
+        XNextEvent(d.watch, &event);
+    }
+    if (d.lost) {
+        d.silenceWatch();
+    }
+}
+
+bool X11Keyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
+                           const ClipboardSetter& setClipboard) {
+    Impl& d = *d_;
+    if (!d.enter() || target == 0 || target > std::numeric_limits<Window>::max()) {
+        return false;
+    }
+    d.discardEvents();
+    const Window t = static_cast<Window>(target);
+    XWindowAttributes attrs;
+    {
+        ErrorTrap trap(d);
+        if (!XGetWindowAttributes(d.dpy, t, &attrs) || trap.failed()) {
+            return false;
+        }
+    }
+    const Window top = d.topLevelOf(t);
+    if (!top || t == attrs.root) {
+        return false;  // gone meanwhile, or the root itself
+    }
+    const bool wm = d.wmAnnouncesActive();
+    const Window client = d.findClient(t, top);
+    if (d.lost) {
+        return false;
+    }
+
+    d.show(t, top, client, attrs, wm);
+    if (setClipboard) {
+        setClipboard(text);
+    }
+    if (!d.enter()) {
+        return false;
+    }
+    // Raise: a client's restacking request goes to the manager; without one
+    // the top-level window is what has to move.
+    XRaiseWindow(d.dpy, wm ? client : top);
+    d.requestFocus(t, client, wm);
+    if (!d.waitForFocus(t, client, wm)) {
+        return false;
+    }
+    return d.sendKeys(text, addComma, addEnter);
+}

@@ -1,0 +1,13 @@
+// Starting the program at login: a desktop entry in the user's XDG autostart
+// folder.
+#pragma once
+
+#include <QString>
+
+// $XDG_CONFIG_HOME/autostart/tallyport.desktop (~/.config when unset).
+QString autostartEntryPath();
+
+// Writes the entry when `enabled`, starting `executable` (made absolute) with
+// "--settings FILE" when `settingsFile` is not empty; removes it otherwise
+// (a missing entry is no error). Returns false when that failed.
+bool setAutostart(bool enabled, const QString& executable, const QString& settingsFile);

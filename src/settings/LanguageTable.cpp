@@ -1,0 +1,73 @@
+#include "settings/LanguageTable.h"
+
+namespace {
+
+struct Row {
+    const char* text[LanguageCount];
+};
+
+// Sources are UTF-8; the rows follow the Text enum.
+const Row kRows[static_cast<int>(Text::Count)] = {
+    {{"Tallyport 0104", "Tallyport 0104", "Tallyport 0104"}},
+    {{"Reader information", "读卡机信息", "讀卡機訊息"}},
+    {{"Parameter setting", "参数设定", "參數設定"}},
+    {{"Pause polling", "暂停读卡", "暫停讀卡"}},
+    {{"E&xit", "离开(&x)", "離開(&x)"}},
+    {{"&Minimized", "最小化(&M)", "最小化(&M)"}},
+    {{"&Restore", "还原(&R)", "還原(&R)"}},
+    {{"Port", "连接阜", "連接阜"}},
+    {{"Baudrate", "速率", "速率"}},
+    {{"Reader type", "读卡机类型", "讀卡機類型"}},
+    {{"Reader ID", "读卡机ID", "讀卡機ID"}},
+    {{"Auto detect reader", "自动侦测读卡机", "自動偵測讀卡機"}},
+    {{"Add enter key", "加入换行键", "加入換行鍵"}},
+    {{"Add Comma(,)", "加入逗号分隔(,)", "加入逗號分隔(,)"}},
+    {{"Start run when I start Windows", "启动 Windows 后，自动执行", "啟動 Windows 後，自動執行"}},
+    {{"&Language", "语言", "語言"}},
+    {{"Open communication port error!", "开启通讯阜错误!", "開啟通訊阜錯誤!"}},
+    {{"Connecting reader ...", "连线读卡机中 ...", "連線讀卡機中 ..."}},
+    {{"Connect reader error!", "连线读卡机错误!", "連線讀卡機錯誤!"}},
+    {{"Connect reader ok.", "连线读卡机完成.", "連線讀卡機完成."}},
+    {{"Read card ...", "读卡中 ...", "讀卡中 ..."}},
+    {{"Card ID", "卡片识别码", "卡片識別碼"}},
+    {{"Send format", "发送格式", "發送格式"}},
+    {{"Card ID Reverse", "卡片识别码反向", "卡片識別碼反向"}},
+    {{"Detect reader ...", "侦测读卡机中 ...", "偵測讀卡機中 ..."}},
+    {{"Detect reader ok.", "侦测读卡机完成.", "偵測讀卡機完成."}},
+    {{"Polling reader ...", "轮询读卡机 ...", "輪詢讀卡機 ..."}},
+    {{"Same card filter", "相同卡过滤", "相同卡過濾"}},
+    {{"Sec.", "秒", "秒"}},
+    {{"Save To File", "储存至档案", "儲存至檔案"}},
+    {{"File Path", "档案路径", "檔案路徑"}},
+    {{"Time Field", "时间栏位", "時間欄位"}},
+};
+
+const LanguageFont kFonts[LanguageCount] = {
+    {"MS Sans Serif", 0, 10, 0, 0x00000000},
+    {"宋体", 134, 12, 0, 0x00000000},
+    {"細明體", 136, 12, 0, 0x00000000},
+};
+
+}  // namespace
+
+int validLanguage(int language)
+{
+    return language >= 0 && language < LanguageCount ? language : 0;
+}
+
+QString LanguageTable(Text key, int language)
+{
+    return QString::fromUtf8(kRows[static_cast<int>(key)].text[validLanguage(language)]);
+}
+
+const LanguageFont& languageFont(int language)
+{
+    return kFonts[validLanguage(language)];
+}
+
+QString languageName(int language)
+{
+    static const char* const names[LanguageCount] = {
+        "English", "简体中文(Chinese Simplified)", "繁體中文(Chinese Traditional)"};
+    return QString::fromUtf8(names[validLanguage(language)]);
+}

@@ -1,0 +1,35 @@
+// Every language-dependent text of the program, in English, Simplified
+// Chinese and Traditional Chinese, and the font that goes with each language.
+#pragma once
+
+#include <QString>
+
+enum class Text {
+    Title, ReaderPage, ParameterPage, Pause, Exit, Minimize, Restore, Port, Baudrate,
+    ReaderTypeLabel, ReaderIdLabel, AutoDetect, AddEnter, AddComma, AutoRun, Language,
+    OpenError, Connecting, ConnectError, ConnectOk, ReadCard, CardId, SendFormat,
+    CardIdReverse, Detecting, DetectOk, Polling, SameCardFilter, Seconds, SaveToFile,
+    FilePath, TimeField,
+    Count
+};
+
+constexpr int LanguageCount = 3;  // 0 English, 1 Simplified Chinese, 2 Traditional Chinese
+
+// The text of `key` in `language`; a language outside 0..2 gives English.
+QString LanguageTable(Text key, int language);
+
+struct LanguageFont {
+    const char* name;
+    int charset;     // the Windows character-set number; informative on Linux
+    int pointSize;
+    int style;       // bits: 1 bold, 2 italic, 4 underline, 8 strike-out
+    unsigned colour;
+};
+
+const LanguageFont& languageFont(int language);
+
+// The three fixed items of cmbLanguage, the same in every language.
+QString languageName(int language);
+
+// A language index that the table serves: anything outside 0..2 is English.
+int validLanguage(int language);

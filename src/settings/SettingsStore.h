@@ -1,0 +1,53 @@
+// The fourteen persisted settings: a plain record, and loading and saving it
+// as an INI file through QSettings (the registry key itself on Windows).
+#pragma once
+
+#include <QString>
+
+struct StoredSettings {
+    QString CommName;            // default: defaultPortName()
+    QString CommBaudRate = QStringLiteral("19200,e,8,1");
+    int ReaderType = 0;
+    int ReaderID = 1;
+    int SameCardTime = 0;
+    bool AddReturn = true;
+    bool AddDown = false;
+    bool CardIDReverse = false;
+    bool AutoRun = false;
+    int Language = 0;
+    int SendFormat = 0;
+    bool SaveToFile = false;
+    bool TimeField = false;
+    QString ExportFile;          // default: defaultExportFile()
+};
+
+// $XDG_CONFIG_HOME/Quorix/Tallyport.conf; the registry key on Windows.
+QString defaultSettingsPath();
+// "/dev/ttyS0" ("COM1" on Windows).
+QString defaultPortName();
+// ~/card.txt ("C:\card.txt" on Windows).
+QString defaultExportFile();
+// Every value at its default, CommName and ExportFile filled in.
+StoredSettings defaultSettings();
+
+struct LoadResult {
+    StoredSettings values = defaultSettings();
+    enum Outcome {
+        NoFile,              // missing, unreadable or corrupt: first run
+        Loaded,
+        StoppedAtWrongType,  // values before stoppedAt were read, the rest are defaults
+    } outcome = NoFile;
+    QString stoppedAt;       // name of the value that was not of its type
+};
+
+// Reads the [General] section of an INI file. A value that is missing keeps
+// its default. Integers must be integer text; reading stops at the first one
+// that is not (and at a string value that is not text). Booleans are true for
+// a non-zero integer or "true" in any case, false for any other text.
+LoadResult loadSettings(const QString& path);
+
+// Writes all values, creating the folder of `path` if needed. A blank
+// ExportFile is replaced by defaultExportFile() in `values` before it is
+// written. The file is replaced atomically: on failure the previous file is
+// left as it was and false is returned.
+bool saveSettings(const QString& path, StoredSettings& values);

@@ -1,0 +1,231 @@
+// The main window under the offscreen platform: controls and their
+// defaults, the info log, languages, first run, and the deferred requests.
+#include "app/MainWindow.h"
+#include "app/tray/TrayIcon.h"
+#include "settings/LanguageTable.h"
+#include "settings/SettingsStore.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+// Nothing to type into under the offscreen platform.
+class NoTarget : public KeyboardOutput {
+public:
+    bool available() const override { return false; }
+    WindowId foregroundWindow() override { return 0; }
+    bool isOwnWindow(WindowId) override { return false; }
+    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
+};
+
+struct Window {
+    explicit Window(const QString& settingsFile)
+    {
+        AppOptions options;
+        options.settingsFile = settingsFile;
+        options.extraPorts = {"/nonexistent/tallyport-test-port"};
+        frm = std::make_unique<TfrmMain>(options, std::make_unique<NoTarget>());
+    }
+    template <typename T>
+    T* find(const char* name) const
+    {
+        T* widget = frm->findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control named %s", name);
+        return widget;
+    }
+    std::unique_ptr<TfrmMain> frm;
+};
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QString freshSettings() { return dir.filePath(QString("s%1.conf").arg(counter++)); }
+    int counter = 0;
+
+private slots:
+    void initTestCase()
+    {
+        // Keep the autostart entry of the tests out of the user's desktop.
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    }
+
+    void controlsHaveTheirDesignDefaults()
+    {
+        Window w(freshSettings());
+        QCOMPARE(w.frm->size(), QSize(424, 593));
+        QCOMPARE(w.frm->minimumSize(), w.frm->maximumSize());
+        QVERIFY(!(w.frm->windowFlags() & Qt::WindowCloseButtonHint));
+        QCOMPARE(w.find<QTabWidget>("pcMain")->count(), 2);
+
+        auto* baud = w.find<QComboBox>("cmbBaudrate");
+        QCOMPARE(baud->count(), 12);
+        QCOMPARE(baud->itemText(0), QString("4800,n,8,1"));
+        QCOMPARE(baud->itemText(11), QString("115200,e,8,1"));
+        QCOMPARE(baud->currentText(), QString("19200,e,8,1"));
+        QVERIFY(!baud->isEditable());
+        auto* types = w.find<QComboBox>("cmbReaderType");
+        QCOMPARE(types->count(), 6);
+        QCOMPARE(types->itemText(5), QString("Type F"));
+
+        auto* readerId = w.find<QScrollBar>("sbReaderID");
+        QCOMPARE(readerId->maximum(), 99);
+        QCOMPARE(readerId->pageStep(), 10);
+        QCOMPARE(readerId->value(), 1);
+        QCOMPARE(w.find<QLabel>("pnReaderID")->text(), QString("01"));
+        auto* sameCard = w.find<QScrollBar>("sbSameCard");
+        QCOMPARE(sameCard->maximum(), 99999);
+        QCOMPARE(sameCard->pageStep(), 100);
+        QCOMPARE(sameCard->value(), 0);
+        QCOMPARE(w.find<QLabel>("pnSameCard")->text(), QString("0"));
+
+        QVERIFY(w.find<QRadioButton>("rbF8H")->isChecked());
+        QCOMPARE(w.find<QRadioButton>("rbFD")->text(), QString("D"));
+        QVERIFY(w.find<QCheckBox>("chkAddEnter")->isChecked());
+        QVERIFY(!w.find<QCheckBox>("chkAddDown")->isChecked());
+        auto* exportFile = w.find<QLineEdit>("edExportFile");
+        QVERIFY(exportFile->isReadOnly());
+        QCOMPARE(exportFile->maxLength(), 80);
+        QCOMPARE(w.find<QPlainTextEdit>("moInfo")->isReadOnly(), true);
+        QCOMPARE(w.find<QPushButton>("btnExit")->focusPolicy(), Qt::ClickFocus);
+        QCOMPARE(w.find<QCheckBox>("chkPause")->focusPolicy(), Qt::StrongFocus);
+        QVERIFY(!w.frm->mnuRestore->isEnabled());
+        QCOMPARE(w.frm->tmrPolling->interval(), 10);
+        QCOMPARE(w.frm->tmrSameCard->interval(), 1000);
+        QVERIFY(!w.frm->tmrPolling->isActive());
+        QCOMPARE(w.find<QComboBox>("cmbLanguage")->itemText(2), QString("繁體中文(Chinese Traditional)"));
+    }
+
+    void firstRunShowsTheParametersAndPauses()
+    {
+        Window w(freshSettings());
+        QCOMPARE(w.frm->pcMain->currentWidget(), w.frm->tsParameter);
+        QVERIFY(w.frm->cycle().PollingPaused);
+        QCOMPARE(w.frm->edExportFile->text(), QDir::homePath() + "/card.txt");
+        // The extra port is offered after the enumerated ones.
+        auto* ports = w.find<QComboBox>("cmbPort");
+        QCOMPARE(ports->itemText(ports->count() - 1), QString("/nonexistent/tallyport-test-port"));
+    }
+
+    void infoLogKeepsTwentySixLines()
+    {
+        Window w(freshSettings());
+        for (int i = 1; i <= 27; ++i)
+            w.frm->AddInfoLine(QString("line %1").arg(i));
+        const QStringList lines = w.frm->moInfo->toPlainText().split('\n');
+        QCOMPARE(lines.size(), 26);
+        QCOMPARE(lines.first(), QString("line 2"));
+        QCOMPARE(lines.last(), QString("line 27"));
+        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("line 27"));
+
+        w.frm->moInfoDblClick();
+        QVERIFY(w.frm->moInfo->toPlainText().isEmpty());
+        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("line 27"));
+        w.frm->AddInfoLine("fresh");
+        QCOMPARE(w.frm->moInfo->toPlainText(), QString("fresh"));
+    }
+
+    void languagesSwitchCaptionsAndFonts()
+    {
+        Window w(freshSettings());
+        w.frm->show();
+        QCOMPARE(w.frm->lblPort->text(), QString("Port :"));
+        QCOMPARE(w.frm->btnExit->text(), QString("E&xit"));
+        QCOMPARE(w.frm->font().family(), QString("MS Sans Serif"));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->LanguageIndex));
+
+        w.frm->cmbLanguage->setCurrentIndex(2);
+        w.frm->cmbLanguageChange();
+        QCOMPARE(w.frm->lblPort->text(), QString("連接阜 :"));
+        QCOMPARE(w.frm->btnExit->text(), QString("離開(&x)"));
+        QCOMPARE(w.frm->mnuRestore->text(), QString("還原(&R)"));
+        QCOMPARE(w.frm->windowTitle(), QString("Tallyport 0104"));
+        QCOMPARE(w.frm->font().pointSize(), 12);
+        QCOMPARE(w.frm->font().family(), QString("細明體"));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->LanguageIndex));
+
+        w.frm->cmbLanguage->setCurrentIndex(1);
+        w.frm->cmbLanguageChange();
+        QCOMPARE(w.frm->tsReader->parentWidget() != nullptr, true);
+        QCOMPARE(w.frm->pcMain->tabText(1), QString("参数设定"));
+        QCOMPARE(w.frm->btnExit->text(), QString("离开(&x)"));
+
+        w.frm->cmbLanguage->setCurrentIndex(0);
+        w.frm->cmbLanguageChange();
+        QCOMPARE(w.frm->lblPort->text(), QString("Port :"));
+        QCOMPARE(w.frm->font().pointSize(), 10);
+        // Lines already written keep their language.
+        QCOMPARE(w.frm->moInfo->toPlainText(), QString("Connecting reader ...\n連線讀卡機中 ..."));
+    }
+
+    void readerIdAndSameCardControls()
+    {
+        Window w(freshSettings());
+        w.frm->cycle().LinkSettingsChanged = false;
+        w.frm->sbReaderID->setValue(7);
+        QCOMPARE(w.frm->pnReaderID->text(), QString("07"));
+        QVERIFY(w.frm->cycle().LinkSettingsChanged);
+
+        w.frm->sbSameCard->setValue(5);
+        QCOMPARE(w.frm->pnSameCard->text(), QString("5"));
+        w.frm->pnSameCardDblClick();
+        QCOMPARE(w.frm->sbSameCard->value(), 0);
+        QCOMPARE(w.frm->pnSameCard->text(), QString("0"));
+    }
+
+    void minimizedTwiceBeforeATickMinimisesOnce()
+    {
+        const QString settings = freshSettings();
+        Window w(settings);
+        w.frm->show();
+        w.frm->cycle().PollingPaused = true;
+        int minimizes = 0;
+        connect(w.frm->tray(), &TTrayIcon::minimized, [&minimizes] { ++minimizes; });
+        w.frm->btnMinClick();
+        w.frm->btnMinClick();
+        w.frm->tmrPollingTimer();
+        w.frm->tmrPollingTimer();
+        QCOMPARE(minimizes, 1);
+        QVERIFY(QFile::exists(settings));  // Minimized saves
+        QVERIFY(w.frm->tmrPolling->isActive());
+    }
+
+    void exitSavesAndClosesAtTheNextTick()
+    {
+        const QString settings = freshSettings();
+        Window w(settings);
+        w.frm->show();
+        w.frm->cycle().PollingPaused = true;
+        w.frm->cmbLanguage->setCurrentIndex(2);
+        w.frm->cmbLanguageChange();
+        // A close request from the window manager is refused.
+        QVERIFY(!w.frm->close());
+        QVERIFY(w.frm->isVisible());
+        w.frm->btnExitClick();
+        QCOMPARE(loadSettings(settings).values.Language, 2);
+        QVERIFY(w.frm->isVisible());
+        w.frm->tmrPollingTimer();
+        QVERIFY(!w.frm->isVisible());
+        QVERIFY(!w.frm->tmrPolling->isActive());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"

@@ -1,0 +1,2 @@
+tallyport_add_test(test_card_numbers reading/test_card_numbers.cpp LIBS tallyport_core)
+tallyport_add_test(test_card_log reading/test_card_log.cpp LIBS tallyport_core)

@@ -1,0 +1,141 @@
+// The card log file in a temporary folder.
+#include "output/CardLog.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <csignal>
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+class TestCardLog : public QObject {
+    Q_OBJECT
+private slots:
+    void tenRecordsThenReopen()
+    {
+        QTemporaryDir dir;
+        const CardLog::Options options{true, false, dir.filePath("cards.txt")};
+        CardLog log;
+        for (int i = 0; i < 9; ++i) {
+            QVERIFY(log.append(QByteArray::number(i), options));
+            QVERIFY(log.isOpen());
+        }
+        QVERIFY(log.append("9", options));
+        QVERIFY(!log.isOpen());  // closed after the tenth
+        QVERIFY(log.append("10", options));
+        QVERIFY(log.isOpen());
+        log.close();
+        QCOMPARE(contents(options.path), QByteArray("0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"));
+    }
+
+    void recordFormats()
+    {
+        const QDateTime when(QDate(2026, 12, 7), QTime(7, 8, 9));
+        QCOMPARE(CardLog::record("0439041101", true, when), QByteArray("2026-12-07 07:08:09,0439041101"));
+        QCOMPARE(CardLog::record(" \t439041101\r ", false, when), QByteArray("439041101"));
+
+        QTemporaryDir dir;
+        CardLog log;
+        log.clock = [when] { return when; };
+        const CardLog::Options options{true, true, dir.filePath("t.txt")};
+        QVERIFY(log.append("439041101", options));
+        log.close();
+        QCOMPARE(contents(options.path), QByteArray("2026-12-07 07:08:09,439041101\n"));
+    }
+
+    void appendsToWhatIsThere()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("old.txt");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("earlier\n");
+        file.close();
+        CardLog log;
+        QVERIFY(log.append("new", {true, false, path}));
+        log.close();
+        QCOMPARE(contents(path), QByteArray("earlier\nnew\n"));
+    }
+
+    void savingOffWritesNothing()
+    {
+        QTemporaryDir dir;
+        CardLog log;
+        QVERIFY(log.append("1", {false, false, dir.filePath("none.txt")}));
+        QVERIFY(!QFile::exists(dir.filePath("none.txt")));
+    }
+
+    void idleTicksCloseTheFile()
+    {
+        QTemporaryDir dir;
+        CardLog log;
+        QVERIFY(log.append("1", {true, false, dir.filePath("i.txt")}));
+        for (int i = 0; i < 10; ++i)
+            log.idleTick();
+        QVERIFY(log.isOpen());
+        log.idleTick();
+        QVERIFY(!log.isOpen());
+        // A card resets the run; the connect phase resets both counts.
+        QVERIFY(log.append("2", {true, false, dir.filePath("i.txt")}));
+        log.resetIdle();
+        QCOMPARE(log.LogIdleTicks, 0);
+        log.reset();
+        QCOMPARE(log.LogRecordsSinceOpen, 0);
+    }
+
+    void unwritablePathLosesOnlyThatRecord()
+    {
+        QTemporaryDir dir;
+        CardLog log;
+        const CardLog::Options bad{true, false, dir.filePath("missing/folder/c.txt")};
+        QVERIFY(!log.append("1", bad));
+        QVERIFY(!log.isOpen());
+        QVERIFY(!log.append("2", {true, false, QString()}));
+        const CardLog::Options good{true, false, dir.filePath("c.txt")};
+        QVERIFY(log.append("3", good));
+        log.close();
+        QCOMPARE(contents(good.path), QByteArray("3\n"));
+    }
+
+    void fullDiskLeavesNoPartialLine()
+    {
+        // A file size limit makes the write fail the way a full disk does.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("full.txt");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(20, 'x') + '\n');
+        file.close();
+
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = 25;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        CardLog log;
+        const CardLog::Options options{true, false, path};
+        const bool written = log.append("0439041101", options);
+        setrlimit(RLIMIT_FSIZE, &old);
+
+        QVERIFY(!written);
+        QVERIFY(!log.isOpen());
+        QCOMPARE(contents(path), QByteArray(20, 'x') + '\n');
+        // Space again: the next card is written on a line of its own.
+        QVERIFY(log.append("12", options));
+        log.close();
+        QCOMPARE(contents(path), QByteArray(20, 'x') + "\n12\n");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCardLog)
+#include "test_card_log.moc"

@@ -1,0 +1,268 @@
+// The polling cycle against the simulated reader over a real
+// pseudo-terminal: connect, poll, filter, output, failures and the tail.
+#include "link/ReaderLink.h"
+#include "reading/PollingCycle.h"
+#include "support/SimulatedReader.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+class TestHost : public PollingHost {
+public:
+    PollInputs inputs;
+    QStringList lines;
+    QString status;
+    QList<QByteArray> typed;
+    int tray = 0;
+    bool timerEnabled = false;
+    int interval = 0;
+    int closes = 0;
+    int minimizes = 0;
+
+    PollInputs pollInputs() override { return inputs; }
+    void AddInfoLine(const QString& text) override
+    {
+        lines << text;
+        status = text;
+    }
+    QString statusText() override { return status; }
+    void setStatusText(const QString& text) override { status = text; }
+    void TypeText(const QByteArray& text) override { typed << text; }
+    int trayImage() override { return tray; }
+    void setTrayImage(int index) override { tray = index; }
+    void setPollingTimer(bool enabled, int ms) override
+    {
+        timerEnabled = enabled;
+        if (enabled)
+            interval = ms;
+    }
+    void closeMainWindow() override { ++closes; }
+    void minimizeToTray() override { ++minimizes; }
+};
+
+struct Rig {
+    explicit Rig(const QStringList& simArguments, int type, const QString& line = "19200,e,8,1")
+        : sim(simArguments), cycle(link, host)
+    {
+        host.inputs.portName = sim.path();
+        host.inputs.lineSettings = line;
+        host.inputs.readerType = type;
+        host.inputs.readerId = "07";
+    }
+    // Runs one tick and returns the lines it logged.
+    QStringList tick()
+    {
+        const qsizetype before = host.lines.size();
+        cycle.tmrPollingTimer();
+        return host.lines.mid(before);
+    }
+    SimulatedReader sim;
+    ReaderLink link;
+    TestHost host;
+    PollingCycle cycle;
+};
+
+
+}  // namespace
+
+class TestPolling : public QObject {
+    Q_OBJECT
+private slots:
+    void everyReaderTypeConnectsAndReadsACard_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("A") << "A" << 0 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
+        QTest::newRow("B") << "B" << 1 << "115200,n,8,1" << "  S/N:12345678" << "0123456789ABCDEF" << "89ABCDEF";
+        QTest::newRow("C") << "C" << 2 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
+        QTest::newRow("D") << "D" << 3 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
+        QTest::newRow("E") << "E" << 4 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
+        QTest::newRow("F") << "F" << 5 << "19200,e,8,1" << "  ID:7" << "A1B2C3D4" << "A1B2C3D4";
+    }
+    void everyReaderTypeConnectsAndReadsACard()
+    {
+        QFETCH(QString, type);
+        QFETCH(int, index);
+        QFETCH(QString, line);
+        QFETCH(QString, identity);
+        QFETCH(QString, card);
+        QFETCH(QString, typed);
+        Rig rig({"--type", type, "--id", "07", "--serial", "12345678"}, index, line);
+
+        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Connect reader ok." + identity, "Read card ..."}));
+        QVERIFY(rig.cycle.ReaderConnected);
+        QCOMPARE(rig.host.minimizes, 1);  // the first tick that connects hides the window
+        QCOMPARE(rig.host.interval, 200);
+
+        // No card: nothing logged, the status bar blinks.
+        QCOMPARE(rig.tick(), QStringList());
+        QCOMPARE(rig.host.status, QString());
+        QCOMPARE(rig.tick(), QStringList());
+        QCOMPARE(rig.host.status, QString("Polling reader ..."));
+
+        QCOMPARE(rig.sim.command("card " + card), QString("ok"));
+        rig.host.inputs.sameCardTime = 5;
+        QCOMPARE(rig.tick(), QStringList{"Card ID : " + typed});
+        QCOMPARE(rig.host.typed, QList<QByteArray>{typed.toLatin1()});
+        // Still on the reader: suppressed by the filter.
+        const QStringList repeat = rig.tick();
+        QCOMPARE(repeat.size(), 1);
+        QVERIFY2(repeat.first().startsWith("Same card filter : "), qPrintable(repeat.first()));
+        QCOMPARE(rig.host.typed.size(), 1);
+        QCOMPARE(rig.host.minimizes, 1);
+    }
+
+    void typeBCardLengths()
+    {
+        Rig rig({"--type", "B", "--id", "07"}, 1, "115200,n,8,1");
+        rig.tick();
+        QVERIFY(rig.cycle.ReaderConnected);
+        rig.sim.command("card 1A2B3C4D");  // 17-character reply: 8 card characters
+        rig.tick();
+        rig.sim.command("card 0011223344556677");  // 25: 16 characters
+        rig.tick();
+        rig.sim.command("card 1A2B3C4D5");  // 18: no card
+        QCOMPARE(rig.tick(), QStringList());
+        QCOMPARE(rig.host.typed, (QList<QByteArray>{"1A2B3C4D", "44556677"}));
+        QCOMPARE(rig.cycle.PollFailures, 0);
+    }
+
+    void typeFFrameLengths()
+    {
+        Rig rig({"--type", "F", "--id", "1A"}, 5);
+        QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  ID:0"));
+        rig.sim.command("card A1B2C3");  // 13-byte frame: no card
+        QCOMPARE(rig.tick(), QStringList());
+        rig.sim.command("card A1B2C3D4");  // 14 bytes
+        QCOMPARE(rig.tick(), QStringList{"Card ID : A1B2C3D4"});
+        QCOMPARE(rig.link.ReplyTimeout, 450);
+    }
+
+    void sixthFailedPollDropsTheConnection()
+    {
+        Rig rig({"--type", "A", "--id", "07"}, 0);
+        rig.tick();
+        QVERIFY(rig.cycle.ReaderConnected);
+        rig.sim.command("silent on");
+        for (int i = 1; i <= 5; ++i) {
+            rig.tick();
+            QCOMPARE(rig.cycle.PollFailures, i);
+            QVERIFY(rig.cycle.ReaderConnected);
+        }
+        rig.tick();
+        QVERIFY(!rig.cycle.ReaderConnected);
+        QCOMPARE(rig.host.interval, 500);
+        rig.sim.command("silent off");
+        QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
+        QCOMPARE(rig.host.minimizes, 1);  // a later connect does not hide the window
+    }
+
+    void aTrueReplyOfTheWrongLengthResetsTheCount()
+    {
+        Rig rig({"--type", "C", "--id", "07"}, 2);
+        rig.tick();
+        rig.sim.command("silent on");
+        rig.tick();
+        rig.tick();
+        QCOMPARE(rig.cycle.PollFailures, 2);
+        rig.sim.command("silent off");  // a reply without a card is 10 bytes, not 18
+        rig.tick();
+        QCOMPARE(rig.cycle.PollFailures, 0);
+    }
+
+    void changedLinkSettingsReconnect()
+    {
+        Rig rig({"--type", "D", "--id", "07"}, 3);
+        rig.tick();
+        QVERIFY(rig.cycle.ReaderConnected);
+        rig.host.inputs.readerId = "08";  // nobody answers ID 08
+        rig.cycle.LinkSettingsChanged = true;
+        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Connect reader error!"}));
+        rig.host.inputs.readerId = "07";
+        rig.cycle.LinkSettingsChanged = true;
+        QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
+        rig.host.inputs.portName = "/nonexistent/port";
+        rig.cycle.LinkSettingsChanged = true;
+        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
+    }
+
+    void hangUpAndReturnIsReconnected()
+    {
+        QTemporaryDir dir;
+        const QString linkPath = dir.filePath("reader");
+        Rig rig({"--type", "E", "--id", "07", "--link", linkPath}, 4);
+        rig.host.inputs.portName = linkPath;
+        rig.tick();
+        QVERIFY(rig.cycle.ReaderConnected);
+        rig.sim.command("hangup");
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 6; ++i)
+            rig.tick();
+        QVERIFY(!rig.cycle.ReaderConnected);
+        // A vanished port fails at once; no tick waited out its time-out.
+        QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rig.tick().value(1), QString("Open communication port error!"));
+        rig.sim.command("return");
+        QStringList lines;
+        for (int i = 0; i < 3 && !rig.cycle.ReaderConnected; ++i)
+            lines = rig.tick();
+        QVERIFY(rig.cycle.ReaderConnected);
+        rig.sim.command("card 1A2B3C4D");
+        QCOMPARE(rig.tick(), QStringList{"Card ID : 1A2B3C4D"});
+    }
+
+    void pauseStopsTrafficButTheTrayBlinks()
+    {
+        Rig rig({"--type", "A", "--id", "07"}, 0);
+        rig.tick();
+        const QString before = rig.sim.command("stats");
+        rig.cycle.PollingPaused = true;
+        const int tray = rig.host.tray;
+        rig.tick();
+        QCOMPARE(rig.host.tray, 1 - tray);
+        rig.tick();
+        QCOMPARE(rig.host.tray, tray);
+        QCOMPARE(rig.sim.command("stats"), before);
+        QVERIFY(rig.host.timerEnabled);
+    }
+
+    void exitClosesAtTheTailAndStopsPolling()
+    {
+        Rig rig({"--type", "A", "--id", "07"}, 0);
+        rig.cycle.CloseRequested = true;
+        rig.tick();
+        QCOMPARE(rig.host.closes, 1);
+        QVERIFY(!rig.host.timerEnabled);
+        QCOMPARE(rig.host.minimizes, 0);
+    }
+
+    void cardOutputAndTheCardLog()
+    {
+        QTemporaryDir dir;
+        Rig rig({"--type", "A", "--id", "07"}, 0);
+        rig.host.inputs.sendFormat = 2;  // 10D
+        rig.host.inputs.cardLog = {true, false, dir.filePath("cards.txt")};
+        rig.tick();
+        rig.sim.command("card 1A2B3C4D");
+        QCOMPARE(rig.tick(), QStringList{"Card ID : 0439041101"});
+        rig.sim.command("remove");
+        rig.tick();
+        rig.sim.command("card FFFFFFFF");
+        QCOMPARE(rig.tick(), QStringList{"Card ID : 4294967295"});
+        rig.cycle.cardLog().close();
+        QFile file(dir.filePath("cards.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("0439041101\n4294967295\n"));
+        QCOMPARE(rig.host.typed, (QList<QByteArray>{"0439041101", "4294967295"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPolling)
+#include "test_polling.moc"

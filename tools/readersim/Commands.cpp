@@ -1,0 +1,201 @@
+// Values of options and run-time commands, and the run-time commands.
+#include "Simulator.h"
+
+#include <cctype>
+#include <chrono>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+bool AllOf(const std::string& text, int (*test)(int))
+{
+    for (char c : text)
+        if (!test(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+int IsGraph(int c) { return c > 0x20 && c < 0x7F; }
+
+std::string CheckCard(const std::string& card)
+{
+    if (card.empty() || card.size() > 64 || !AllOf(card, std::isxdigit))
+        return "a card is 1 to 64 hexadecimal digits, not '" + card + "'";
+    return {};
+}
+
+}  // namespace
+
+std::string CheckType(const std::string& value)
+{
+    if (value.size() != 1 || std::toupper(static_cast<unsigned char>(value[0])) < 'A'
+        || std::toupper(static_cast<unsigned char>(value[0])) > 'F')
+        return "the type is one of A, B, C, D, E, F";
+    return {};
+}
+
+std::string CheckId(const std::string& value)
+{
+    if (value.size() != 2 || !AllOf(value, std::isxdigit))
+        return "the reader ID is two hexadecimal digits, as 07";
+    return {};
+}
+
+std::string CheckSerial(const std::string& value)
+{
+    if (value.size() != 8 || !AllOf(value, IsGraph))
+        return "the serial number is eight printable characters";
+    return {};
+}
+
+std::string CheckMode(const std::string& value)
+{
+    if (value.size() != 1 || !std::isdigit(static_cast<unsigned char>(value[0])))
+        return "the mode is one digit";
+    return {};
+}
+
+std::string CheckBaud(const std::string& value, int* baud)
+{
+    if (value.empty() || value.size() > 7 || !AllOf(value, std::isdigit) || !SupportedBaud(std::stoi(value)))
+        return "not a baud rate the port can be set to: '" + value + "'";
+    *baud = std::stoi(value);
+    return {};
+}
+
+std::string CheckMilliseconds(const std::string& value, int* ms)
+{
+    if (value.empty() || value.size() > 8 || !AllOf(value, std::isdigit))
+        return "not a number of milliseconds: '" + value + "'";
+    *ms = std::stoi(value);
+    return {};
+}
+
+std::string CheckCards(const std::string& value, std::vector<std::string>* cards)
+{
+    std::vector<std::string> list;
+    std::stringstream stream(value);
+    std::string card;
+    while (std::getline(stream, card, ','))
+        list.push_back(card);
+    if (list.empty())
+        return "no cards given";
+    for (const std::string& each : list)
+        if (std::string error = CheckCard(each); !error.empty())
+            return error;
+    *cards = list;
+    return {};
+}
+
+std::string Simulator::SetSwitch(const std::string& name, const std::string& value)
+{
+    if (value != "on" && value != "off")
+        return "error: " + name + " takes on or off";
+    const bool on = value == "on";
+    if (name == "silent")
+        silent_ = on;
+    else if (name == "badsum")
+        style_.badsum = on;
+    else if (name == "lowercase")
+        style_.lowercase = on;
+    else if (name == "noise")
+        noise_ = on;
+    else if (name == "status0")
+        style_.status0 = on;
+    else if (name == "log")
+        options_.log = on;
+    else if (name == "repeat")
+        options_.repeat = on;
+    return "ok";
+}
+
+std::string Simulator::Execute(const std::string& line)
+{
+    std::istringstream words(line);
+    std::string name, value, extra;
+    words >> name >> value >> extra;
+    if (name.empty() || name[0] == '#')
+        return {};
+    if (!extra.empty())
+        return "error: too many words in '" + line + "'";
+
+    auto fail = [](const std::string& error) { return "error: " + error; };
+    auto needs = [&](bool wanted) { return wanted == !value.empty(); };
+
+    if (name == "silent" || name == "badsum" || name == "lowercase" || name == "noise"
+        || name == "status0" || name == "log" || name == "repeat")
+        return SetSwitch(name, value);
+
+    if (name == "card" && needs(true)) {
+        if (std::string error = CheckCard(value); !error.empty())
+            return fail(error);
+        cards_.Hold(value);
+    } else if (name == "remove" && needs(false)) {
+        cards_.Clear();
+    } else if (name == "cards" && needs(true)) {
+        std::vector<std::string> list;
+        if (std::string error = CheckCards(value, &list); !error.empty())
+            return fail(error);
+        cards_.Play(list, options_.periodMs, GapMs(), options_.repeat);
+    } else if ((name == "period" || name == "gap") && needs(true)) {
+        int ms = 0;
+        if (std::string error = CheckMilliseconds(value, &ms); !error.empty())
+            return fail(error);
+        if (name == "period" && ms == 0)
+            return fail("the period must be at least 1 ms");
+        (name == "period" ? options_.periodMs : options_.gapMs) = ms;
+    } else if (name == "flood" && needs(true)) {
+        int count = 0;
+        if (CheckMilliseconds(value, &count).empty() && count > 0 && count <= 1000000)
+            flood_ = count;
+        else
+            return fail("flood takes a byte count from 1 to 1000000");
+    } else if (name == "hangup") {
+        int ms = 0;
+        if (!value.empty() && !CheckMilliseconds(value, &ms).empty())
+            return fail("hangup takes no value or a number of milliseconds");
+        if (!pty_.IsOpen())
+            return fail("already hung up");
+        Hangup();
+        if (!value.empty())
+            returnAt_ = Clock::now() + std::chrono::milliseconds(ms);
+    } else if (name == "return" && needs(false)) {
+        if (pty_.IsOpen())
+            return fail("not hung up");
+        std::string error;
+        if (!Appear(&error))
+            return fail(error);
+    } else if (name == "id" && needs(true)) {
+        if (std::string error = CheckId(value); !error.empty())
+            return fail(error);
+        options_.reader.id = value;
+    } else if (name == "type" && needs(true)) {
+        if (std::string error = CheckType(value); !error.empty())
+            return fail(error);
+        options_.reader.type = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+        assembler_.Reset(FramingOf(options_.reader.type));
+    } else if (name == "baud" && needs(true)) {
+        if (std::string error = CheckBaud(value, &options_.baud); !error.empty())
+            return fail(error);
+    } else if (name == "serial" && needs(true)) {
+        if (std::string error = CheckSerial(value); !error.empty())
+            return fail(error);
+        options_.reader.serial = value;
+    } else if (name == "mode" && needs(true)) {
+        if (std::string error = CheckMode(value); !error.empty())
+            return fail(error);
+        options_.reader.mode = value[0];
+    } else if (name == "stats" && needs(false)) {
+        return "requests " + std::to_string(requests_) + " replies " + std::to_string(replies_)
+            + " ignored " + std::to_string(ignored_);
+    } else if (name == "quit" && needs(false)) {
+        quit_ = true;
+    } else {
+        return fail("unknown command '" + line + "' (see --help)");
+    }
+    return "ok";
+}
+
+}  // namespace sim
