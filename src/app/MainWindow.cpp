@@ -424,6 +424,8 @@ void TfrmMain::endSession()
 
 void TfrmMain::showFromSecondStart()
 {
+    if (options_.verbose)
+        std::fputs("tallyport: a second start asked for the window\n", stderr);
     if (isMinimized() || !isVisible()) {
         // Back from the tray or the taskbar; the tray icon stays as it is.
         showNormal();

@@ -48,7 +48,6 @@ AppOptions parseOptions(const QApplication& app)
         "Reads card numbers from a serial RFID card reader and types them into the application "
         "you last worked in."));
     parser.addHelpOption();
-    parser.addVersionOption();
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("Keep the settings in <file> instead of the default file."),
                                       QStringLiteral("file"));
@@ -58,7 +57,8 @@ AppOptions parseOptions(const QApplication& app)
                                   QStringLiteral("Offer <path> in the port list as well (a pseudo-terminal, a "
                                                  "network serial link); may be given more than once."),
                                   QStringLiteral("path"));
-    parser.addOptions({settings, verbose, port});
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    parser.addOptions({settings, verbose, port, version});
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tallyport: %s\nTry 'tallyport --help'.\n", qPrintable(parser.errorText()));
         std::exit(2);
@@ -67,7 +67,7 @@ AppOptions parseOptions(const QApplication& app)
         std::fputs(qPrintable(parser.helpText()), stdout);
         std::exit(0);
     }
-    if (parser.isSet(QStringLiteral("version"))) {
+    if (parser.isSet(version)) {
         std::printf("tallyport %s\n", qPrintable(QApplication::applicationVersion()));
         std::exit(0);
     }

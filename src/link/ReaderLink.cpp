@@ -25,17 +25,20 @@ bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
 
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(portName);
-    // Qt keeps the port's previous settings and puts them back at close.
+    // Settings that do not parse leave the port with the ones it has.
+    const auto parsed = parseLineSettings(lineSettings);
+    const LineSettings settings = parsed ? *parsed : currentLineSettings(portName);
+    port->setBaudRate(settings.baudRate);
+    port->setDataBits(settings.dataBits);
+    port->setStopBits(settings.stopBits);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    // Qt applies these at the open and puts the port's previous settings back
+    // at the close. Parity comes after the open: a port that cannot keep it
+    // (a pseudo-terminal) would otherwise refuse the open as a whole.
+    port->setParity(QSerialPort::NoParity);
     if (!port->open(QIODevice::ReadWrite))
         return false;
-
-    if (const auto settings = parseLineSettings(lineSettings)) {
-        port->setBaudRate(settings->baudRate);
-        port->setParity(settings->parity);
-        port->setDataBits(settings->dataBits);
-        port->setStopBits(settings->stopBits);
-        port->setFlowControl(QSerialPort::NoFlowControl);
-    }
+    port->setParity(settings.parity);
     PortHandle = std::move(port);
     purge();
     return true;

@@ -1,6 +1,7 @@
 #include "output/x11/X11Keyboard.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,11 @@ constexpr auto kFocusRetryInterval = std::chrono::milliseconds(100);
 // spare keycodes run out: by then every client has long read the keys typed
 // through it.
 constexpr auto kRebindAfter = std::chrono::seconds(5);
+
+// Bound ahead of need, as long as this many spare keycodes stay free.
+constexpr std::size_t kKeepSpare = 2;
+constexpr KeySym kCardCharacters[] = {XK_0, XK_1, XK_2, XK_3, XK_4, XK_5,     XK_6, XK_7, XK_8,
+                                      XK_9, XK_A, XK_B, XK_C, XK_D, XK_E, XK_F, XK_comma};
 
 // _NET_ACTIVE_WINDOW source indication: a pager or taskbar, i.e. on behalf of
 // the user, which window managers honour without focus-stealing checks.
@@ -142,6 +148,7 @@ struct X11Keyboard::Impl {
     bool waitForFocus(Window target, Window client, bool wm);
     bool prepareStrokes(const std::vector<KeySym>& syms, std::vector<Stroke>& strokes,
                         KeyCode& shiftCode);
+    void writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign);
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
     void releaseBindings();
 };
@@ -548,10 +555,14 @@ void X11Keyboard::Impl::requestFocus(Window target, Window client, bool wm) {
     }
 }
 
+// Waits for the focus to arrive in the target. Focus events on the target
+// wake us early; the check itself asks the server.
 bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
     const auto start = Clock::now();
     auto nextRetry = start + kFocusRetryInterval;
     const bool insideClient = client != target && isWithin(target, client);
+    XSelectInput(dpy, target, FocusChangeMask);
+    bool focused = false;
     for (;;) {
         Window focus = None;
         int revert = 0;
@@ -561,18 +572,28 @@ bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
         }
         if (focus != None && focus != PointerRoot &&
             (isWithin(focus, target) || (insideClient && isWithin(focus, client)))) {
-            return true;
+            focused = true;
+            break;
         }
         const auto now = Clock::now();
         if (now - start >= kFocusTimeout) {
-            return false;
+            break;
         }
         if (now >= nextRetry) {
             requestFocus(target, client, wm);
             nextRetry = now + kFocusRetryInterval;
         }
-        std::this_thread::sleep_for(kFocusCheckInterval);
+        if (!lost && XPending(dpy) == 0) {
+            pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+            poll(&p, 1, static_cast<int>(kFocusCheckInterval.count()));
+        }
+        discardEvents();
     }
+    if (!lost) {
+        XSelectInput(dpy, target, NoEventMask);
+        discardEvents();
+    }
+    return focused && !lost;
 }
 
 // ---------------------------------------------------------------------------
@@ -667,12 +688,33 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                 spare.push_back(static_cast<KeyCode>(code));
             }
         }
-        for (KeySym sym : missing) {
+        // Card numbers use few characters: bind the rest of them along with
+        // the first ones, so the keymap (which every client and the window
+        // manager reload on each change) normally changes once in our life.
+        // Spare keycodes go first to characters the layout has no key for;
+        // the others can fall back on the layout's keys if they run out.
+        std::stable_partition(missing.begin(), missing.end(), [&](KeySym sym) {
+            return !findExisting(sym, 0) && !findExisting(sym, 1);
+        });
+        std::vector<KeySym> toBind = missing;
+        for (KeySym sym : kCardCharacters) {
+            if (toBind.size() + kKeepSpare >= spare.size()) {
+                break;
+            }
+            if (!wanted.count(sym) &&
+                std::none_of(bindings.begin(), bindings.end(),
+                             [sym](const Binding& b) { return b.sym == sym; })) {
+                toBind.push_back(sym);
+            }
+        }
+        std::vector<std::pair<KeyCode, KeySym>> assign;
+        for (KeySym sym : toBind) {
+            const bool needed = wanted.count(sym) > 0;
             KeyCode code = 0;
             if (!spare.empty()) {
                 code = spare.back();
                 spare.pop_back();
-            } else {
+            } else if (needed) {
                 // Reuse the binding unused longest, when that is long enough ago.
                 auto oldest = bindings.end();
                 for (auto it = bindings.begin(); it != bindings.end(); ++it) {
@@ -687,11 +729,13 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                 }
             }
             if (code) {
-                // The same keysym on both levels: Shift makes no difference.
-                KeySym pair[2] = {sym, sym};
-                XChangeKeyboardMapping(dpy, code, 2, pair, 1);
+                assign.emplace_back(code, sym);
                 bindings.push_back({sym, code, now});
-                plan.push_back({sym, {code, false}});
+                if (needed) {
+                    plan.push_back({sym, {code, false}});
+                }
+            } else if (!needed) {
+                continue;
             } else if (const int plain = findExisting(sym, 0)) {
                 plan.push_back({sym, {static_cast<KeyCode>(plain), false}});
             } else if (const int shifted = findExisting(sym, 1); shifted && shiftCode) {
@@ -701,6 +745,7 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                 return false;  // rather nothing than a text with holes
             }
         }
+        writeKeymap(assign);
     }
     XFree(map);
 
@@ -715,6 +760,59 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
         }
     }
     return !lost;
+}
+
+// Gives each keycode the keysym on both levels of one group (Shift makes no
+// difference), or no keysym at all for NoSymbol. Through XKB this is a single
+// request however many keys change, so clients reload the keymap once; the
+// core request would cost one reload per key.
+void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign) {
+    if (assign.empty() || lost) {
+        return;
+    }
+    if (xkb) {
+        if (XkbDescPtr desc = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd)) {
+            // The request carries the symbols of every key from the lowest to
+            // the highest one changed; those in between go back as they are.
+            XkbMapChangesRec changes{};
+            int low = 255;
+            int high = 0;
+            bool ok = true;
+            for (const auto& [code, sym] : assign) {
+                int types[XkbNumKbdGroups] = {XkbTwoLevelIndex, XkbTwoLevelIndex,
+                                              XkbTwoLevelIndex, XkbTwoLevelIndex};
+                low = std::min<int>(low, code);
+                high = std::max<int>(high, code);
+                ok = XkbChangeTypesOfKey(desc, code, sym == NoSymbol ? 0 : 1, XkbGroup1Mask,
+                                         types, nullptr) == Success;
+                if (!ok) {
+                    break;
+                }
+                if (sym != NoSymbol) {
+                    KeySym* syms = XkbKeySymsPtr(desc, code);
+                    syms[0] = sym;
+                    syms[1] = sym;
+                }
+            }
+            changes.changed = XkbKeySymsMask;
+            changes.first_key_sym = static_cast<KeyCode>(low);
+            changes.num_key_syms = static_cast<unsigned char>(high - low + 1);
+            if (ok) {
+                ErrorTrap trap(*this);
+                ok = XkbChangeMap(dpy, desc, &changes);
+                XSync(dpy, False);
+                ok = ok && !trap.failed();
+            }
+            XkbFreeKeyboard(desc, 0, True);
+            if (ok || lost) {
+                return;
+            }
+        }
+    }
+    for (const auto& [code, sym] : assign) {
+        KeySym pair[2] = {sym, sym};
+        XChangeKeyboardMapping(dpy, code, sym == NoSymbol ? 1 : 2, pair, 1);
+    }
 }
 
 bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter) {
@@ -784,16 +882,14 @@ void X11Keyboard::Impl::releaseBindings() {
         }
         return;
     }
+    std::vector<std::pair<KeyCode, KeySym>> clear;
     for (const Binding& b : bindings) {
-        if (lost) {
-            break;
-        }
         // Only what is still ours: after setxkbmap the key belongs to the layout.
         if (b.code >= minCode && b.code <= maxCode && map[(b.code - minCode) * perCode] == b.sym) {
-            KeySym none = NoSymbol;
-            XChangeKeyboardMapping(dpy, b.code, 1, &none, 1);
+            clear.emplace_back(b.code, NoSymbol);
         }
     }
+    writeKeymap(clear);
     XFree(map);
     bindings.clear();
     if (!lost) {

@@ -1,0 +1,175 @@
+#include "output/windows/WinKeyboard.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+// The INPUT records handed to SendInput must have the size the system
+// expects; on 32-bit Windows that is 28 bytes.
+#if !defined(_WIN64)
+static_assert(sizeof(INPUT) == 28, "INPUT must be 28 bytes in a 32-bit build");
+#endif
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA must be 148 bytes");
+
+namespace {
+
+HWND toHwnd(KeyboardOutput::WindowId window) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
+}
+
+std::wstring toWide(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (units <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], units);
+    return wide;
+}
+
+std::string toAnsi(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int units = static_cast<int>(wide.size());
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return {};
+    }
+    std::string ansi(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), units, &ansi[0], bytes, nullptr, nullptr);
+    return ansi;
+}
+
+void send(INPUT& input) {
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+// A key press and release carrying a character (KEYEVENTF_UNICODE) or a
+// scan code (KEYEVENTF_SCANCODE) in wScan.
+void pressAndRelease(INPUT& input, WORD virtualKey, WORD scan, DWORD flags) {
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = scan;
+    input.ki.dwFlags = flags;
+    send(input);
+    input.ki.dwFlags = flags | KEYEVENTF_KEYUP;
+    send(input);
+}
+
+}  // namespace
+
+KeyboardOutput::WindowId WinKeyboard::foregroundWindow() {
+    return static_cast<WindowId>(reinterpret_cast<std::uintptr_t>(GetForegroundWindow()));
+}
+
+bool WinKeyboard::isOwnWindow(WindowId window) {
+    if (window == 0) {
+        return false;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(toHwnd(window), &process);
+    return process == GetCurrentProcessId();
+}
+
+bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
+                           const ClipboardSetter& setClipboard) {
+    const HWND hwnd = toHwnd(target);
+    if (!IsWindow(hwnd)) {
+        return false;
+    }
+    // Restores a minimised window; a maximised one stays maximised.
+    ShowWindow(hwnd, IsZoomed(hwnd) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    // Without this Windows only flashes the taskbar button of a window that
+    // another process asks to bring to the front.
+    SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDWININICHANGE);
+    if (setClipboard) {
+        setClipboard(text);
+    }
+    BringWindowToTop(hwnd);
+
+    // The keyboard focus belongs to the target's thread; sharing its input
+    // state for a moment tells us whether it has a focus window at all.
+    if (!AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(hwnd, nullptr), TRUE)) {
+        return false;
+    }
+    BringWindowToTop(hwnd);
+    const HWND focus = GetFocus();
+    AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(hwnd, nullptr), FALSE);
+    if (!focus) {
+        return false;
+    }
+
+    OSVERSIONINFOA version;
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    GetVersionExA(&version);
+
+    INPUT input;
+    std::memset(&input, 0, sizeof input);
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = 0;
+    input.ki.time = 0;
+    input.ki.dwExtraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        // Each UTF-16 code unit as a character of its own, whatever the layout.
+        for (const wchar_t unit : toWide(text)) {
+            pressAndRelease(input, 0, static_cast<WORD>(unit), KEYEVENTF_UNICODE);
+        }
+    } else {
+        // Systems without Unicode input: the bytes of the ANSI code page.
+        for (const char byte : toAnsi(toWide(text))) {
+            const WORD scan = static_cast<WORD>(static_cast<SHORT>(static_cast<signed char>(byte)));
+            pressAndRelease(input, 0, scan, KEYEVENTF_SCANCODE);
+        }
+    }
+    if (addComma) {
+        pressAndRelease(input, 0, 0x2C, KEYEVENTF_UNICODE);
+    }
+    if (addEnter) {
+        pressAndRelease(input, VK_RETURN, 0, KEYEVENTF_UNICODE);
+    }
+    return true;
+}
+
+bool WinKeyboard::setClipboardText(const std::string& utf8) {
+    const std::wstring wide = toWide(utf8);
+    // The clipboard wants an owner window; a message-only one will do.
+    const HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+    // Another program may hold the clipboard for a moment.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner) != 0); ++attempt) {
+        Sleep(10);
+    }
+    bool ok = false;
+    if (opened) {
+        EmptyClipboard();
+        const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
+        if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+            if (void* data = GlobalLock(memory)) {
+                std::memcpy(data, wide.c_str(), bytes);
+                GlobalUnlock(memory);
+                ok = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+            }
+            if (!ok) {
+                GlobalFree(memory);  // the clipboard owns it only on success
+            }
+        }
+        CloseClipboard();
+    }
+    if (owner) {
+        DestroyWindow(owner);
+    }
+    return ok;
+}

@@ -1,0 +1,125 @@
+// The real executable under the offscreen platform: one copy per user,
+// a clean end on a stop signal, and a stale lock that does not block.
+#include "support/SimulatedReader.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+class Program {
+public:
+    Program(const QTemporaryDir& dir, const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.remove("DISPLAY");
+        process.setProcessEnvironment(env);
+        process.setProgram(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport");
+        process.setArguments(arguments);
+        process.start();
+        process.waitForStarted(5000);
+    }
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+    // Waits until standard error shows `text`; everything seen so far.
+    bool waitFor(const QString& text, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
+            process.waitForReadyRead(100);
+            seen += QString::fromUtf8(process.readAllStandardError());
+        }
+        return seen.contains(text);
+    }
+    QProcess process;
+    QString seen;
+};
+
+QString settingsFor(const QTemporaryDir& dir, const QString& port)
+{
+    const QString path = dir.filePath("tallyport.conf");
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue("CommName", port);
+    settings.setValue("ReaderType", 0);
+    settings.setValue("ReaderID", 7);
+    settings.sync();
+    return path;
+}
+
+}  // namespace
+
+class TestLifecycle : public QObject {
+    Q_OBJECT
+private slots:
+    void secondStartDefersToTheFirst()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString settings = settingsFor(dir, sim.path());
+        Program first(dir, {"--settings", settings, "--verbose"});
+        QVERIFY2(first.waitFor("Connect reader ok.  S/N:12345678"), qPrintable(first.seen));
+
+        Program second(dir, {"--settings", settings, "--verbose"});
+        QVERIFY(second.process.waitForFinished(5000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        // It asked the first to show itself and touched neither the port nor the log.
+        QVERIFY(first.waitFor("a second start asked for the window"));
+        QVERIFY(!QString::fromUtf8(second.process.readAllStandardError()).contains("Connecting"));
+        QCOMPARE(first.process.state(), QProcess::Running);
+
+        // A stop signal ends the first copy cleanly; then a new start runs.
+        ::kill(static_cast<pid_t>(first.process.processId()), SIGTERM);
+        QVERIFY(first.process.waitForFinished(5000));
+        QCOMPARE(first.process.exitCode(), 0);
+        Program third(dir, {"--settings", settings, "--verbose"});
+        QVERIFY2(third.waitFor("Connect reader ok."), qPrintable(third.seen));
+    }
+
+    void aLockLeftByACrashDoesNotBlock()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString settings = settingsFor(dir, sim.path());
+        {
+            Program crashed(dir, {"--settings", settings, "--verbose"});
+            QVERIFY(crashed.waitFor("Connect reader ok."));
+            crashed.process.kill();
+            crashed.process.waitForFinished(3000);
+        }
+        Program next(dir, {"--settings", settings, "--verbose"});
+        QVERIFY2(next.waitFor("Connect reader ok."), qPrintable(next.seen));
+    }
+
+    void badOptionsAndHelp()
+    {
+        QTemporaryDir dir;
+        Program bad(dir, {"--no-such-option"});
+        QVERIFY(bad.process.waitForFinished(5000));
+        QCOMPARE(bad.process.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(bad.process.readAllStandardError()).contains("no-such-option"));
+
+        Program help(dir, {"--help"});
+        QVERIFY(help.process.waitForFinished(5000));
+        QCOMPARE(help.process.exitCode(), 0);
+        const QString text = QString::fromUtf8(help.process.readAllStandardOutput());
+        for (const char* option : {"--settings", "--verbose", "--port", "--version"})
+            QVERIFY2(text.contains(option), option);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLifecycle)
+#include "test_lifecycle.moc"
