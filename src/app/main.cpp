@@ -89,7 +89,6 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quorix"));
     // The window hides in the tray; only Exit ends the program.

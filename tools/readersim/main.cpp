@@ -75,7 +75,9 @@ its end and the reader keeps serving, so in a script
 
     tallyport-readersim --type C --id 07 --link /tmp/reader > /tmp/reader.path &
 
-runs until killed. With --no-stdin standard input is never read.
+runs until killed. With --no-stdin standard input is never read; use it too
+for a job put in the background of an interactive shell, which would be
+stopped when it reads the terminal.
 )";
 
 bool TakesValue(const std::string& name)

@@ -127,7 +127,8 @@ struct X11Keyboard::Impl {
 
     struct Stroke {
         KeyCode code;
-        bool shift;
+        bool shift;      // press Shift with it
+        bool layoutKey;  // a key of the layout rather than one of our bindings
     };
 
     bool enter();
@@ -149,6 +150,7 @@ struct X11Keyboard::Impl {
     bool prepareStrokes(const std::vector<KeySym>& syms, std::vector<Stroke>& strokes,
                         KeyCode& shiftCode);
     void writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign);
+    std::vector<KeyCode> pressedShiftKeys();
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
     void releaseBindings();
 };
@@ -654,7 +656,7 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
         // Enter goes through the layout's own Return key.
         if (sym == XK_Return) {
             if (const int code = findExisting(XK_Return, 0)) {
-                plan.push_back({sym, {static_cast<KeyCode>(code), false}});
+                plan.push_back({sym, {static_cast<KeyCode>(code), false, true}});
                 continue;
             }
         }
@@ -662,7 +664,7 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                                   [sym](const Binding& b) { return b.sym == sym; });
         if (bound != bindings.end()) {
             bound->lastUse = now;
-            plan.push_back({sym, {bound->code, false}});
+            plan.push_back({sym, {bound->code, false, false}});
         } else {
             missing.push_back(sym);
         }
@@ -732,14 +734,14 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                 assign.emplace_back(code, sym);
                 bindings.push_back({sym, code, now});
                 if (needed) {
-                    plan.push_back({sym, {code, false}});
+                    plan.push_back({sym, {code, false, false}});
                 }
             } else if (!needed) {
                 continue;
             } else if (const int plain = findExisting(sym, 0)) {
-                plan.push_back({sym, {static_cast<KeyCode>(plain), false}});
+                plan.push_back({sym, {static_cast<KeyCode>(plain), false, true}});
             } else if (const int shifted = findExisting(sym, 1); shifted && shiftCode) {
-                plan.push_back({sym, {static_cast<KeyCode>(shifted), true}});
+                plan.push_back({sym, {static_cast<KeyCode>(shifted), true, true}});
             } else {
                 XFree(map);
                 return false;  // rather nothing than a text with holes
@@ -836,13 +838,28 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     }
 
     // A locked Caps Lock would turn our lower-case letters into capitals.
+    // A Shift key held down does nothing to our bindings, but the layout's
+    // own keys (Enter, and characters that found no spare keycode) would
+    // change: such Shift keys are let go for the moment.
     bool relockCaps = false;
+    bool shiftDown = !xkb;
     if (xkb) {
         XkbStateRec state{};
-        if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask)) {
-            XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
-            relockCaps = true;
+        if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success) {
+            relockCaps = state.locked_mods & LockMask;
+            shiftDown = state.base_mods & ShiftMask;
         }
+    }
+    std::vector<KeyCode> heldShift;
+    if (shiftDown && std::any_of(strokes.begin(), strokes.end(),
+                                 [](const Stroke& s) { return s.layoutKey; })) {
+        heldShift = pressedShiftKeys();
+    }
+    if (relockCaps) {
+        XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
+    }
+    for (KeyCode code : heldShift) {
+        XTestFakeKeyEvent(dpy, code, False, 0);
     }
     for (const Stroke& s : strokes) {
         if (lost) {
@@ -857,6 +874,11 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
             XTestFakeKeyEvent(dpy, shiftCode, False, 0);
         }
     }
+    for (KeyCode code : heldShift) {
+        if (!lost) {
+            XTestFakeKeyEvent(dpy, code, True, 0);
+        }
+    }
     if (relockCaps && !lost) {
         XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
     }
@@ -864,6 +886,28 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
         XSync(dpy, False);
     }
     return !lost;
+}
+
+// The keys of the Shift modifier that are down now.
+std::vector<KeyCode> X11Keyboard::Impl::pressedShiftKeys() {
+    std::vector<KeyCode> held;
+    char keys[32] = {};
+    XQueryKeymap(dpy, keys);
+    XModifierKeymap* mods = XGetModifierMapping(dpy);
+    if (!mods || lost) {
+        if (mods) {
+            XFreeModifiermap(mods);
+        }
+        return held;
+    }
+    for (int i = 0; i < mods->max_keypermod; ++i) {
+        const KeyCode code = mods->modifiermap[ShiftMapIndex * mods->max_keypermod + i];
+        if (code && (keys[code / 8] & (1 << (code % 8)))) {
+            held.push_back(code);
+        }
+    }
+    XFreeModifiermap(mods);
+    return held;
 }
 
 void X11Keyboard::Impl::releaseBindings() {
