@@ -53,7 +53,7 @@ private slots:
         QTest::newRow("E") << "E" << "99" << 4 << 99 << "  S/N:12345678";
         QTest::newRow("F") << "F" << "07" << 5 << 7 << "  ID:7";
         QTest::newRow("F with hex digits") << "F" << "1A" << 5 << 0 << "  ID:0";
-        QTest::newRow("ID not digits") << "D" << "X7" << 3 << 1 << "  S/N:12345678";
+        QTest::newRow("ID not digits") << "D" << "A7" << 3 << 1 << "  S/N:12345678";
     }
     void everyOtherType()
     {
