@@ -8,4 +8,5 @@ struct AppOptions {
     QString settingsFile;    // empty: the default settings file
     bool verbose = false;    // info-log lines also on standard error
     QStringList extraPorts;  // ports the system does not enumerate
+    bool systemPorts = true; // offer the serial devices the system reports
 };

@@ -532,10 +532,12 @@ void TfrmMain::cmbLanguageChange()
 
 void TfrmMain::fillPortList()
 {
+    const QStringList ports = options_.systemPorts ? buildPortList(options_.extraPorts)
+                                                   : buildPortList(QStringList(), options_.extraPorts);
     cmbPort->clear();
-    cmbPort->addItems(buildPortList(options_.extraPorts));
+    cmbPort->addItems(ports);
     // The stored name stays the port in use even when the list lacks it.
-    cmbPort->setCurrentIndex(portListSelection(buildPortList(options_.extraPorts), PortName));
+    cmbPort->setCurrentIndex(portListSelection(ports, PortName));
 }
 
 void TfrmMain::cmbPortChange()

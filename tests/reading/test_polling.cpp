@@ -209,13 +209,16 @@ private slots:
         // A vanished port fails at once; no tick waited out its time-out.
         QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(rig.tick().value(1), QString("Open communication port error!"));
-        rig.sim.command("return");
+        const QString back = rig.sim.command("return");
+        QVERIFY2(back.startsWith("/dev/"), qPrintable(back));
+        QCOMPARE(rig.sim.readLine(), QString("ok"));
         QStringList lines;
         for (int i = 0; i < 3 && !rig.cycle.ReaderConnected; ++i)
             lines = rig.tick();
         QVERIFY(rig.cycle.ReaderConnected);
-        rig.sim.command("card 1A2B3C4D");
-        QCOMPARE(rig.tick(), QStringList{"Card ID : 1A2B3C4D"});
+        QCOMPARE(rig.sim.command("card 1A2B3C4D"), QString("ok"));
+        const QStringList afterCard = rig.tick();
+        QCOMPARE(afterCard, QStringList{"Card ID : 1A2B3C4D"});
     }
 
     void pauseStopsTrafficButTheTrayBlinks()

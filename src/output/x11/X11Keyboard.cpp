@@ -1,6 +1,7 @@
 #include "output/x11/X11Keyboard.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -108,6 +109,7 @@ struct X11Keyboard::Impl {
     Window root = 0;
     bool lost = false;  // set by the I/O error handlers; Xlib is not touched again
     bool xkb = false;
+    bool abandoned = false;
     int silencer = -1;  // write end of the pipe that replaced the watch descriptor
 
     bool errorSeen = false;
@@ -132,7 +134,7 @@ struct X11Keyboard::Impl {
     };
 
     bool enter();
-    void silenceWatch();
+    void abandon();
     void discardEvents();
 
     std::vector<unsigned long> property32(Window w, Atom prop, Atom type, bool* present = nullptr);
@@ -263,23 +265,34 @@ bool X11Keyboard::Impl::enter() {
         return false;
     }
     if (lost) {
-        silenceWatch();
+        abandon();
         return false;
     }
     assertHandlers();
     return true;
 }
 
-// The watch connection's descriptor reads end-of-file forever once the server
-// is gone; a caller watching it would spin. Put a pipe that never becomes
-// readable in its place (the descriptor number stays valid and is closed with
-// the display).
-void X11Keyboard::Impl::silenceWatch() {
-    if (!watch || silencer >= 0) {
+// Called once the server is gone, which Xlib may have noticed on only one of
+// the two connections. The other one is made to notice too (its socket shut
+// down, then read): a connection Xlib still takes for alive would be synced,
+// and waited on, when it is closed. Then the watch descriptor, which would
+// read end-of-file forever and make a caller watching it spin, is replaced
+// by a pipe that never becomes readable; the number stays valid and is
+// closed with the display.
+void X11Keyboard::Impl::abandon() {
+    if (abandoned) {
         return;
     }
+    abandoned = true;
+    assertHandlers();
+    for (Display* connection : {dpy, watch}) {
+        if (connection) {
+            shutdown(ConnectionNumber(connection), SHUT_RDWR);
+            XPending(connection);
+        }
+    }
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    if (!watch || pipe2(fds, O_CLOEXEC) != 0) {
         return;
     }
     if (dup3(fds[0], ConnectionNumber(watch), O_CLOEXEC) >= 0) {
@@ -1000,6 +1013,9 @@ X11Keyboard::~X11Keyboard() {
     if (d.enter()) {
         d.releaseBindings();
     }
+    if (d.lost) {
+        d.abandon();
+    }
     // Our handlers stay registered for these until both are closed: closing a
     // connection whose server has just gone reports an I/O error.
     if (d.watch) {
@@ -1112,7 +1128,7 @@ void X11Keyboard::drainChanges() {
         XNextEvent(d.watch, &event);
     }
     if (d.lost) {
-        d.silenceWatch();
+        d.abandon();
     }
 }
 

@@ -1,0 +1,197 @@
+// The window with simulated readers: auto-detection from the button, the
+// polling that follows it, and the settings that survive a restart.
+#include "app/MainWindow.h"
+#include "settings/SettingsStore.h"
+#include "support/SimulatedReader.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+class NoTarget : public KeyboardOutput {
+public:
+    bool available() const override { return false; }
+    WindowId foregroundWindow() override { return 0; }
+    bool isOwnWindow(WindowId) override { return false; }
+    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
+};
+
+std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& ports)
+{
+    AppOptions options;
+    options.settingsFile = settings;
+    options.extraPorts = ports;
+    options.systemPorts = false;
+    auto frm = std::make_unique<TfrmMain>(options, std::make_unique<NoTarget>());
+    // Shown as at start, but without the start-up timer: the tests drive the ticks.
+    frm->show();
+    frm->tmrStart->stop();
+    return frm;
+}
+
+QStringList logLines(TfrmMain& frm)
+{
+    const QString text = frm.moInfo->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+}  // namespace
+
+class TestWindowReader : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    int counter = 0;
+    QString freshSettings() { return dir.filePath(QString("w%1.conf").arg(counter++)); }
+
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); }
+
+    void detectionFindsTypeBOnTheSecondPort()
+    {
+        SimulatedReader silent({"--type", "A"});
+        silent.command("silent on");
+        SimulatedReader b({"--type", "B", "--id", "12", "--serial", "B0B0B0B0"});
+        auto frm = window(freshSettings(), {silent.path(), b.path()});
+        frm->moInfo->clear();
+        frm->btnDetectClick();
+
+        QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
+                                             "Detect reader ok.  S/N:B0B0B0B0"}));
+        QCOMPARE(frm->PortName, b.path());
+        QCOMPARE(frm->cmbPort->currentText(), b.path());
+        QCOMPARE(frm->LineSettings, QString("115200,n,8,1"));
+        QCOMPARE(frm->cmbBaudrate->currentText(), QString("115200,n,8,1"));
+        QCOMPARE(frm->cmbReaderType->currentIndex(), 1);
+        QCOMPARE(frm->pnReaderID->text(), QString("12"));
+        QVERIFY(frm->cycle().LinkSettingsChanged);
+        QVERIFY(frm->isEnabled());
+
+        // The next tick connects with what was found and reads cards.
+        frm->moInfo->clear();
+        frm->tmrPollingTimer();
+        QCOMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
+        b.command("card 1A2B3C4D");
+        frm->tmrPollingTimer();
+        QCOMPARE(logLines(*frm).last(), QString("Card ID : 1A2B3C4D"));
+    }
+
+    void noReaderLeavesTheSettingsAsTheyWere()
+    {
+        SimulatedReader silent({"--type", "A"});
+        silent.command("silent on");
+        const QString settings = freshSettings();
+        StoredSettings stored;
+        stored.CommName = silent.path();
+        stored.CommBaudRate = "9600,n,8,1";
+        stored.ExportFile = dir.filePath("cards.txt");
+        QVERIFY(saveSettings(settings, stored));
+        auto frm = window(settings, {"/nonexistent/one", silent.path()});
+        frm->moInfo->clear();
+        frm->btnDetectClick();
+        QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
+        QCOMPARE(frm->PortName, silent.path());
+        QCOMPARE(frm->LineSettings, QString("9600,n,8,1"));
+        QVERIFY(!frm->cycle().LinkSettingsChanged);
+    }
+
+    void pollingFollowsThePauseBoxAfterDetection()
+    {
+        SimulatedReader reader({"--type", "D", "--id", "07"});
+        auto frm = window(freshSettings(), {reader.path()});
+        frm->chkPause->setChecked(true);
+        frm->btnDetectClick();
+        QCOMPARE(frm->cmbReaderType->currentIndex(), 3);
+        QCOMPARE(frm->cmbBaudrate->currentText(), QString("19200,e,8,1"));
+        QVERIFY(frm->cycle().PollingPaused);
+
+        frm->chkPause->setChecked(false);
+        frm->btnDetectClick();
+        QVERIFY(!frm->cycle().PollingPaused);
+    }
+
+    void settingsSurviveARestart()
+    {
+        const QString settings = freshSettings();
+        {
+            auto first = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
+            first->cmbPort->setCurrentIndex(1);
+            first->cmbPortChange();
+            first->cmbBaudrate->setCurrentIndex(10);
+            first->cmbBaudrateChange();
+            first->cmbReaderType->setCurrentIndex(5);
+            first->sbReaderID->setValue(42);
+            first->sbSameCard->setValue(7);
+            first->chkAddDown->setChecked(true);
+            first->chkAddEnter->setChecked(false);
+            first->chkReverse->setChecked(true);
+            first->rbFormat[3]->click();
+            first->cmbLanguage->setCurrentIndex(1);
+            first->cmbLanguageChange();
+            first->chkSaveToFile->setChecked(true);
+            first->chkTimeField->setChecked(true);
+            first->btnExitClick();
+        }
+        auto second = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
+        QCOMPARE(second->PortName, QString("/dev/tallyport-b"));
+        QCOMPARE(second->cmbPort->currentText(), QString("/dev/tallyport-b"));
+        QCOMPARE(second->cmbBaudrate->currentText(), QString("115200,n,8,1"));
+        QCOMPARE(second->cmbReaderType->currentIndex(), 5);
+        QCOMPARE(second->pnReaderID->text(), QString("42"));
+        QCOMPARE(second->pnSameCard->text(), QString("7"));
+        QVERIFY(second->chkAddDown->isChecked());
+        QVERIFY(!second->chkAddEnter->isChecked());
+        QVERIFY(second->chkReverse->isChecked());
+        QVERIFY(second->rbFormat[3]->isChecked());
+        QCOMPARE(second->SendFormatIndex, 3);
+        QCOMPARE(second->LanguageIndex, 1);
+        QVERIFY(second->chkSaveToFile->isChecked());
+        QVERIFY(second->chkTimeField->isChecked());
+        QCOMPARE(second->pcMain->currentWidget(), second->tsReader);
+        QVERIFY(!second->cycle().PollingPaused);
+    }
+
+    void storedValuesOutOfRange()
+    {
+        const QString settings = freshSettings();
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n");
+        file.close();
+        auto frm = window(settings, {});
+        QCOMPARE(frm->pnReaderID->text(), QString("99"));
+        QCOMPARE(frm->pnSameCard->text(), QString("0"));
+        QVERIFY(frm->rbFormat[0]->isChecked());
+        QCOMPARE(frm->SendFormatIndex, 0);
+        QCOMPARE(frm->cmbReaderType->currentIndex(), 0);
+        QCOMPARE(frm->LanguageIndex, 0);
+    }
+
+    void aWrongTypeStopsTheReading()
+    {
+        const QString settings = freshSettings();
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nReaderType=2\nReaderID=abc\nSameCardTime=9\n");
+        file.close();
+        auto frm = window(settings, {});
+        QCOMPARE(frm->cmbReaderType->currentIndex(), 2);  // read before the fault
+        QCOMPARE(frm->pnReaderID->text(), QString("01"));   // the rest keep their defaults
+        QCOMPARE(frm->pnSameCard->text(), QString("0"));
+        QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
+        QVERIFY(!frm->cycle().PollingPaused);
+        QVERIFY(!frm->edExportFile->text().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestWindowReader)
+#include "test_window_reader.moc"

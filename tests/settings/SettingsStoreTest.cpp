@@ -1,0 +1,253 @@
+// The settings file: round trips, hand-edited and damaged files, and saves
+// that cannot be written.
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace {
+
+const QStringList kNames = {"CommName", "CommBaudRate", "ReaderType", "ReaderID", "SameCardTime",
+    "AddReturn", "AddDown", "CardIDReverse", "AutoRun", "Language", "SendFormat", "SaveToFile",
+    "TimeField", "ExportFile"};
+
+// Name=value lines, so that a failed comparison shows which value differs.
+QString describe(const StoredSettings& v)
+{
+    const QStringList values = {v.CommName, v.CommBaudRate, QString::number(v.ReaderType),
+        QString::number(v.ReaderID), QString::number(v.SameCardTime), QString::number(v.AddReturn),
+        QString::number(v.AddDown), QString::number(v.CardIDReverse), QString::number(v.AutoRun),
+        QString::number(v.Language), QString::number(v.SendFormat), QString::number(v.SaveToFile),
+        QString::number(v.TimeField), v.ExportFile};
+    QStringList lines;
+    for (int i = 0; i < kNames.size(); ++i)
+        lines << kNames[i] + '=' + values[i];
+    return lines.join('\n');
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
+}
+
+}  // namespace
+
+class SettingsStoreTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString file_;
+
+    void checkConsistent(const LoadResult& r)
+    {
+        if (r.outcome == LoadResult::NoFile)
+            QCOMPARE(describe(r.values), describe(defaultSettings()));
+        QCOMPARE(r.outcome == LoadResult::StoppedAtWrongType, kNames.contains(r.stoppedAt));
+    }
+
+    // A save that must fail, leaving the file and its folder as they were.
+    void expectFailedSave(const QString& path)
+    {
+        const QByteArray before = readAll(path);
+        const QStringList entries = QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden);
+        StoredSettings changed = defaultSettings();
+        changed.ExportFile = QString(6000, 'x');
+        QVERIFY(!saveSettings(path, changed));
+        QCOMPARE(readAll(path), before);
+        QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden), entries);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        // Before anything asks Qt for the configuration folder, which it remembers.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path() + "/config"));
+        file_ = dir_.path() + "/t.conf";
+    }
+
+    void defaultPathIsTheConfFile()
+    {
+        QCOMPARE(defaultSettingsPath(), dir_.path() + "/config/Quorix/Tallyport.conf");
+    }
+
+    void everyValueRoundTrips()
+    {
+        // In table order, none at its default.
+        const StoredSettings v{"@ttyUSB3", "9600,n,8,2", 5, -7, 2500, false, true, true, true, 2, 3,
+                               true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt"};
+        const QString path = dir_.path() + "/new/folders/t.conf";
+        StoredSettings saved = v;
+        QVERIFY(saveSettings(path, saved));
+        const LoadResult r = loadSettings(path);
+        QCOMPARE(r.outcome, LoadResult::Loaded);
+        QCOMPARE(describe(r.values), describe(v));
+        const QByteArray text = readAll(path);
+        for (const char* line : {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=-7\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
+            QVERIFY2(text.contains(line), line);
+    }
+
+    void unavailableFileIsFirstRun()
+    {
+        for (const QString& path : {dir_.path() + "/missing.conf", dir_.path()}) {
+            const LoadResult r = loadSettings(path);
+            QVERIFY2(r.outcome == LoadResult::NoFile, qPrintable(path));
+            QCOMPARE(describe(r.values), describe(defaultSettings()));
+        }
+    }
+
+    // One line before SendFormat=4: reading it either stops (SendFormat keeps
+    // its default) or goes on, and `field` then reads as `value`.
+    void valueTexts_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("stoppedAt");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        const auto row = [](const char* line, const char* stop, const char* field, const QString& value) {
+            QTest::newRow(line) << QByteArray(line) << QString(stop) << QString(field) << value;
+        };
+        row("ReaderID=\" 7 \"", "", "ReaderID", "7");
+        row("ReaderID=+4", "", "ReaderID", "4");
+        row("ReaderID=99999999999", "", "ReaderID", QString::number(INT_MAX));
+        row("ReaderID=-99999999999", "", "ReaderID", QString::number(INT_MIN));
+        for (const char* bad : {"abc", "1.5", "", "0x10", "1,2", "@ByteArray(1)", "@Invalid()"})
+            row(qPrintable(QString("ReaderID=") + bad), "ReaderID", "ReaderID", "1");
+        row("CommBaudRate=19200,e,8,1", "", "CommBaudRate", "19200,e,8,1");
+        row("CommBaudRate=a,@b", "", "CommBaudRate", "a,@b");
+        row("CommBaudRate=@ByteArray(9600)", "CommBaudRate", "CommBaudRate", "19200,e,8,1");
+        row("CommBaudRate=a,@Rect(1 2 3 4)", "CommBaudRate", "CommBaudRate", "19200,e,8,1");
+        // AddDown defaults to false, AddReturn to true.
+        for (const char* t : {"1", "-1", "2", "TRUE", "true", "\" tRuE \""})
+            row(qPrintable(QString("AddDown=") + t), "", "AddDown", "1");
+        for (const char* t : {"0", "-0", "False", "", "yes", "@ByteArray(1)"})
+            row(qPrintable(QString("AddReturn=") + t), "", "AddReturn", "0");
+    }
+    void valueTexts()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, stoppedAt);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        writeFile(file_, "CommName=/dev/ttyUSB1\n" + line + "\nSendFormat=4\n");
+        const LoadResult r = loadSettings(file_);
+        QCOMPARE(r.outcome, stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType);
+        QCOMPARE(r.stoppedAt, stoppedAt);
+        const QStringList lines = describe(r.values).split('\n');
+        QCOMPARE(lines.filter(QRegularExpression('^' + field + '=')), QStringList{field + '=' + value});
+        QCOMPARE(r.values.CommName, QString("/dev/ttyUSB1"));
+        QCOMPARE(r.values.SendFormat, stoppedAt.isEmpty() ? 4 : 0);
+    }
+
+    void wholeFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("outcome");  // -1: any, as long as it is consistent
+        QTest::newRow("empty") << QByteArray() << int(LoadResult::Loaded);
+        QTest::newRow("comment only") << QByteArray("; note\n[Window]\nx=1\n") << int(LoadResult::Loaded);
+        QTest::newRow("open section") << QByteArray("[General\nReaderID=3\n") << int(LoadResult::NoFile);
+        QTest::newRow("open later section") << QByteArray("ReaderID=3\n[Window\n") << int(LoadResult::NoFile);
+        QTest::newRow("line without =") << QByteArray("ReaderID=3\njunk\n") << int(LoadResult::NoFile);
+        QTest::newRow("binary") << QByteArray("\0\xff\xfe\x01=\0\n[\x80]", 10) << -1;
+        QTest::newRow("unknown type") << QByteArray("X=@Variant(\\0\\0\\x1\\0\\0)") << -1;
+        // Made Qt ask for 66 GB; found by fuzzing.
+        QTest::newRow("streamed value") << QByteArray("CommName=@Variant(\\0\\0\\0\\t|0\\xff)") << -1;
+        QTest::newRow("dangling escapes") << QByteArray("CommName=\"\\x\nExportFile=\\") << -1;
+        QTest::newRow("many commas") << "CommName=" + QByteArray(200000, ',') << -1;
+    }
+    void wholeFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, outcome);
+        writeFile(file_, content);
+        const LoadResult r = loadSettings(file_);
+        checkConsistent(r);
+        if (outcome >= 0) {
+            QCOMPARE(int(r.outcome), outcome);
+            QCOMPARE(describe(r.values), describe(defaultSettings()));  // none of these sets a value
+        }
+    }
+
+    void rewrittenFileIsReadAgain()
+    {
+        // Same size, same moment: nothing may be remembered from the last read.
+        writeFile(file_, "ReaderID=1\n");
+        QCOMPARE(loadSettings(file_).values.ReaderID, 1);
+        writeFile(file_, "ReaderID=2\n");
+        QCOMPARE(loadSettings(file_).values.ReaderID, 2);
+        writeFile(file_, "ReaderID 3\n");
+        QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
+    }
+
+    void blankExportFileSavesTheDefault()
+    {
+        StoredSettings v = defaultSettings();
+        v.ExportFile = "  \t ";
+        QVERIFY(saveSettings(file_, v));
+        QCOMPARE(v.ExportFile, defaultExportFile());
+        QCOMPARE(loadSettings(file_).values.ExportFile, defaultExportFile());
+    }
+
+    void saveOverExistingFile()
+    {
+        StoredSettings v = defaultSettings();
+        v.ReaderID = 9;
+        writeFile(file_, "[Window]\ngeometry=10\n");
+        QVERIFY(saveSettings(file_, v));
+        QVERIFY(readAll(file_).contains("[Window]\ngeometry=10\n"));
+        QCOMPARE(loadSettings(file_).values.ReaderID, 9);
+        writeFile(file_, "[General\nnot a setting\n");
+        QVERIFY(saveSettings(file_, v));
+        const LoadResult r = loadSettings(file_);
+        QCOMPARE(r.outcome, LoadResult::Loaded);
+        QCOMPARE(r.values.ReaderID, 9);
+    }
+
+    void saveToReadOnlyFolderKeepsOldFile()
+    {
+        if (geteuid() == 0)
+            QSKIP("root writes into read-only folders; saveToFullDiskKeepsOldFile covers root");
+        const QString folder = dir_.path() + "/readonly";
+        StoredSettings old = defaultSettings();
+        QVERIFY(saveSettings(folder + "/t.conf", old));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        auto restore = qScopeGuard([&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        expectFailedSave(folder + "/t.conf");
+    }
+
+    void saveToFullDiskKeepsOldFile()
+    {
+        const QString mountPoint = dir_.path() + "/full";
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=16k") != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        auto unmount = qScopeGuard([&] { umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+        StoredSettings old = defaultSettings();
+        QVERIFY(saveSettings(mountPoint + "/t.conf", old));
+        QFile filler(mountPoint + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) {
+        }
+        filler.close();
+        expectFailedSave(mountPoint + "/t.conf");
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsStoreTest)
+#include "SettingsStoreTest.moc"
