@@ -1,3 +1,6 @@
 add_executable(bench_transaction ${CMAKE_CURRENT_SOURCE_DIR}/transaction_bench.cpp)
 target_link_libraries(bench_transaction PRIVATE tallyport_core)
 set_target_properties(bench_transaction PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+add_executable(bench_detection ${CMAKE_CURRENT_SOURCE_DIR}/detection_bench.cpp)
+target_link_libraries(bench_detection PRIVATE tallyport_core)
+set_target_properties(bench_detection PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
