@@ -126,11 +126,16 @@ int main(int argc, char** argv) {
     };
     const auto xdotool = [&](const char* delay) {
         return [&session, delay] {
+            // One xdotool run: the text, then the Return key.
             std::vector<std::string> argv{"xdotool", "type"};
             if (delay) {
                 argv.insert(argv.end(), {"--delay", delay});
             }
-            argv.push_back(kCard + "\n");
+            argv.insert(argv.end(), {kCard, "key"});
+            if (delay) {
+                argv.insert(argv.end(), {"--delay", delay});
+            }
+            argv.push_back("Return");
             return session.run(argv) == 0;
         };
     };

@@ -1,3 +1,5 @@
 tallyport_add_test(test_window app/test_window.cpp LIBS tallyport_app)
 tallyport_add_test(test_lifecycle app/test_lifecycle.cpp)
 add_dependencies(test_lifecycle tallyport tallyport-readersim)
+tallyport_add_test(test_window_reader app/test_window_reader.cpp LIBS tallyport_app)
+add_dependencies(test_window_reader tallyport-readersim)

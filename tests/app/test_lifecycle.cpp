@@ -104,6 +104,18 @@ private slots:
         QVERIFY2(next.waitFor("Connect reader ok."), qPrintable(next.seen));
     }
 
+    void aMissingPortIsFoundByDetectionAtStart()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "C", "--id", "33", "--serial", "C0FFEE00"});
+        const QString settings = settingsFor(dir, "/nonexistent/tallyport-port");
+        Program program(dir, {"--settings", settings, "--port", sim.path(), "--verbose"});
+        QVERIFY2(program.waitFor("Detect reader ok.  S/N:C0FFEE00", 30000), qPrintable(program.seen));
+        QVERIFY2(program.waitFor("Connect reader ok.  S/N:C0FFEE00"), qPrintable(program.seen));
+        QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
+        QVERIFY2(program.waitFor("Card ID : 1A2B3C4D"), qPrintable(program.seen));
+    }
+
     void badOptionsAndHelp()
     {
         QTemporaryDir dir;
