@@ -207,6 +207,25 @@ private slots:
         QVERIFY(w.frm->tmrPolling->isActive());
     }
 
+    void withoutATrayTheWindowIsMinimisedNotHidden()
+    {
+        Window w(freshSettings());
+        w.frm->show();
+        QVERIFY(!TTrayIcon::trayAvailable());
+        w.frm->minimizeToTray();
+        QVERIFY(w.frm->isVisible());
+        QVERIFY(w.frm->isMinimized());
+        QVERIFY(w.frm->mnuRestore->isEnabled());
+        w.frm->mnuRestoreClick();
+        QVERIFY(!w.frm->isMinimized());
+        QVERIFY(!w.frm->mnuRestore->isEnabled());
+        // Exit from the tray menu brings the window back first.
+        w.frm->minimizeToTray();
+        w.frm->mnuExit->trigger();
+        QVERIFY(!w.frm->isMinimized());
+        QVERIFY(w.frm->cycle().CloseRequested);
+    }
+
     void exitSavesAndClosesAtTheNextTick()
     {
         const QString settings = freshSettings();
