@@ -1,8 +1,10 @@
 #include "output/x11/X11Keyboard.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,8 +38,10 @@ constexpr auto kRebindAfter = std::chrono::seconds(5);
 
 // Bound ahead of need, as long as this many spare keycodes stay free.
 constexpr std::size_t kKeepSpare = 2;
-constexpr KeySym kCardCharacters[] = {XK_0, XK_1, XK_2, XK_3, XK_4, XK_5,     XK_6, XK_7, XK_8,
-                                      XK_9, XK_A, XK_B, XK_C, XK_D, XK_E, XK_F, XK_comma};
+constexpr KeySym kCardCharacters[] = {
+    XK_0, XK_1, XK_2, XK_3, XK_4, XK_5, XK_6, XK_7, XK_8,
+    XK_9, XK_A, XK_B, XK_C, XK_D, XK_E, XK_F, XK_comma,
+};
 
 // _NET_ACTIVE_WINDOW source indication: a pager or taskbar, i.e. on behalf of
 // the user, which window managers honour without focus-stealing checks.
@@ -243,6 +247,37 @@ void assertHandlers() {
         chainedIOError = previousIO;
     }
 }
+
+// Blocks SIGPIPE while it lives: writing to a server that has just gone away
+// must cost a lost connection, not the process. A SIGPIPE raised meanwhile
+// is taken off the thread before the old mask comes back.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeBlock() {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{0, 0};
+            sigtimedwait(&pipe_, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t old_;
+    bool wasPending_ = false;
+};
 
 // Catches X errors caused by the requests made while it lives. Requests
 // without a reply need an XSync before failed() can tell.
@@ -693,8 +728,10 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
             }
             XFreeModifiermap(mods);
         }
+        // Keycode 8 stands for "no key" on evdev-based servers, which may
+        // drop it on the way.
         std::vector<KeyCode> spare;
-        for (int code = maxCode; code >= minCode; --code) {
+        for (int code = maxCode; code >= std::max(minCode, 9); --code) {
             bool empty = !modifierCodes.count(code);
             for (int i = 0; empty && i < perCode; ++i) {
                 empty = symAt(code, i) == NoSymbol;
@@ -703,14 +740,14 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                 spare.push_back(static_cast<KeyCode>(code));
             }
         }
-        // Card numbers use few characters: bind the rest of them along with
-        // the first ones, so the keymap (which every client and the window
-        // manager reload on each change) normally changes once in our life.
         // Spare keycodes go first to characters the layout has no key for;
         // the others can fall back on the layout's keys if they run out.
         std::stable_partition(missing.begin(), missing.end(), [&](KeySym sym) {
             return !findExisting(sym, 0) && !findExisting(sym, 1);
         });
+        // Card numbers use few characters: bind the rest of them along with
+        // the first ones, so the keymap (which every client and the window
+        // manager reload on each change) normally changes once in our life.
         std::vector<KeySym> toBind = missing;
         for (KeySym sym : kCardCharacters) {
             if (toBind.size() + kKeepSpare >= spare.size()) {
@@ -957,6 +994,7 @@ void X11Keyboard::Impl::releaseBindings() {
 // ---------------------------------------------------------------------------
 
 X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>()) {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     assertHandlers();
     Display* dpy = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
@@ -1009,6 +1047,7 @@ X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<I
 }
 
 X11Keyboard::~X11Keyboard() {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (d.enter()) {
         d.releaseBindings();
@@ -1047,6 +1086,7 @@ bool X11Keyboard::available() const {
 }
 
 KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter()) {
         return 0;
@@ -1067,6 +1107,7 @@ KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
 }
 
 bool X11Keyboard::isOwnWindow(WindowId window) {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || window == 0 || window > std::numeric_limits<Window>::max()) {
         return false;
@@ -1111,6 +1152,7 @@ bool X11Keyboard::isOwnWindow(WindowId window) {
 }
 
 int X11Keyboard::changeNotifier() {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || !d.watch || !d.wmAnnouncesActive()) {
         return -1;
@@ -1119,6 +1161,7 @@ int X11Keyboard::changeNotifier() {
 }
 
 void X11Keyboard::drainChanges() {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || !d.watch) {
         return;
@@ -1134,6 +1177,7 @@ void X11Keyboard::drainChanges() {
 
 bool X11Keyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
                            const ClipboardSetter& setClipboard) {
+    const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || target == 0 || target > std::numeric_limits<Window>::max()) {
         return false;

@@ -1,0 +1,29 @@
+# Typing card numbers: the recording keyboard, the X11 keyboard end to end
+# under a private Xvfb with real X clients receiving the keys, and a compile
+# check of the Windows keyboard with the mingw-w64 cross compiler.
+
+# The X client that receives keys like an ordinary application and reports them.
+add_executable(keyboard_key_recorder keyboard/key_recorder.cpp)
+target_link_libraries(keyboard_key_recorder PRIVATE ${X11_LIBRARIES})
+set_target_properties(keyboard_key_recorder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TESTS_BIN})
+
+# Xvfb, openbox and the receiving clients; shared with bench/typing.cmake.
+add_library(keyboard_xsession STATIC keyboard/XSession.cpp)
+target_include_directories(keyboard_xsession PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(keyboard_xsession PRIVATE
+  TALLYPORT_KEY_RECORDER="$<TARGET_FILE:keyboard_key_recorder>")
+target_link_libraries(keyboard_xsession PUBLIC ${X11_LIBRARIES})
+add_dependencies(keyboard_xsession keyboard_key_recorder)
+
+tallyport_add_test(keyboard_recording keyboard/tst_recordingkeyboard.cpp LIBS tallyport_core)
+tallyport_add_test(keyboard_x11_wm keyboard/tst_x11keyboard_wm.cpp
+  LIBS tallyport_x11 keyboard_xsession)
+tallyport_add_test(keyboard_x11_nowm keyboard/tst_x11keyboard_nowm.cpp
+  LIBS tallyport_x11 keyboard_xsession)
+tallyport_add_test(keyboard_x11_failures keyboard/tst_x11keyboard_failures.cpp
+  LIBS tallyport_x11 keyboard_xsession)
+
+# WinKeyboard.cpp is never part of the Linux build; this keeps it compiling.
+add_test(NAME keyboard_windows_compile
+  COMMAND sh -c "command -v i686-w64-mingw32-g++ >/dev/null || { echo 'i686-w64-mingw32-g++ is not installed (scripts/install installs g++-mingw-w64-i686)' >&2; exit 1; }; exec i686-w64-mingw32-g++ -std=c++17 -Wall -Wextra -Werror -I\"$1/src\" -c \"$1/src/output/windows/WinKeyboard.cpp\" -o \"$2/WinKeyboard.obj\""
+    keyboard_windows_compile ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
