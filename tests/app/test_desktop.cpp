@@ -1,0 +1,171 @@
+// The real program on a real X server (Xvfb with a window manager): it
+// connects to the simulated reader, hides in the notification area, types
+// every card into the window the user works in, and writes the card log.
+// Without a notification area it minimises to the taskbar instead.
+#include "keyboard/XSession.h"
+#include "support/SimulatedReader.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+QString shown(const std::string& text)
+{
+    return QString::fromStdString(kbdtest::visible(text));
+}
+
+std::string windowClass(Display* x, Window w)
+{
+    XClassHint hint{};
+    if (!XGetClassHint(x, w, &hint))
+        return {};
+    std::string name = hint.res_name ? hint.res_name : "";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return name;
+}
+
+// True when a window of class "tallyport" sits inside the tray host.
+bool iconInTray(Display* x, Window w, bool insideTray)
+{
+    const std::string name = windowClass(x, w);
+    if (insideTray && name == "tallyport")
+        return true;
+    insideTray = insideTray || name == "trayer" || name == "panel";
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x, w, &root, &parent, &children, &count))
+        return false;
+    bool found = false;
+    for (unsigned i = 0; i < count && !found; ++i)
+        found = iconInTray(x, children[i], insideTray);
+    if (children)
+        XFree(children);
+    return found;
+}
+
+class Program {
+public:
+    Program(const kbdtest::XSession& session, const QTemporaryDir& dir, const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", QString::fromStdString(session.display()));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", arguments);
+        process.waitForStarted(5000);
+    }
+    ~Program()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+    }
+    bool waitFor(const QString& text, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
+            process.waitForReadyRead(50);
+            seen += QString::fromUtf8(process.readAllStandardError());
+        }
+        return seen.contains(text);
+    }
+    QProcess process;
+    QString seen;
+};
+
+QString settingsFile(const QTemporaryDir& dir, const QString& port, const QString& cards)
+{
+    const QString path = dir.filePath("tallyport.conf");
+    QSettings s(path, QSettings::IniFormat);
+    s.setValue("CommName", port);
+    s.setValue("ReaderType", 2);
+    s.setValue("ReaderID", 7);
+    s.setValue("AddDown", "-1");
+    s.setValue("AddReturn", "-1");
+    s.setValue("SaveToFile", "-1");
+    s.setValue("ExportFile", cards);
+    s.sync();
+    return path;
+}
+
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        const std::string missing = kbdtest::XSession::missingPrograms({"Xvfb", "openbox", "trayer"});
+        QVERIFY2(missing.empty(), ("not installed: " + missing + " (scripts/install installs them)").c_str());
+    }
+
+    void cardsReachTheActiveWindowFromTheTray()
+    {
+        kbdtest::XSession session;
+        std::string error;
+        QVERIFY2(session.start(true, error), error.c_str());
+        auto tray = session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                   "--width", "120", "--height", "24"});
+        kbdtest::Recorder sink;
+        QVERIFY2(sink.start(session, "cardsink", error), error.c_str());
+        QVERIFY(session.activate(sink.window()));
+
+        QTemporaryDir dir;
+        SimulatedReader reader({"--type", "C", "--id", "07"});
+        const QString cards = dir.filePath("cards.txt");
+        Program program(session, dir, {"--settings", settingsFile(dir, reader.path(), cards), "--verbose"});
+        QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
+
+        // Connected at start: the window went to the tray.
+        QTRY_VERIFY_WITH_TIMEOUT(iconInTray(session.x(), DefaultRootWindow(session.x()), false), 5000);
+        const kbdtest::Window window = session.findClient("tallyport", 2000);
+        QVERIFY(window != 0);
+        XWindowAttributes attributes{};
+        QTRY_VERIFY_WITH_TIMEOUT((XGetWindowAttributes(session.x(), window, &attributes),
+                                  attributes.map_state != IsViewable), 5000);
+        QVERIFY(session.activate(sink.window()));
+
+        QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
+        QCOMPARE(shown(sink.received(10, 5000)), QString("1A2B3C4D,\\x0d"));
+        QCOMPARE(reader.command("remove"), QString("ok"));
+        QVERIFY(program.waitFor("Card ID : 1A2B3C4D"));
+        QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
+        QCOMPARE(shown(sink.received(20, 5000)), QString("1A2B3C4D,\\x0d00C0FFEE,\\x0d"));
+        QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n00C0FFEE\n"), 5000);
+    }
+
+    void withoutATrayTheWindowIsMinimised()
+    {
+        kbdtest::XSession session;
+        std::string error;
+        QVERIFY2(session.start(true, error), error.c_str());
+        QTemporaryDir dir;
+        SimulatedReader reader({"--type", "C", "--id", "07"});
+        Program program(session, dir, {"--settings", settingsFile(dir, reader.path(), dir.filePath("c.txt")),
+                                       "--verbose"});
+        QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
+        const kbdtest::Window window = session.findClient("tallyport", 5000);
+        QVERIFY(window != 0);
+        // Iconic (3): reachable from the taskbar, not withdrawn.
+        QTRY_COMPARE_WITH_TIMEOUT(session.wmState(window), 3L, 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "test_desktop.moc"
