@@ -4,3 +4,10 @@
 add_executable(typing_bench ${CMAKE_CURRENT_LIST_DIR}/typing_bench.cpp)
 target_link_libraries(typing_bench PRIVATE tallyport_x11 keyboard_xsession)
 set_target_properties(typing_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+
+# The whole road of a card through the real program:
+#   <build>/bench/card_bench [--cards N] [--cpu-seconds S]
+add_executable(card_bench ${CMAKE_CURRENT_LIST_DIR}/card_bench.cpp)
+target_link_libraries(card_bench PRIVATE Qt6::Core keyboard_xsession)
+set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+add_dependencies(card_bench tallyport tallyport-readersim)
