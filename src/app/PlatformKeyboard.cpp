@@ -1,20 +1,7 @@
 #include "app/PlatformKeyboard.h"
 
+#include "output/NoKeyboard.h"
 #include "output/x11/X11Keyboard.h"
-
-namespace {
-
-// Without a display there is nothing to type into; cards still reach the
-// info log and the card log.
-class NoKeyboard : public KeyboardOutput {
-public:
-    bool available() const override { return false; }
-    WindowId foregroundWindow() override { return 0; }
-    bool isOwnWindow(WindowId) override { return false; }
-    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
-};
-
-}  // namespace
 
 std::unique_ptr<KeyboardOutput> makePlatformKeyboard()
 {

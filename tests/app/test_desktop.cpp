@@ -3,6 +3,7 @@
 // every card into the window the user works in, and writes the card log.
 // Without a notification area it minimises to the taskbar instead.
 #include "keyboard/XSession.h"
+#include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 
 #include <QProcess>
@@ -50,39 +51,6 @@ bool iconInTray(Display* x, Window w, bool insideTray)
     return found;
 }
 
-class Program {
-public:
-    Program(const kbdtest::XSession& session, const QTemporaryDir& dir, const QStringList& arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", QString::fromStdString(session.display()));
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.insert("XDG_RUNTIME_DIR", dir.path());
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", arguments);
-        process.waitForStarted(5000);
-    }
-    ~Program()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-    }
-    bool waitFor(const QString& text, int timeoutMs = 10000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
-            process.waitForReadyRead(50);
-            seen += QString::fromUtf8(process.readAllStandardError());
-        }
-        return seen.contains(text);
-    }
-    QProcess process;
-    QString seen;
-};
-
 QString settingsFile(const QTemporaryDir& dir, const QString& port, const QString& cards)
 {
     const QString path = dir.filePath("tallyport.conf");
@@ -129,7 +97,8 @@ private slots:
         QTemporaryDir dir;
         SimulatedReader reader({"--type", "C", "--id", "07"});
         const QString cards = dir.filePath("cards.txt");
-        Program program(session, dir, {"--settings", settingsFile(dir, reader.path(), cards), "--verbose"});
+        RunningProgram program(dir, {"--settings", settingsFile(dir, reader.path(), cards), "--verbose"},
+                               QString::fromStdString(session.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
 
         // Connected at start: the window went to the tray.
@@ -157,8 +126,8 @@ private slots:
         QVERIFY2(session.start(true, error), error.c_str());
         QTemporaryDir dir;
         SimulatedReader reader({"--type", "C", "--id", "07"});
-        Program program(session, dir, {"--settings", settingsFile(dir, reader.path(), dir.filePath("c.txt")),
-                                       "--verbose"});
+        RunningProgram program(dir, {"--settings", settingsFile(dir, reader.path(), dir.filePath("c.txt")),
+                                       "--verbose"}, QString::fromStdString(session.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         const kbdtest::Window window = session.findClient("tallyport", 5000);
         QVERIFY(window != 0);

@@ -1,5 +1,6 @@
 // The real executable under the offscreen platform: one copy per user,
 // a clean end on a stop signal, and a stale lock that does not block.
+#include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 
 #include <QProcess>
@@ -10,43 +11,6 @@
 #include <csignal>
 
 namespace {
-
-class Program {
-public:
-    Program(const QTemporaryDir& dir, const QStringList& arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("XDG_RUNTIME_DIR", dir.path());
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        env.remove("DISPLAY");
-        process.setProcessEnvironment(env);
-        process.setProgram(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport");
-        process.setArguments(arguments);
-        process.start();
-        process.waitForStarted(5000);
-    }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-    // Waits until standard error shows `text`; everything seen so far.
-    bool waitFor(const QString& text, int timeoutMs = 10000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
-            process.waitForReadyRead(100);
-            seen += QString::fromUtf8(process.readAllStandardError());
-        }
-        return seen.contains(text);
-    }
-    QProcess process;
-    QString seen;
-};
 
 QString settingsFor(const QTemporaryDir& dir, const QString& port)
 {
@@ -69,10 +33,10 @@ private slots:
         QTemporaryDir dir;
         SimulatedReader sim({"--type", "A", "--id", "07"});
         const QString settings = settingsFor(dir, sim.path());
-        Program first(dir, {"--settings", settings, "--verbose"});
+        RunningProgram first(dir, {"--settings", settings, "--verbose"});
         QVERIFY2(first.waitFor("Connect reader ok.  S/N:12345678"), qPrintable(first.seen));
 
-        Program second(dir, {"--settings", settings, "--verbose"});
+        RunningProgram second(dir, {"--settings", settings, "--verbose"});
         QVERIFY(second.process.waitForFinished(5000));
         QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.process.exitCode(), 0);
@@ -85,7 +49,7 @@ private slots:
         ::kill(static_cast<pid_t>(first.process.processId()), SIGTERM);
         QVERIFY(first.process.waitForFinished(5000));
         QCOMPARE(first.process.exitCode(), 0);
-        Program third(dir, {"--settings", settings, "--verbose"});
+        RunningProgram third(dir, {"--settings", settings, "--verbose"});
         QVERIFY2(third.waitFor("Connect reader ok."), qPrintable(third.seen));
     }
 
@@ -95,12 +59,12 @@ private slots:
         SimulatedReader sim({"--type", "A", "--id", "07"});
         const QString settings = settingsFor(dir, sim.path());
         {
-            Program crashed(dir, {"--settings", settings, "--verbose"});
+            RunningProgram crashed(dir, {"--settings", settings, "--verbose"});
             QVERIFY(crashed.waitFor("Connect reader ok."));
             crashed.process.kill();
             crashed.process.waitForFinished(3000);
         }
-        Program next(dir, {"--settings", settings, "--verbose"});
+        RunningProgram next(dir, {"--settings", settings, "--verbose"});
         QVERIFY2(next.waitFor("Connect reader ok."), qPrintable(next.seen));
     }
 
@@ -109,7 +73,7 @@ private slots:
         QTemporaryDir dir;
         SimulatedReader sim({"--type", "C", "--id", "33", "--serial", "C0FFEE00"});
         const QString settings = settingsFor(dir, "/nonexistent/tallyport-port");
-        Program program(dir, {"--settings", settings, "--port", sim.path(), "--verbose"});
+        RunningProgram program(dir, {"--settings", settings, "--port", sim.path(), "--verbose"});
         QVERIFY2(program.waitFor("Detect reader ok.  S/N:C0FFEE00", 30000), qPrintable(program.seen));
         QVERIFY2(program.waitFor("Connect reader ok.  S/N:C0FFEE00"), qPrintable(program.seen));
         QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
@@ -119,12 +83,12 @@ private slots:
     void badOptionsAndHelp()
     {
         QTemporaryDir dir;
-        Program bad(dir, {"--no-such-option"});
+        RunningProgram bad(dir, {"--no-such-option"});
         QVERIFY(bad.process.waitForFinished(5000));
         QCOMPARE(bad.process.exitCode(), 2);
         QVERIFY(QString::fromUtf8(bad.process.readAllStandardError()).contains("no-such-option"));
 
-        Program help(dir, {"--help"});
+        RunningProgram help(dir, {"--help"});
         QVERIFY(help.process.waitForFinished(5000));
         QCOMPARE(help.process.exitCode(), 0);
         const QString text = QString::fromUtf8(help.process.readAllStandardOutput());

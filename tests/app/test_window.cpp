@@ -1,6 +1,7 @@
 // The main window under the offscreen platform: controls and their
 // defaults, the info log, languages, first run, and the deferred requests.
 #include "app/MainWindow.h"
+#include "output/NoKeyboard.h"
 #include "app/tray/TrayIcon.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
@@ -23,22 +24,13 @@
 
 namespace {
 
-// Nothing to type into under the offscreen platform.
-class NoTarget : public KeyboardOutput {
-public:
-    bool available() const override { return false; }
-    WindowId foregroundWindow() override { return 0; }
-    bool isOwnWindow(WindowId) override { return false; }
-    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
-};
-
 struct Window {
     explicit Window(const QString& settingsFile)
     {
         AppOptions options;
         options.settingsFile = settingsFile;
         options.extraPorts = {"/nonexistent/tallyport-test-port"};
-        frm = std::make_unique<TfrmMain>(options, std::make_unique<NoTarget>());
+        frm = std::make_unique<TfrmMain>(options, std::make_unique<NoKeyboard>());
     }
     template <typename T>
     T* find(const char* name) const

@@ -1,6 +1,7 @@
 // The window with simulated readers: auto-detection from the button, the
 // polling that follows it, and the settings that survive a restart.
 #include "app/MainWindow.h"
+#include "output/NoKeyboard.h"
 #include "settings/SettingsStore.h"
 #include "support/SimulatedReader.h"
 
@@ -18,21 +19,13 @@
 
 namespace {
 
-class NoTarget : public KeyboardOutput {
-public:
-    bool available() const override { return false; }
-    WindowId foregroundWindow() override { return 0; }
-    bool isOwnWindow(WindowId) override { return false; }
-    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
-};
-
 std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& ports)
 {
     AppOptions options;
     options.settingsFile = settings;
     options.extraPorts = ports;
     options.systemPorts = false;
-    auto frm = std::make_unique<TfrmMain>(options, std::make_unique<NoTarget>());
+    auto frm = std::make_unique<TfrmMain>(options, std::make_unique<NoKeyboard>());
     // Shown as at start, but without the start-up timer: the tests drive the ticks.
     frm->show();
     frm->tmrStart->stop();
