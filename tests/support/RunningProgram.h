@@ -34,16 +34,16 @@ public:
             process.waitForFinished(1000);
         }
     }
-    // Waits until standard error shows `text`.
-    bool waitFor(const QString& text, int timeoutMs = 10000)
+    // Waits until standard error shows `text` (at least `times` times).
+    bool waitFor(const QString& text, int timeoutMs = 10000, int times = 1)
     {
         QElapsedTimer clock;
         clock.start();
-        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
+        while (seen.count(text) < times && clock.elapsed() < timeoutMs) {
             process.waitForReadyRead(50);
             seen += QString::fromUtf8(process.readAllStandardError());
         }
-        return seen.contains(text);
+        return seen.count(text) >= times;
     }
 
     QProcess process;
