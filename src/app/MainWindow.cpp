@@ -414,6 +414,8 @@ void TfrmMain::FormClose()
 
 void TfrmMain::endSession()
 {
+    if (sessionEnded_)
+        return;
     sessionEnded_ = true;
     tmrPolling->stop();
     FormClose();

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSessionManager>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -104,8 +103,9 @@ int main(int argc, char* argv[])
 
     TfrmMain window(options);
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &TfrmMain::showFromSecondStart);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.endSession(); });
+    // However the application ends (the desktop session closing it, say),
+    // the port and the card log are closed.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
     catchStopSignals(window);
     window.show();
     return app.exec();

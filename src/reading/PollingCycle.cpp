@@ -178,8 +178,9 @@ void PollingCycle::outputStep(const QByteArray& cardHex, const PollInputs& in)
     CardOutput = *output;
     host_.AddInfoLine(tr(Text::CardId, in) + QStringLiteral(" : ") + QString::fromLatin1(CardOutput));
     host_.TypeText(CardOutput);
+    // The card was typed all the same; say that the file did not get it.
     if (!cardLog_.append(CardOutput, in.cardLog))
-        host_.cardLogFailed(in.cardLog.path);
+        host_.AddInfoLine(tr(Text::SaveError, in) + QStringLiteral(" : ") + in.cardLog.path);
 }
 
 void PollingCycle::idleStep(const PollInputs& in)

@@ -42,8 +42,6 @@ public:
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;
     virtual void closeMainWindow() = 0;
     virtual void minimizeToTray() = 0;
-    // A card log line could not be written.
-    virtual void cardLogFailed(const QString& path) { (void)path; }
 };
 
 class PollingCycle {

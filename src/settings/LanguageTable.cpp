@@ -40,6 +40,7 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"Save To File", "储存至档案", "儲存至檔案"}},
     {{"File Path", "档案路径", "檔案路徑"}},
     {{"Time Field", "时间栏位", "時間欄位"}},
+    {{"Save to file error!", "储存至档案错误!", "儲存至檔案錯誤!"}},
 };
 
 const LanguageFont kFonts[LanguageCount] = {

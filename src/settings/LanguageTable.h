@@ -10,6 +10,7 @@ enum class Text {
     OpenError, Connecting, ConnectError, ConnectOk, ReadCard, CardId, SendFormat,
     CardIdReverse, Detecting, DetectOk, Polling, SameCardFilter, Seconds, SaveToFile,
     FilePath, TimeField,
+    SaveError,  // not a caption: a card could not be written to the card log
     Count
 };
 

@@ -259,11 +259,16 @@ private slots:
         rig.tick();
         rig.sim.command("card FFFFFFFF");
         QCOMPARE(rig.tick(), QStringList{"Card ID : 4294967295"});
+        // A log that cannot be written loses its line, and says so; typing goes on.
+        rig.cycle.cardLog().close();
+        rig.host.inputs.cardLog.path = dir.filePath("no/such/folder/cards.txt");
+        rig.sim.command("card 00000001");
+        QCOMPARE(rig.tick(), (QStringList{"Card ID : 0000000001", "Save to file error! : " + rig.host.inputs.cardLog.path}));
         rig.cycle.cardLog().close();
         QFile file(dir.filePath("cards.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("0439041101\n4294967295\n"));
-        QCOMPARE(rig.host.typed, (QList<QByteArray>{"0439041101", "4294967295"}));
+        QCOMPARE(rig.host.typed, (QList<QByteArray>{"0439041101", "4294967295", "0000000001"}));
     }
 };
 
