@@ -169,6 +169,19 @@ private slots:
         QCOMPARE(frm->LanguageIndex, 0);
     }
 
+    void aCorruptFileIsAFirstRun()
+    {
+        const QString settings = freshSettings();
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40));
+        file.close();
+        auto frm = window(settings, {});
+        QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
+        QVERIFY(frm->cycle().PollingPaused);
+        QCOMPARE(frm->pnReaderID->text(), QString("01"));
+    }
+
     void aWrongTypeStopsTheReading()
     {
         const QString settings = freshSettings();
