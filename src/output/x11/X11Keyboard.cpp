@@ -144,6 +144,7 @@ struct X11Keyboard::Impl {
     std::vector<unsigned long> property32(Window w, Atom prop, Atom type, bool* present = nullptr);
     std::string propertyString(Window w, Atom prop);
     bool wmAnnouncesActive();
+    Window parentOf(Window w, Window* rootOut);
     Window topLevelOf(Window w);
     bool isWithin(Window w, Window ancestor);
     Window findClient(Window target, Window top);
@@ -419,19 +420,30 @@ bool X11Keyboard::Impl::wmAnnouncesActive() {
     return std::find(supported.begin(), supported.end(), atom.activeWindow) != supported.end();
 }
 
+// The parent of `w`; `*rootOut` is the root, or 0 when `w` does not exist.
+Window X11Keyboard::Impl::parentOf(Window w, Window* rootOut) {
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    *rootOut = 0;
+    if (lost || !XQueryTree(dpy, w, rootOut, &parent, &children, &count)) {
+        *rootOut = 0;
+        return 0;
+    }
+    if (children) {
+        XFree(children);
+    }
+    return parent;
+}
+
 // The child of the root that contains `w` (a window manager's frame when
 // there is one); `w` itself for the root; 0 when `w` does not exist.
 Window X11Keyboard::Impl::topLevelOf(Window w) {
     for (int depth = 0; w && !lost && depth < 100; ++depth) {
         Window rootReturn = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+        const Window parent = parentOf(w, &rootReturn);
+        if (!rootReturn) {
             return 0;
-        }
-        if (children) {
-            XFree(children);
         }
         if (parent == rootReturn || parent == None) {
             return w;
@@ -447,16 +459,8 @@ bool X11Keyboard::Impl::isWithin(Window w, Window ancestor) {
             return true;
         }
         Window rootReturn = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
-            return false;
-        }
-        if (children) {
-            XFree(children);
-        }
-        if (w == rootReturn) {
+        const Window parent = parentOf(w, &rootReturn);
+        if (!rootReturn || w == rootReturn) {
             return false;
         }
         w = parent;
@@ -477,14 +481,9 @@ Window X11Keyboard::Impl::findClient(Window target, Window top) {
             break;
         }
         Window rootReturn = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
+        const Window parent = parentOf(w, &rootReturn);
+        if (!rootReturn) {
             return target;
-        }
-        if (children) {
-            XFree(children);
         }
         w = parent;
     }
@@ -1126,14 +1125,9 @@ bool X11Keyboard::isOwnWindow(WindowId window) {
             break;
         }
         Window rootReturn = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(d.dpy, c, &rootReturn, &parent, &children, &count)) {
+        const Window parent = d.parentOf(c, &rootReturn);
+        if (!rootReturn) {
             return false;
-        }
-        if (children) {
-            XFree(children);
         }
         c = parent;
     }
