@@ -12,6 +12,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -75,7 +77,13 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::tmrStartTimer()
 {
     tmrStart->stop();
-    // Paint the window before the possibly long steps below.
+    // Paint the window before the possibly long steps below. The window
+    // manager may take a moment to show it: wait for that, briefly.
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (isVisible() && windowHandle() && !windowHandle()->isExposed() && clock.elapsed() < 1000);
     QApplication::processEvents();
     if (!link_.OpenPort(PortName, LineSettings))
         btnDetectClick();
@@ -371,8 +379,7 @@ void TfrmMain::btnDetectClick()
     const auto found = detectReader(link_, ports, [this](const QString& port) {
         AddInfoLine(LanguageTable(Text::Detecting, LanguageIndex) + QStringLiteral("  ") + port);
         // Show the line now; no other event runs inside the probe.
-        moInfo->viewport()->repaint();
-        sbMessage->repaint();
+        repaint();
     });
     if (found) {
         PortName = found->portName;
