@@ -6,7 +6,8 @@
 // the card log exactly once, in order; repeats never appear; the program
 // keeps running, reconnects after every fault, and its memory stays put.
 //
-// TALLYPORT_SOAK_CARDS sets the number of cards (default 60).
+// TALLYPORT_SOAK_CARDS sets the number of cards (default 60); bench/soak
+// runs the long form.
 #include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
