@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 
+#include "app/PlatformKeyboard.h"
 #include "app/tray/TrayIcon.h"
 #include "link/Detector.h"
-#include "app/PlatformKeyboard.h"
 #include "settings/LanguageTable.h"
 
 #include <QAction>
@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,9 +24,11 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
+
 namespace {
 
 constexpr int MaxInfoLines = 26;

@@ -5,7 +5,6 @@
 #include "app/tray/TrayIcon.h"
 #include "link/LineSettings.h"
 #include "link/ReaderTypes.h"
-#include "app/PlatformKeyboard.h"
 #include "reading/CardFormat.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
