@@ -131,7 +131,10 @@ QByteArray PollingCycle::pollTransaction(const ReaderType& type, const PollInput
     case Framing::Tab: ok = link_.SendTabCommand(pollCommand(type, in.readerId)); break;
     }
     if (!ok) {
-        if (++PollFailures > MaxPollFailures)
+        // A port that vanished (unplugged, hung up) cannot answer the next
+        // polls either: connect again at once, so that it is found as soon
+        // as it is back.
+        if (++PollFailures > MaxPollFailures || !link_.isOpen())
             ReaderConnected = false;
         return {};
     }

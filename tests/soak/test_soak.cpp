@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -75,11 +76,19 @@ private slots:
         QStringList expected;
         QString previous;
         int connects = program.seen.count("Connect reader ok.");
-        int faults = 0;
+        int silentSpells = 0;
+        int hangups = 0;
         auto waitForReconnect = [&] {
             ++connects;
             QVERIFY2(program.waitFor("Connect reader ok.", 15000, connects), qPrintable(program.seen.right(2000)));
         };
+        // When the last connect happened, by the program's own log time.
+        auto lastConnectTime = [&program] {
+            const qsizetype at = program.seen.lastIndexOf("Connect reader ok.");
+            const qsizetype lineStart = program.seen.lastIndexOf('\n', at) + 1;
+            return QTime::fromString(program.seen.mid(lineStart, 12), "HH:mm:ss.zzz");
+        };
+        int slowestReturnMs = 0;
 
         for (int i = 0; i < cards; ++i) {
             // A repeat of the card just read lies on the reader within the
@@ -105,17 +114,19 @@ private slots:
             // Faults between cards.
             const int fault = static_cast<int>(random() % 100);
             if (fault < 4) {
-                ++faults;
+                ++silentSpells;
                 reader.command("silent on");  // long enough to drop the connection
                 QThread::msleep(2600);
                 reader.command("silent off");
                 waitForReconnect();
             } else if (fault < 8) {
-                ++faults;
+                ++hangups;
+                const QTime back = QTime::currentTime().addMSecs(800);
                 reader.command("hangup 800");
                 QThread::msleep(900);
                 reader.readLine();  // the new port's path
                 waitForReconnect();
+                slowestReturnMs = std::max(slowestReturnMs, back.msecsTo(lastConnectTime()));
             } else if (fault < 12) {
                 reader.command("badsum on");
                 QThread::msleep(400);
@@ -141,8 +152,11 @@ private slots:
         }()), expected.join('\n') + '\n', 5000);
 
         const qint64 memoryAtEnd = residentKb(pid);
-        qInfo("%d cards (%lld typed), %d connection-dropping faults; resident memory %lld kB -> %lld kB",
-              cards, static_cast<long long>(expected.size()), faults, memoryAtStart, memoryAtEnd);
+        qInfo("%d cards (%lld typed), %d silent spells, %d hang-ups; resident memory %lld kB -> %lld kB; "
+              "slowest reconnect after a port came back: %d ms",
+              cards, static_cast<long long>(expected.size()), silentSpells, hangups, memoryAtStart, memoryAtEnd, slowestReturnMs);
+        // A port that comes back is found at the next connect tick, 500 ms at most.
+        QVERIFY2(slowestReturnMs < 3000, qPrintable(QString::number(slowestReturnMs)));
         QVERIFY2(memoryAtEnd - memoryAtStart < 8 * 1024, "memory grew by more than 8 MB");
         QCOMPARE(program.process.state(), QProcess::Running);
     }
