@@ -119,6 +119,37 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n00C0FFEE\n"), 5000);
     }
 
+    void exitSavesWhatTheNextStartUses()
+    {
+        kbdtest::XSession session;
+        std::string error;
+        QVERIFY2(session.start(true, error), error.c_str());
+        QTemporaryDir dir;
+        SimulatedReader reader({"--type", "A", "--id", "01"});
+        const QString settings = dir.filePath("fresh.conf");
+        const QStringList arguments{"--settings", settings, "--verbose"};
+        {
+            // First run: no settings yet, so the reader stays untouched.
+            RunningProgram first(dir, arguments, QString::fromStdString(session.display()));
+            const kbdtest::Window window = session.findClient("tallyport", 5000);
+            QVERIFY(window != 0);
+            QVERIFY(session.activate(window));
+            // Exit through its keyboard accelerator, as a user may.
+            QCOMPARE(session.run({"xdotool", "key", "alt+x"}), 0);
+            QVERIFY(first.process.waitForFinished(5000));
+            QCOMPARE(first.process.exitCode(), 0);
+            QVERIFY(!first.seen.contains("Connecting reader"));
+            QVERIFY(QFile::exists(settings));
+        }
+        // The saved file makes the next start an ordinary one that polls;
+        // only the port is pointed at the simulated reader.
+        QSettings edit(settings, QSettings::IniFormat);
+        edit.setValue("CommName", reader.path());
+        edit.sync();
+        RunningProgram second(dir, arguments, QString::fromStdString(session.display()));
+        QVERIFY2(second.waitFor("Connect reader ok.  S/N:12345678"), qPrintable(second.seen));
+    }
+
     void withoutATrayTheWindowIsMinimised()
     {
         kbdtest::XSession session;
