@@ -105,6 +105,48 @@ KeySym keysymFor(char32_t cp) {
     return 0x01000000 + cp;
 }
 
+// The server's keyboard mapping, read in one request.
+class Keymap {
+public:
+    explicit Keymap(Display* dpy) {
+        XDisplayKeycodes(dpy, &minCode, &maxCode);
+        map_ = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
+                                   &perCode);
+    }
+    ~Keymap() {
+        if (map_) {
+            XFree(map_);
+        }
+    }
+    Keymap(const Keymap&) = delete;
+    Keymap& operator=(const Keymap&) = delete;
+
+    bool valid() const { return map_ != nullptr; }
+    // The keysym at one level of a keycode; NoSymbol outside the map.
+    KeySym at(int code, int index) const {
+        if (!map_ || code < minCode || code > maxCode || index >= perCode) {
+            return NoSymbol;
+        }
+        return map_[(code - minCode) * perCode + index];
+    }
+    // The first keycode with `sym` at `index`, or 0.
+    int find(KeySym sym, int index) const {
+        for (int code = minCode; code <= maxCode; ++code) {
+            if (at(code, index) == sym) {
+                return code;
+            }
+        }
+        return 0;
+    }
+
+    int minCode = 0;
+    int maxCode = 0;
+    int perCode = 0;
+
+private:
+    KeySym* map_ = nullptr;
+};
+
 }  // namespace
 
 struct X11Keyboard::Impl {
@@ -654,32 +696,15 @@ bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
 // keysym without or with Shift.
 bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
                                        std::vector<Stroke>& strokes, KeyCode& shiftCode) {
-    int minCode = 0;
-    int maxCode = 0;
-    XDisplayKeycodes(dpy, &minCode, &maxCode);
-    int perCode = 0;
-    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
-                                      &perCode);
-    if (!map || lost) {
-        if (map) {
-            XFree(map);
-        }
+    const Keymap keymap(dpy);
+    if (!keymap.valid() || lost) {
         return false;
     }
-    auto symAt = [&](int code, int index) -> KeySym {
-        if (code < minCode || code > maxCode || index >= perCode) {
-            return NoSymbol;
-        }
-        return map[(code - minCode) * perCode + index];
-    };
-    auto findExisting = [&](KeySym sym, int index) -> int {
-        for (int code = minCode; code <= maxCode; ++code) {
-            if (symAt(code, index) == sym) {
-                return code;
-            }
-        }
-        return 0;
-    };
+    const int minCode = keymap.minCode;
+    const int maxCode = keymap.maxCode;
+    const int perCode = keymap.perCode;
+    auto symAt = [&keymap](int code, int index) { return keymap.at(code, index); };
+    auto findExisting = [&keymap](KeySym sym, int index) { return keymap.find(sym, index); };
 
     // Drop bindings the keymap no longer holds.
     bindings.erase(std::remove_if(bindings.begin(), bindings.end(),
@@ -792,13 +817,11 @@ bool X11Keyboard::Impl::prepareStrokes(const std::vector<KeySym>& syms,
             } else if (const int shifted = findExisting(sym, 1); shifted && shiftCode) {
                 plan.push_back({sym, {static_cast<KeyCode>(shifted), true, true}});
             } else {
-                XFree(map);
                 return false;  // rather nothing than a text with holes
             }
         }
         writeKeymap(assign);
     }
-    XFree(map);
 
     strokes.clear();
     strokes.reserve(syms.size());
@@ -963,27 +986,18 @@ void X11Keyboard::Impl::releaseBindings() {
     if (bindings.empty()) {
         return;
     }
-    int minCode = 0;
-    int maxCode = 0;
-    XDisplayKeycodes(dpy, &minCode, &maxCode);
-    int perCode = 0;
-    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
-                                      &perCode);
-    if (!map || lost) {
-        if (map) {
-            XFree(map);
-        }
+    const Keymap keymap(dpy);
+    if (!keymap.valid() || lost) {
         return;
     }
     std::vector<std::pair<KeyCode, KeySym>> clear;
     for (const Binding& b : bindings) {
         // Only what is still ours: after setxkbmap the key belongs to the layout.
-        if (b.code >= minCode && b.code <= maxCode && map[(b.code - minCode) * perCode] == b.sym) {
+        if (keymap.at(b.code, 0) == b.sym) {
             clear.emplace_back(b.code, NoSymbol);
         }
     }
     writeKeymap(clear);
-    XFree(map);
     bindings.clear();
     if (!lost) {
         XSync(dpy, False);
