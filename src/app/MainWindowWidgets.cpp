@@ -148,7 +148,6 @@ QWidget* TfrmMain::buildParameterPage()
     grid->setContentsMargins(8, 10, 8, 8);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(7);
-    grid->setColumnMinimumWidth(0, 110);
     grid->setColumnStretch(1, 1);
     int row = 0;
     auto addRow = [&](QLabel* label, QWidget* field) {
@@ -255,7 +254,9 @@ QWidget* TfrmMain::buildParameterPage()
     lblLanguage = named(new QLabel(QStringLiteral("Language:")), "lblLanguage");
     cmbLanguage = pickList("cmbLanguage", {languageName(0), languageName(1), languageName(2)}, 0);
     connect(cmbLanguage, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbLanguageChange);
-    addRow(lblLanguage, cmbLanguage);
+    // A row of its own: the language names are long in every language.
+    lblLanguage->setBuddy(cmbLanguage);
+    grid->addWidget(rowOf({lblLanguage, cmbLanguage}, 1), row++, 0, 1, 2);
     return tsParameter;
 }
 
