@@ -74,9 +74,7 @@ public:
     void endSession();
 
     PollingCycle& cycle() { return cycle_; }
-    ReaderLink& link() { return link_; }
     TTrayIcon* tray() const { return triMain; }
-    KeyboardOutput& keyboard() { return *keyboard_; }
 
     QString PortName;
     QString LineSettings;

@@ -33,7 +33,6 @@ public:
 
     int ReplyLength() const { return reply_.ReplyLength; }
     QByteArray ReplyText() const;
-    const Frames::ReplyState& reply() const { return reply_; }
 
     int ReplyTimeout = 150;  // milliseconds
 
