@@ -370,7 +370,7 @@ void TfrmMain::btnDetectClick()
     cycle_.LinkSettingsChanged = false;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     setEnabled(false);
-    PollingCycle::pause(100);
+    ReaderLink::pause(100);
 
     const QString startPort = PortName;
     const QString startLine = LineSettings;

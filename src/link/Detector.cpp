@@ -3,7 +3,6 @@
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
 #include "reading/CardFormat.h"
-#include "reading/PollingCycle.h"
 
 #include <algorithm>
 
@@ -48,13 +47,13 @@ std::optional<DetectedReader> probeOthers(ReaderLink& link, const QString& port)
     for (int round = 0; round < 2; ++round) {
         for (int typeIndex : asciiTypes) {
             const ReaderType& type = *readerType(typeIndex);
-            PollingCycle::pause(20);
+            ReaderLink::pause(20);
             if (link.SendTabCommand(handshakeCommand(type, BroadcastId)) && link.ReplyLength() == type.handshakeLength)
                 return asciiHit(link, typeIndex, port, OtherLine);
         }
-        PollingCycle::pause(20);
+        ReaderLink::pause(20);
         link.SendBinaryFrame(binaryWakeData());
-        PollingCycle::pause(20);
+        ReaderLink::pause(20);
         if (link.SendBinaryFrame(binaryIdentityData()) && link.ReplyLength() == readerType(TypeF)->handshakeLength) {
             DetectedReader found;
             found.portName = port;

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QThread>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -15,6 +16,11 @@ ReaderLink::ReaderLink() = default;
 ReaderLink::~ReaderLink()
 {
     ClosePort();
+}
+
+void ReaderLink::pause(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(ms));
 }
 
 bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)

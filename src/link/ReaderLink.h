@@ -36,6 +36,9 @@ public:
 
     int ReplyTimeout = 150;  // milliseconds
 
+    // The short pauses readers want between requests; blocks the caller.
+    static void pause(int ms);
+
 private:
     bool sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, const QByteArray& command);
     bool writeFrame(const std::vector<std::uint8_t>& frame);

@@ -5,7 +5,6 @@
 #include "reading/CardFormat.h"
 #include "settings/LanguageTable.h"
 
-#include <QThread>
 
 namespace {
 
@@ -20,11 +19,6 @@ constexpr int MaxPollFailures = 5;
 }  // namespace
 
 PollingCycle::PollingCycle(ReaderLink& link, PollingHost& host) : link_(link), host_(host) {}
-
-void PollingCycle::pause(int ms)
-{
-    QThread::msleep(static_cast<unsigned long>(ms));
-}
 
 void PollingCycle::tmrPollingTimer()
 {
@@ -65,7 +59,7 @@ void PollingCycle::connectPhase(const PollInputs& in)
     }
     QString identity;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
-        pause(20);
+        ReaderLink::pause(20);
         if (!handshake(in, identity))
             continue;
         host_.AddInfoLine(tr(Text::ConnectOk, in) + identity);
@@ -106,16 +100,16 @@ bool PollingCycle::handshake(const PollInputs& in, QString& identity)
 void PollingCycle::typeBModeCheck(const PollInputs& in)
 {
     // Readers of type B must be in mode "0" to report cards; switch them when not.
-    pause(20);
+    ReaderLink::pause(20);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (link_.SendSohCommand(in.readerId + 'A') && link_.ReplyLength() == 8) {
             if (link_.ReplyText().mid(4, 1) == "0")
                 return;
-            pause(20);
+            ReaderLink::pause(20);
             link_.SendSohCommand(in.readerId + "A0");
-            pause(50);
+            ReaderLink::pause(50);
         }
-        pause(20);
+        ReaderLink::pause(20);
     }
 }
 

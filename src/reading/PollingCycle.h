@@ -67,8 +67,6 @@ public:
     SameCardFilter& filter() { return filter_; }
     CardLog& cardLog() { return cardLog_; }
 
-    // The short pauses the reader protocol wants between requests.
-    static void pause(int ms);
 
 private:
     void connectPhase(const PollInputs& in);
