@@ -123,6 +123,11 @@ private slots:
         Rig rig({"--type", "B", "--id", "07"}, 1, "115200,n,8,1");
         rig.tick();
         QVERIFY(rig.cycle.ReaderConnected);
+        // The reader was in mode 1: connect, mode query, set to 0, query again.
+        QVERIFY2(rig.sim.command("stats").startsWith("requests 4 "), "mode check");
+        Rig ready({"--type", "B", "--id", "07", "--mode", "0"}, 1, "115200,n,8,1");
+        ready.tick();
+        QVERIFY2(ready.sim.command("stats").startsWith("requests 2 "), "no mode change for a reader in mode 0");
         rig.sim.command("card 1A2B3C4D");  // 17-character reply: 8 card characters
         rig.tick();
         rig.sim.command("card 0011223344556677");  // 25: 16 characters
