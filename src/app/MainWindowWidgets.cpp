@@ -123,6 +123,8 @@ QWidget* TfrmMain::buildReaderPage()
     tsReader = named(new QWidget, "tsReader");
     moInfo = named(new QPlainTextEdit, "moInfo");
     moInfo->setReadOnly(true);
+    // The log runs for days: no undo history of its lines.
+    moInfo->setUndoRedoEnabled(false);
     moInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     moInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     QPalette palette = moInfo->palette();

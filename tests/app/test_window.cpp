@@ -127,9 +127,14 @@ private slots:
         QCOMPARE(lines.last(), QString("line 27"));
         QCOMPARE(w.frm->sbMessage->currentMessage(), QString("line 27"));
 
+        // A long run keeps nothing of the lines that went: no undo history.
+        for (int i = 0; i < 500; ++i)
+            w.frm->AddInfoLine("more");
+        QCOMPARE(w.frm->moInfo->document()->availableUndoSteps(), 0);
+
         w.frm->moInfoDblClick();
         QVERIFY(w.frm->moInfo->toPlainText().isEmpty());
-        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("line 27"));
+        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("more"));
         w.frm->AddInfoLine("fresh");
         QCOMPARE(w.frm->moInfo->toPlainText(), QString("fresh"));
     }
