@@ -2,7 +2,7 @@
 
 #include "app/PlatformKeyboard.h"
 #include "app/tray/TrayIcon.h"
-#include "link/Detector.h"
+#include "reading/ReaderWorker.h"
 #include "settings/LanguageTable.h"
 
 #include <QAction>
@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,7 +23,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
-#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -36,7 +34,7 @@ constexpr int MaxInfoLines = 26;
 }  // namespace
 
 TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> keyboard, QWidget* parent)
-    : QWidget(parent), options_(options), cycle_(link_, *this), keyboard_(std::move(keyboard))
+    : QWidget(parent), options_(options), keyboard_(std::move(keyboard))
 {
     if (!keyboard_)
         keyboard_ = makePlatformKeyboard();
@@ -45,12 +43,79 @@ TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> ke
     setWindowIcon(TTrayIcon::image(0));
     buildWidgets();
     buildNonVisual();
+    startReader();
     FormCreate();
 }
 
 TfrmMain::~TfrmMain()
 {
     FormClose();
+}
+
+// ---------------------------------------------------------------- the reader worker
+
+void TfrmMain::startReader()
+{
+    worker_ = std::make_unique<ReaderWorker>();
+    worker_->moveToThread(&readerThread_);
+    readerThread_.setObjectName(QStringLiteral("reader"));
+    ReaderWorker* w = worker_.get();
+    // Window to worker.
+    connect(this, &TfrmMain::configChanged, w, &ReaderWorker::applyConfig);
+    connect(this, &TfrmMain::startRequested, w, &ReaderWorker::startUp);
+    connect(this, &TfrmMain::detectRequested, w, &ReaderWorker::detect);
+    connect(this, &TfrmMain::pauseChanged, w, &ReaderWorker::setPaused);
+    connect(this, &TfrmMain::closeRequested, w, &ReaderWorker::requestClose);
+    connect(this, &TfrmMain::minimizeRequested, w, &ReaderWorker::requestMinimize);
+    // Worker to window.
+    connect(w, &ReaderWorker::infoLine, this, [this](const InfoLine& line) {
+        AddInfoLine(line.render(settings_.Language));
+    });
+    connect(w, &ReaderWorker::statusText, this, [this](const InfoLine& text) {
+        sbMessage->showMessage(text.render(settings_.Language));
+    });
+    connect(w, &ReaderWorker::connectedChanged, this, [this](bool connected) { ReaderConnected = connected; });
+    connect(w, &ReaderWorker::trayImage, triMain, &TTrayIcon::setIconIndex);
+    connect(w, &ReaderWorker::cardRead, this, &TfrmMain::TypeText);
+    connect(w, &ReaderWorker::detectionStarted, this, &TfrmMain::onDetectionStarted);
+    connect(w, &ReaderWorker::detectionFinished, this, &TfrmMain::onDetectionFinished);
+    connect(w, &ReaderWorker::cardLogFailed, this, [this](const QString& path) {
+        AddInfoLine(LanguageTable(Text::SaveError, settings_.Language) + QStringLiteral(" : ") + path);
+    });
+    connect(w, &ReaderWorker::closeWindow, this, &TfrmMain::closeMainWindow);
+    connect(w, &ReaderWorker::minimizeWindow, this, &TfrmMain::minimizeToTray);
+    readerThread_.start();
+}
+
+void TfrmMain::stopReader()
+{
+    if (!readerThread_.isRunning())
+        return;
+    // The worker leaves whatever it waits for after the transaction under
+    // way, then closes the card log and the port on its own thread.
+    readerThread_.requestInterruption();
+    QMetaObject::invokeMethod(worker_.get(), &ReaderWorker::shutdown, Qt::QueuedConnection);
+    readerThread_.wait();
+}
+
+void TfrmMain::settingsEdited()
+{
+    if (editing_ == 0)
+        emit configChanged(settings_);
+}
+
+void TfrmMain::setPaused(bool paused)
+{
+    PollingPaused = paused;
+    emit pauseChanged(paused);
+}
+
+QStringList TfrmMain::portList() const
+{
+    QStringList ports;
+    for (int i = 0; i < cmbPort->count(); ++i)
+        ports << cmbPort->itemText(i);
+    return ports;
 }
 
 // ---------------------------------------------------------------- life cycle
@@ -78,24 +143,17 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::tmrStartTimer()
 {
     tmrStart->stop();
-    // Paint the window before the possibly long steps below. The window
-    // manager may take a moment to show it: wait for that, briefly.
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    } while (isVisible() && windowHandle() && !windowHandle()->isExposed() && clock.elapsed() < 1000);
-    QApplication::processEvents();
-    if (!link_.OpenPort(PortName, LineSettings))
-        btnDetectClick();
-    tmrPolling->start();
-    tmrSameCard->start();
+    // The worker opens the port, detects when it does not open, then polls;
+    // the window stays free meanwhile.
+    detectPorts_ = portList();
+    emit startRequested(detectPorts_, chkPause->isChecked());
 }
 
 void TfrmMain::btnExitClick()
 {
     SaveSettings();
-    cycle_.CloseRequested = true;
+    CloseRequested = true;
+    emit closeRequested();
 }
 
 void TfrmMain::mnuExitClick()
@@ -107,7 +165,7 @@ void TfrmMain::mnuExitClick()
 void TfrmMain::btnMinClick()
 {
     SaveSettings();
-    cycle_.MinimizeRequested = true;
+    emit minimizeRequested();
 }
 
 void TfrmMain::closeMainWindow()
@@ -131,8 +189,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::FormClose()
 {
-    cycle_.cardLog().close();
-    link_.ClosePort();
+    stopReader();
 }
 
 void TfrmMain::endSession()
@@ -140,7 +197,6 @@ void TfrmMain::endSession()
     if (sessionEnded_)
         return;
     sessionEnded_ = true;
-    tmrPolling->stop();
     FormClose();
     triMain->setVisible(false);
     close();
@@ -204,25 +260,27 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmMain::cmbPortChange()
 {
-    PortName = cmbPort->currentText();
-    cycle_.LinkSettingsChanged = true;
+    settings_.CommName = cmbPort->currentText();
+    settingsEdited();
 }
 
 void TfrmMain::cmbBaudrateChange()
 {
-    LineSettings = cmbBaudrate->currentText();
-    cycle_.LinkSettingsChanged = true;
+    settings_.CommBaudRate = cmbBaudrate->currentText();
+    settingsEdited();
 }
 
 void TfrmMain::cmbReaderTypeChange()
 {
-    cycle_.LinkSettingsChanged = true;
+    settings_.ReaderType = cmbReaderType->currentIndex();
+    settingsEdited();
 }
 
 void TfrmMain::sbReaderIDChange()
 {
     pnReaderID->setText(QString::asprintf("%02d", sbReaderID->value()));
-    cycle_.LinkSettingsChanged = true;
+    settings_.ReaderID = sbReaderID->value();
+    settingsEdited();
 }
 
 // ---------------------------------------------------------------- same-card filter
@@ -230,6 +288,8 @@ void TfrmMain::sbReaderIDChange()
 void TfrmMain::sbSameCardChange()
 {
     pnSameCard->setText(QString::number(sbSameCard->value()));
+    settings_.SameCardTime = sbSameCard->value();
+    settingsEdited();
     if (pnSameCardTag == 1)
         pnSameCard->setFocus();
     pnSameCardTag = 1;
@@ -240,77 +300,21 @@ void TfrmMain::pnSameCardDblClick()
     sbSameCard->setValue(0);
 }
 
-void TfrmMain::tmrSameCardTimer()
-{
-    cycle_.tmrSameCardTimer();
-}
-
 // ---------------------------------------------------------------- polling
-
-void TfrmMain::tmrPollingTimer()
-{
-    cycle_.tmrPollingTimer();
-}
 
 void TfrmMain::chkPauseMouseUp()
 {
     if (chkPause->isChecked()) {
-        cycle_.PollingPaused = true;
+        setPaused(true);
         sbMessage->showMessage(QString());
     } else {
-        cycle_.PollingPaused = false;
+        setPaused(false);
     }
-}
-
-PollInputs TfrmMain::pollInputs()
-{
-    PollInputs in;
-    in.portName = PortName;
-    in.lineSettings = LineSettings;
-    in.readerType = cmbReaderType->currentIndex();
-    in.readerId = pnReaderID->text().toLatin1();
-    in.reverse = chkReverse->isChecked();
-    in.sendFormat = SendFormatIndex;
-    in.sameCardTime = sbSameCard->value();
-    in.language = LanguageIndex;
-    in.cardLog.saveToFile = chkSaveToFile->isChecked();
-    in.cardLog.timeField = chkTimeField->isChecked();
-    in.cardLog.path = edExportFile->text();
-    return in;
-}
-
-QString TfrmMain::statusText()
-{
-    return sbMessage->currentMessage();
-}
-
-void TfrmMain::setStatusText(const QString& text)
-{
-    sbMessage->showMessage(text);
-}
-
-int TfrmMain::trayImage()
-{
-    return triMain->iconIndex();
-}
-
-void TfrmMain::setTrayImage(int index)
-{
-    triMain->setIconIndex(index);
-}
-
-void TfrmMain::setPollingTimer(bool enabled, int intervalMs)
-{
-    if (!enabled) {
-        tmrPolling->stop();
-        return;
-    }
-    tmrPolling->setInterval(intervalMs);
-    tmrPolling->start();
 }
 
 void TfrmMain::minimizeToTray()
 {
+    triMain->setIconIndex(0);
     triMain->Minimize();
 }
 
@@ -356,7 +360,7 @@ void TfrmMain::appEventsIdle()
 
 void TfrmMain::TypeText(const QByteArray& text)
 {
-    keyboard_->typeText(TargetWindow, text.toStdString(), chkAddDown->isChecked(), chkAddEnter->isChecked(),
+    keyboard_->typeText(TargetWindow, text.toStdString(), settings_.AddDown, settings_.AddReturn,
                         [](const std::string& utf8) {
                             QApplication::clipboard()->setText(QString::fromStdString(utf8));
                         });
@@ -366,46 +370,51 @@ void TfrmMain::TypeText(const QByteArray& text)
 
 void TfrmMain::btnDetectClick()
 {
-    cycle_.PollingPaused = true;
-    cycle_.LinkSettingsChanged = false;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    setEnabled(false);
-    ReaderLink::pause(100);
-
-    const QString startPort = PortName;
-    const QString startLine = LineSettings;
-    QStringList ports;
-    for (int i = 0; i < cmbPort->count(); ++i)
-        ports << cmbPort->itemText(i);
-    const auto found = detectReader(link_, ports, [this](const QString& port) {
-        AddInfoLine(LanguageTable(Text::Detecting, LanguageIndex) + QStringLiteral("  ") + port);
-        // Show the line now; no other event runs inside the probe.
-        repaint();
-    });
-    if (found) {
-        PortName = found->portName;
-        LineSettings = found->lineSettings;
-        cmbPort->setCurrentIndex(cmbPort->findText(PortName));
-        cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(LineSettings));
-        cmbReaderType->setCurrentIndex(found->readerType);
-        sbReaderID->setValue(found->readerId);
-        cycle_.LinkSettingsChanged = true;
-        AddInfoLine(LanguageTable(Text::DetectOk, LanguageIndex) + found->identity);
-    } else {
-        LineSettings = startLine;
-        const bool listed = std::any_of(ports.begin(), ports.end(), [&](const QString& port) {
-            return port.compare(startPort, Qt::CaseInsensitive) == 0;
-        });
-        if (!listed && !ports.isEmpty()) {
-            cmbPort->setCurrentIndex(0);
-            PortName = ports.first();
-        } else {
-            PortName = startPort;
-        }
-    }
-    // Polling follows the pause box, so a paused program stays paused.
-    cycle_.PollingPaused = chkPause->isChecked();
-    setEnabled(true);
-    QApplication::restoreOverrideCursor();
+    // The walk runs on the worker; the window stays disabled, with the wait
+    // cursor, until its result comes back, and shows each probe line meanwhile.
+    onDetectionStarted();
+    PollingPaused = true;
+    detectPorts_ = portList();
+    emit detectRequested(detectPorts_, chkPause->isChecked());
 }
 
+void TfrmMain::onDetectionStarted()
+{
+    if (detecting_)
+        return;
+    detecting_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setEnabled(false);
+}
+
+void TfrmMain::onDetectionFinished(const DetectionResult& result)
+{
+    ++editing_;
+    if (result.found) {
+        const DetectedReader& found = result.reader;
+        settings_.CommName = found.portName;
+        settings_.CommBaudRate = found.lineSettings;
+        settings_.ReaderType = found.readerType;
+        cmbPort->setCurrentIndex(cmbPort->findText(found.portName));
+        cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(found.lineSettings));
+        cmbReaderType->setCurrentIndex(found.readerType);
+        sbReaderID->setValue(found.readerId);
+    } else {
+        const bool listed = std::any_of(detectPorts_.begin(), detectPorts_.end(), [this](const QString& port) {
+            return port.compare(settings_.CommName, Qt::CaseInsensitive) == 0;
+        });
+        if (!listed && !detectPorts_.isEmpty()) {
+            cmbPort->setCurrentIndex(0);
+            settings_.CommName = detectPorts_.first();
+        }
+    }
+    --editing_;
+    settingsEdited();
+    // Polling follows the pause box, so a paused program stays paused.
+    PollingPaused = chkPause->isChecked();
+    if (detecting_) {
+        detecting_ = false;
+        setEnabled(true);
+        QApplication::restoreOverrideCursor();
+    }
+}

@@ -1,14 +1,18 @@
 // The one window of the program, TfrmMain: two pages (reader information
 // and parameters), the buttons Minimized and Exit, and the status bar. It
-// owns the widgets and the reader link, turns the widgets' state into plain
-// values for the polling cycle, and carries out what the cycle asks of it.
+// owns the widgets, the tray icon, the keystroke output and the settings
+// record; the reader worker on its own thread does everything that waits for
+// the serial line. The window sends the worker the settings and requests,
+// and shows and types what the worker reports.
 #pragma once
 
 #include "app/AppOptions.h"
-#include "link/ReaderLink.h"
+#include "link/Detector.h"
 #include "output/KeyboardOutput.h"
-#include "reading/PollingCycle.h"
+#include "reading/InfoLine.h"
+#include "settings/Settings.h"
 
+#include <QThread>
 #include <QWidget>
 #include <memory>
 
@@ -30,8 +34,10 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TTrayIcon;
+class ReaderWorker;
+struct DetectionResult;
 
-class TfrmMain : public QWidget, public PollingHost {
+class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     // `keyboard` replaces the platform's keyboard output (tests record with it).
@@ -39,7 +45,7 @@ public:
                       QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    void AddInfoLine(const QString& text) override;
+    void AddInfoLine(const QString& text);
     void ApplyLanguage();
     void LoadSettings();
     void SaveSettings();
@@ -61,8 +67,6 @@ public:
     void btnDetectClick();
     void btnExportFileClick();
     void tmrStartTimer();
-    void tmrPollingTimer();
-    void tmrSameCardTimer();
     void appEventsIdle();
     void triMainMinimize();
     void triMainRestore();
@@ -73,25 +77,33 @@ public:
     // port and the card log, without saving (only Minimized and Exit save).
     void endSession();
 
-    PollingCycle& cycle() { return cycle_; }
     TTrayIcon* tray() const { return triMain; }
+    // The settings as the controls show them: what the worker has been sent
+    // and what Minimized and Exit save.
+    const Settings& settings() const { return settings_; }
+    // The worker, for sending it requests (queued: it lives on its own thread).
+    ReaderWorker* worker() const { return worker_.get(); }
 
-    QString PortName;
-    QString LineSettings;
-    int LanguageIndex = 0;
-    int SendFormatIndex = 0;
     KeyboardOutput::WindowId TargetWindow = 0;
+    // What the window has asked of the worker.
+    bool PollingPaused = false;
+    bool CloseRequested = false;
+    // What the worker last reported.
+    bool ReaderConnected = false;
 
-    // PollingHost
-    PollInputs pollInputs() override;
-    QString statusText() override;
-    void setStatusText(const QString& text) override;
-    void TypeText(const QByteArray& text) override;
-    int trayImage() override;
-    void setTrayImage(int index) override;
-    void setPollingTimer(bool enabled, int intervalMs) override;
-    void closeMainWindow() override;
-    void minimizeToTray() override;
+    // Carrying out what the worker reports.
+    void TypeText(const QByteArray& text);
+    void closeMainWindow();
+    void minimizeToTray();
+
+signals:
+    // To the worker, queued.
+    void configChanged(const Settings& config);
+    void startRequested(const QStringList& ports, bool pausedAfter);
+    void detectRequested(const QStringList& ports, bool pausedAfter);
+    void pauseChanged(bool paused);
+    void closeRequested();
+    void minimizeRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -109,14 +121,28 @@ private:
     void fillPortList();
     void setSendFormat(int index);
     QString settingsPath() const;
+    QStringList portList() const;
+    void startReader();
+    // Ends the worker's thread; the port and the card log close within one
+    // transaction time.
+    void stopReader();
+    // A control changed the settings: the worker gets the new record.
+    void settingsEdited();
+    void setPaused(bool paused);
+    void onDetectionStarted();
+    void onDetectionFinished(const DetectionResult& result);
 
     AppOptions options_;
-    ReaderLink link_;
-    PollingCycle cycle_;
+    Settings settings_;
     std::unique_ptr<KeyboardOutput> keyboard_;
+    QThread readerThread_;
+    std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;
+    int editing_ = 0;          // > 0: several controls change at once; send once at the end
+    bool detecting_ = false;
+    QStringList detectPorts_;  // the ports of the walk under way
 
 public:
     // The controls, under the names the rest of the program and the tests use.
@@ -160,8 +186,6 @@ public:
     QAction* mnuExit = nullptr;
     QAction* mnuRestore = nullptr;
     TTrayIcon* triMain = nullptr;
-    QTimer* tmrPolling = nullptr;
-    QTimer* tmrSameCard = nullptr;
     QTimer* tmrStart = nullptr;
     QTimer* tmrIdle = nullptr;          // follows the foreground window where it cannot be watched
     QSocketNotifier* foregroundWatch = nullptr;

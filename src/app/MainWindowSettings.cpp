@@ -3,8 +3,6 @@
 #include "app/MainWindow.h"
 
 #include "link/PortList.h"
-#include "link/ReaderTypes.h"
-#include "reading/CardFormat.h"
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
 #include "settings/LanguageTable.h"
@@ -26,29 +24,36 @@ QString TfrmMain::settingsPath() const
 
 void TfrmMain::setSendFormat(int index)
 {
-    if (index < 0 || index >= SendFormatCount)
-        index = 0;
-    SendFormatIndex = index;
+    settings_.SendFormat = index;
     rbFormat[index]->setChecked(true);
+    settingsEdited();
 }
 
 void TfrmMain::LoadSettings()
 {
     const LoadResult result = loadSettings(settingsPath());
-    const StoredSettings& s = result.values;
-    PortName = s.CommName;
-    LineSettings = s.CommBaudRate;
+    // The record comes validated: the controls take its values as they are.
+    const Settings& s = result.values;
+    ++editing_;
+    settings_ = s;
     chkAddEnter->setChecked(s.AddReturn);
     chkAddDown->setChecked(s.AddDown);
     chkAutoRun->setChecked(s.AutoRun);
-    cmbReaderType->setCurrentIndex(s.ReaderType >= 0 && s.ReaderType < ReaderTypeCount ? s.ReaderType : 0);
+    cmbReaderType->setCurrentIndex(s.ReaderType);
     sbReaderID->setValue(s.ReaderID);
     sbReaderIDChange();
     sbSameCard->setValue(s.SameCardTime);
     chkReverse->setChecked(s.CardIDReverse);
-    cmbLanguage->setCurrentIndex(validLanguage(s.Language));
+    cmbLanguage->setCurrentIndex(s.Language);
     chkSaveToFile->setChecked(s.SaveToFile);
     chkTimeField->setChecked(s.TimeField);
+    edExportFile->setText(s.ExportFile);
+    createFoldersOf(s.ExportFile);
+    fillPortList();
+    cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(s.CommBaudRate));
+    setSendFormat(s.SendFormat);
+    --editing_;
+    settingsEdited();
 
     switch (result.outcome) {
     case LoadResult::Loaded:
@@ -58,44 +63,19 @@ void TfrmMain::LoadSettings()
         // First run: the parameters first, and no reader traffic until the
         // user has looked at them.
         pcMain->setCurrentWidget(tsParameter);
-        cycle_.PollingPaused = true;
+        setPaused(true);
         break;
     case LoadResult::StoppedAtWrongType:
         break;
     }
-    // A card log needs a path even when the file stopped short of it.
-    edExportFile->setText(s.ExportFile.trimmed().isEmpty() ? defaultExportFile() : s.ExportFile);
-    createFoldersOf(edExportFile->text());
-
-    fillPortList();
-    cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(LineSettings));
-    LanguageIndex = cmbLanguage->currentIndex();
-    setSendFormat(s.SendFormat);
-    // Loading cleared the link flags through the handlers; the first tick
-    // connects all the same.
-    cycle_.LinkSettingsChanged = true;
 }
 
 void TfrmMain::SaveSettings()
 {
-    StoredSettings s;
-    s.CommName = PortName;
-    s.CommBaudRate = LineSettings;
-    s.ReaderType = cmbReaderType->currentIndex();
-    s.ReaderID = sbReaderID->value();
-    s.SameCardTime = sbSameCard->value();
-    s.AddReturn = chkAddEnter->isChecked();
-    s.AddDown = chkAddDown->isChecked();
-    s.CardIDReverse = chkReverse->isChecked();
-    s.AutoRun = chkAutoRun->isChecked();
-    s.Language = cmbLanguage->currentIndex();
-    s.SendFormat = SendFormatIndex;
-    s.SaveToFile = chkSaveToFile->isChecked();
-    s.TimeField = chkTimeField->isChecked();
-    s.ExportFile = edExportFile->text();
-    saveSettings(settingsPath(), s);
-    edExportFile->setText(s.ExportFile);
-    setAutostart(s.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);
+    saveSettings(settingsPath(), settings_);
+    // Saving fills in a blank card log path.
+    edExportFile->setText(settings_.ExportFile);
+    setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);
 }
 
 void TfrmMain::btnExportFileClick()
@@ -114,6 +94,8 @@ void TfrmMain::btnExportFileClick()
     const QString chosen = exportFileWithExtension(dlgSaveFile->selectedFiles().first());
     edExportFile->setText(chosen);
     createFoldersOf(chosen);
+    settings_.ExportFile = chosen;
+    settingsEdited();
 }
 
 void TfrmMain::fillPortList()
@@ -123,6 +105,6 @@ void TfrmMain::fillPortList()
     cmbPort->clear();
     cmbPort->addItems(ports);
     // The stored name stays the port in use even when the list lacks it.
-    cmbPort->setCurrentIndex(portListSelection(ports, PortName));
+    cmbPort->setCurrentIndex(portListSelection(ports, settings_.CommName));
 }
 

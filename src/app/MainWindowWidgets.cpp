@@ -183,7 +183,8 @@ QWidget* TfrmMain::buildParameterPage()
     for (int i = 0; i < ReaderTypeCount; ++i)
         types << QLatin1String(readerType(i)->name);
     cmbReaderType = pickList("cmbReaderType", types, 0);
-    connect(cmbReaderType, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbReaderTypeChange);
+    // Any change of the type, also by detection or loading, is the type in use.
+    connect(cmbReaderType, &QComboBox::currentIndexChanged, this, &TfrmMain::cmbReaderTypeChange);
     addRow(lblReaderType, cmbReaderType);
 
     lblReaderID = named(new QLabel(QStringLiteral("Reader ID:")), "lblReaderID");
@@ -214,7 +215,7 @@ QWidget* TfrmMain::buildParameterPage()
         rbFormat[i] = named(new QRadioButton(QLatin1String(sendFormatCaption(i))), radioNames[i]);
         formats->addButton(rbFormat[i], i);
         radios->addWidget(rbFormat[i]);
-        connect(rbFormat[i], &QRadioButton::clicked, this, [this, i] { SendFormatIndex = i; });
+        connect(rbFormat[i], &QRadioButton::clicked, this, [this, i] { setSendFormat(i); });
     }
     rbFormat[0]->setChecked(true);
     chkReverse = named(new QCheckBox(QStringLiteral("Card ID Reverse")), "chkReverse");
@@ -259,6 +260,18 @@ QWidget* TfrmMain::buildParameterPage()
     // A row of its own: the language names are long in every language.
     lblLanguage->setBuddy(cmbLanguage);
     grid->addWidget(rowOf({lblLanguage, cmbLanguage}, 1), row++, 0, 1, 2);
+
+    // Each box edits its value of the settings record.
+    const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
+        {chkReverse, &Settings::CardIDReverse}, {chkSaveToFile, &Settings::SaveToFile},
+        {chkTimeField, &Settings::TimeField},   {chkAddDown, &Settings::AddDown},
+        {chkAddEnter, &Settings::AddReturn},    {chkAutoRun, &Settings::AutoRun}};
+    for (const auto& [box, value] : boxes) {
+        connect(box, &QCheckBox::toggled, this, [this, value = value](bool checked) {
+            settings_.*value = checked;
+            settingsEdited();
+        });
+    }
     return tsParameter;
 }
 
@@ -284,8 +297,6 @@ void TfrmMain::buildNonVisual()
         connect(t, &QTimer::timeout, this, handler);
         return t;
     };
-    tmrPolling = timer("tmrPolling", 10, &TfrmMain::tmrPollingTimer);
-    tmrSameCard = timer("tmrSameCard", 1000, &TfrmMain::tmrSameCardTimer);
     tmrStart = timer("tmrStart", 1, &TfrmMain::tmrStartTimer);
 
     // The last window of another application, followed as the desktop
@@ -310,7 +321,7 @@ void TfrmMain::buildNonVisual()
 
 void TfrmMain::ApplyLanguage()
 {
-    const int language = LanguageIndex;
+    const int language = settings_.Language;
     const LanguageFont& spec = languageFont(language);
     QFont font(QString::fromUtf8(spec.name));
     font.setPointSize(spec.pointSize);
@@ -355,7 +366,8 @@ void TfrmMain::ApplyLanguage()
 
 void TfrmMain::cmbLanguageChange()
 {
-    LanguageIndex = cmbLanguage->currentIndex();
+    settings_.Language = cmbLanguage->currentIndex();
+    settingsEdited();
     ApplyLanguage();
 }
 

@@ -2,67 +2,40 @@
 
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
-#include "reading/CardFormat.h"
-
-#include <algorithm>
 
 namespace {
 
-const QString TypeBLine = QStringLiteral("115200,n,8,1");
-const QString OtherLine = QStringLiteral("19200,e,8,1");
+// Detection asks every reader at once: the broadcast ID.
 const QByteArray BroadcastId = "00";
 
-DetectedReader asciiHit(const ReaderLink& link, int typeIndex, const QString& port, const QString& line)
+bool stopAsked()
 {
-    const ReaderType& type = *readerType(typeIndex);
-    const QByteArray reply = link.ReplyText();
-    DetectedReader found;
-    found.portName = port;
-    found.lineSettings = line;
-    found.readerType = typeIndex;
-    found.readerId = std::clamp(asciiReaderId(reply.mid(type.idFirst - 1, 2)), 0, 99);
-    found.identity = QStringLiteral("  S/N:") + QString::fromLatin1(printable(reply.mid(type.serialFirst - 1, 8)));
-    return found;
+    return ReaderLink::stopAsked();
 }
 
-std::optional<DetectedReader> probeTypeB(ReaderLink& link, const QString& port)
+// The types walk[first, last) share one line setting: one open of the port,
+// then DetectionRounds rounds over them.
+std::optional<DetectedReader> probeGroup(ReaderLink& link, const QString& port, const int* first, const int* last)
 {
-    if (!link.OpenPort(port, TypeBLine))
+    const QString line = QLatin1String(readerType(*first)->lineSettings);
+    if (!link.OpenPort(port, line))
         return std::nullopt;
-    const ReaderType& type = *readerType(TypeB);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (link.SendSohCommand(handshakeCommand(type, BroadcastId)) && link.ReplyLength() == type.handshakeLength)
-            return asciiHit(link, TypeB, port, TypeBLine);
-    }
-    return std::nullopt;
-}
-
-std::optional<DetectedReader> probeOthers(ReaderLink& link, const QString& port)
-{
-    if (!link.OpenPort(port, OtherLine))
-        return std::nullopt;
-    // Types A, C, D and E by their connect command ("J00B" twice: type E
-    // readers may miss the first request after a quiet spell), then type F.
-    static const int asciiTypes[] = {0, 2, 3, 4, 4};
-    for (int round = 0; round < 2; ++round) {
-        for (int typeIndex : asciiTypes) {
-            const ReaderType& type = *readerType(typeIndex);
-            ReaderLink::pause(20);
-            if (link.SendTabCommand(handshakeCommand(type, BroadcastId)) && link.ReplyLength() == type.handshakeLength)
-                return asciiHit(link, typeIndex, port, OtherLine);
-        }
-        ReaderLink::pause(20);
-        link.SendBinaryFrame(binaryWakeData());
-        ReaderLink::pause(20);
-        if (link.SendBinaryFrame(binaryIdentityData()) && link.ReplyLength() == readerType(TypeF)->handshakeLength) {
-            DetectedReader found;
-            found.portName = port;
-            found.lineSettings = OtherLine;
-            found.readerType = TypeF;
-            const int id = binaryReaderId(link.ReplyText());
-            found.readerId = std::clamp(id, 0, 99);
-            found.identity = QStringLiteral("  ID:%1").arg(id);
-            return found;
+    for (int round = 0; round < DetectionRounds && !stopAsked(); ++round) {
+        for (const int* index = first; index != last; ++index) {
+            const ReaderType& type = *readerType(*index);
+            if (type.detectPause > 0)
+                ReaderLink::pause(type.detectPause);
+            if (const auto identity = handshake(link, type, BroadcastId, type.detectPause)) {
+                DetectedReader found;
+                found.portName = port;
+                found.lineSettings = line;
+                found.readerType = *index;
+                found.readerId = connectReplyReaderId(type, link.ReplyText());
+                found.identity = *identity;
+                return found;
+            }
+            if (stopAsked())
+                return std::nullopt;
         }
     }
     return std::nullopt;
@@ -70,22 +43,23 @@ std::optional<DetectedReader> probeOthers(ReaderLink& link, const QString& port)
 
 }  // namespace
 
-int asciiReaderId(const QByteArray& idCharacters)
-{
-    bool ok = false;
-    const int id = idCharacters.toInt(&ok, 10);
-    return ok ? id : 1;
-}
-
 std::optional<DetectedReader> detectReader(ReaderLink& link, const QStringList& ports,
                                            const std::function<void(const QString& port)>& probing)
 {
+    const DetectionWalk walk = detectionWalk();
+    const int* end = walk.types + walk.count;
     for (const QString& port : ports) {
+        if (stopAsked())
+            break;
         probing(port);
-        if (auto found = probeTypeB(link, port))
-            return found;
-        if (auto found = probeOthers(link, port))
-            return found;
+        for (const int* first = walk.types; first != end && !stopAsked();) {
+            const int* last = first;
+            while (last != end && qstrcmp(readerType(*last)->lineSettings, readerType(*first)->lineSettings) == 0)
+                ++last;
+            if (auto found = probeGroup(link, port, first, last))
+                return found;
+            first = last;
+        }
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 // the line settings that type uses, until one answers.
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,10 +21,9 @@ struct DetectedReader {
 
 // Walks `ports` in order; `probing(port)` is called as each port's probe
 // begins. Returns the first reader that answered. The port opened last
-// stays open.
+// stays open. A thread asked to stop (QThread::requestInterruption) ends
+// the walk after the transaction under way.
 std::optional<DetectedReader> detectReader(ReaderLink& link, const QStringList& ports,
                                            const std::function<void(const QString& port)>& probing);
 
-// The reader ID of an ASCII identity reply: the two characters read as a
-// decimal number, 1 when they are not one.
-int asciiReaderId(const QByteArray& idCharacters);
+Q_DECLARE_METATYPE(DetectedReader)

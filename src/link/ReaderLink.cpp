@@ -18,15 +18,21 @@ ReaderLink::~ReaderLink()
     ClosePort();
 }
 
+bool ReaderLink::stopAsked()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
 void ReaderLink::pause(int ms)
 {
-    QThread::msleep(static_cast<unsigned long>(ms));
+    if (!stopAsked())
+        QThread::msleep(static_cast<unsigned long>(ms));
 }
 
 bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
 {
     ClosePort();
-    if (portName.isEmpty())
+    if (portName.isEmpty() || stopAsked())
         return false;
 
     auto port = std::make_unique<QSerialPort>();
@@ -110,7 +116,7 @@ bool ReaderLink::SendTabCommand(const QByteArray& command)
 
 bool ReaderLink::sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, const QByteArray& command)
 {
-    if (!PortHandle)
+    if (!PortHandle || stopAsked())
         return false;
     startRequest();
     if (!writeFrame(Frames::AsciiFrame(requestStart, command.toStdString()))) {
@@ -123,6 +129,8 @@ bool ReaderLink::sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, c
 bool ReaderLink::SendBinaryFrame(const QByteArray& data)
 {
     reply_.ReplyText.clear();
+    if (stopAsked())
+        return false;
     if (!data.isEmpty() && PortHandle) {
         startRequest();
         const std::vector<std::uint8_t> bytes(data.begin(), data.end());

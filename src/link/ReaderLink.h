@@ -1,7 +1,7 @@
 // The one serial port to the reader and the three framed transactions over
 // it. Every transaction blocks its caller until a complete frame arrived or
 // ReplyTimeout ran out; the reply is read from ReplyLength and ReplyText
-// right after the call.
+// right after the call. A link belongs to one thread at a time.
 #pragma once
 
 #include "link/Frames.h"
@@ -38,6 +38,11 @@ public:
 
     // The short pauses readers want between requests; blocks the caller.
     static void pause(int ms);
+
+    // A thread that was asked to stop (QThread::requestInterruption) opens
+    // no port, sends no request and makes no pause: whatever it was doing
+    // with the reader ends after the transaction under way.
+    static bool stopAsked();
 
 private:
     bool sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, const QByteArray& command);

@@ -1,22 +1,36 @@
 #include "link/ReaderTypes.h"
 
+#include "link/Printable.h"
+#include "link/ReaderLink.h"
+
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
+constexpr Request None = {nullptr, nullptr};
+constexpr const char* AsciiLine = "19200,e,8,1";
+
 const ReaderType kTypes[ReaderTypeCount] = {
-    {"Type A", Framing::Tab, 'A', 16, 3, 6, {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0},
-    {"Type B", Framing::Soh, 0, 15, 2, 5, {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0},
-    {"Type C", Framing::Tab, 'H', 16, 3, 6, {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0},
-    {"Type D", Framing::Tab, 'I', 16, 3, 6, {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0},
-    {"Type E", Framing::Tab, 'J', 16, 3, 6, {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0},
-    {"Type F", Framing::Binary, 0, 10, 0, 0, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14},
+    {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, None, None, {"A", "F"}, 150,
+     {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+    {"Type B", Framing::Soh, nullptr, {"", "S"}, 15, 2, "  S/N:", 5, {"", "A"}, {"", "A0"}, {"", "C"}, 150,
+     {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0, "115200,n,8,1", 0},
+    {"Type C", Framing::Tab, nullptr, {"H", "B"}, 16, 3, "  S/N:", 6, None, None, {"H", "F"}, 150,
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+    {"Type D", Framing::Tab, nullptr, {"I", "B"}, 16, 3, "  S/N:", 6, None, None, {"I", "F"}, 150,
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+    {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, None, None, {"J", "F"}, 150,
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+    {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, None, None, {"000000E51F", ""},
+     450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, 20},
 };
 
-QByteArray command(const ReaderType& type, const QByteArray& id, char tabSuffix, char sohSuffix)
-{
-    if (type.framing == Framing::Tab)
-        return type.letter + id + tabSuffix;
-    return id + sohSuffix;
-}
+const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};
+
+// The mode query's reply: eight characters, the mode just before the checksum.
+constexpr int ModeReplyLength = 8;
+constexpr int ModePosition = 5;
 
 }  // namespace
 
@@ -25,23 +39,74 @@ const ReaderType* readerType(int index)
     return index >= 0 && index < ReaderTypeCount ? &kTypes[index] : nullptr;
 }
 
-QByteArray handshakeCommand(const ReaderType& type, const QByteArray& id)
+DetectionWalk detectionWalk()
 {
-    return command(type, id, 'B', 'S');
+    return {kWalk, static_cast<int>(std::size(kWalk))};
 }
 
-QByteArray pollCommand(const ReaderType& type, const QByteArray& id)
+QByteArray requestData(const Request& request, const QByteArray& id)
 {
-    return command(type, id, 'F', 'C');
+    return QByteArray(request.before) + id + QByteArray(request.after);
 }
 
-QByteArray binaryWakeData() { return QByteArray::fromHex("000000E7"); }
-QByteArray binaryIdentityData() { return QByteArray::fromHex("00000000"); }
-QByteArray binaryPollData() { return QByteArray::fromHex("000000E51F"); }
+bool transact(ReaderLink& link, const ReaderType& type, const Request& request, const QByteArray& id)
+{
+    switch (type.framing) {
+    case Framing::Soh: return link.SendSohCommand(requestData(request, id));
+    case Framing::Tab: return link.SendTabCommand(requestData(request, id));
+    case Framing::Binary: return link.SendBinaryFrame(QByteArray::fromHex(request.before));
+    }
+    return false;
+}
+
+std::optional<QString> handshake(ReaderLink& link, const ReaderType& type, const QByteArray& id, int wakePause)
+{
+    if (type.wake) {
+        link.SendBinaryFrame(QByteArray::fromHex(type.wake));
+        if (wakePause > 0)
+            ReaderLink::pause(wakePause);
+    }
+    if (!transact(link, type, type.connect, id) || link.ReplyLength() != type.connectLength)
+        return std::nullopt;
+    const QByteArray reply = link.ReplyText();
+    if (type.serialFirst > 0)
+        return QLatin1String(type.identityLabel) + QString::fromLatin1(printable(reply.mid(type.serialFirst - 1, 8)));
+    return QLatin1String(type.identityLabel) + QString::number(binaryReaderId(reply));
+}
+
+int connectReplyReaderId(const ReaderType& type, const QByteArray& replyText)
+{
+    const int id = type.idFirst > 0 ? asciiReaderId(replyText.mid(type.idFirst - 1, 2)) : binaryReaderId(replyText);
+    return std::clamp(id, 0, 99);
+}
+
+void settleMode(ReaderLink& link, const ReaderType& type, const QByteArray& id)
+{
+    if (!type.modeQuery.before)
+        return;
+    ReaderLink::pause(20);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (transact(link, type, type.modeQuery, id) && link.ReplyLength() == ModeReplyLength) {
+            if (link.ReplyText().mid(ModePosition - 1, 1) == "0")
+                return;
+            ReaderLink::pause(20);
+            transact(link, type, type.modeSet, id);
+            ReaderLink::pause(50);
+        }
+        ReaderLink::pause(20);
+    }
+}
+
+QByteArray pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& id, bool& ok)
+{
+    link.ReplyTimeout = type.pollTimeout;
+    ok = transact(link, type, type.poll, id);
+    return ok ? cardField(type, link.ReplyLength(), link.ReplyText()) : QByteArray();
+}
 
 QByteArray cardField(const ReaderType& type, int replyLength, const QByteArray& replyText)
 {
-    if (type.framing == Framing::Binary)
+    if (type.minCardLength > 0)
         return replyLength >= type.minCardLength ? replyText : QByteArray();
     for (const CardSlot& slot : type.cards) {
         if (slot.replyLength == 0)
@@ -57,4 +122,11 @@ int binaryReaderId(const QByteArray& replyText)
     bool ok = false;
     const int id = replyText.toInt(&ok, 10);
     return ok ? id : 0;
+}
+
+int asciiReaderId(const QByteArray& idCharacters)
+{
+    bool ok = false;
+    const int id = idCharacters.toInt(&ok, 10);
+    return ok ? id : 1;
 }

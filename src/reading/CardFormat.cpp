@@ -1,18 +1,12 @@
 #include "reading/CardFormat.h"
 
-#include <cstdio>
+#include "link/Printable.h"
 
 namespace {
 
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool isPrintableAscii(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x20 && byte < 0x7F;
 }
 
 // The hexadecimal digits read as an unsigned 32-bit number; empty when any
@@ -86,19 +80,4 @@ std::optional<QByteArray> FormatCardNumber(const QByteArray& cardHex, int sendFo
         }
     }
     return output;
-}
-
-QByteArray printable(const QByteArray& text)
-{
-    QByteArray out;
-    for (char c : text) {
-        if (isPrintableAscii(c)) {
-            out += c;
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
-            out += escaped;
-        }
-    }
-    return out;
 }

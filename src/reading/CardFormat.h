@@ -2,6 +2,8 @@
 // send formats the user can choose.
 #pragma once
 
+#include "link/Printable.h"  // printable(), which the card texts of the log use
+
 #include <QByteArray>
 #include <optional>
 
@@ -19,6 +21,3 @@ QByteArray BuildCardHex(const QByteArray& cardField, bool reverse);
 // or when the text to be sent would hold a control character or a byte
 // outside ASCII (a faulty reader must not type control keys).
 std::optional<QByteArray> FormatCardNumber(const QByteArray& cardHex, int sendFormat);
-
-// `text` with every byte outside printable ASCII written as \xNN, for the log.
-QByteArray printable(const QByteArray& text);

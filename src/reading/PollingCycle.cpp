@@ -1,24 +1,45 @@
 #include "reading/PollingCycle.h"
 
+#include "link/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
 #include "reading/CardFormat.h"
-#include "settings/LanguageTable.h"
-
 
 namespace {
-
-QString tr(Text key, const PollInputs& in)
-{
-    return LanguageTable(key, in.language);
-}
 
 constexpr int ConnectAttempts = 3;
 constexpr int MaxPollFailures = 5;
 
+QString latin1(const QByteArray& text)
+{
+    return QString::fromLatin1(printable(text));
+}
+
 }  // namespace
 
 PollingCycle::PollingCycle(ReaderLink& link, PollingHost& host) : link_(link), host_(host) {}
+
+void PollingCycle::setConfig(const Settings& config)
+{
+    if (!config.sameLink(config_))
+        LinkSettingsChanged = true;
+    config_ = config;
+}
+
+void PollingCycle::useFoundReader(const QString& port, const QString& lineSettings, int readerType, int readerId)
+{
+    config_.CommName = port;
+    config_.CommBaudRate = lineSettings;
+    config_.ReaderType = readerType;
+    config_.ReaderID = readerId;
+    LinkSettingsChanged = true;
+}
+
+void PollingCycle::AddInfoLine(const InfoLine& line)
+{
+    host_.AddInfoLine(line);
+    StatusShown = true;
+}
 
 void PollingCycle::tmrPollingTimer()
 {
@@ -29,15 +50,15 @@ void PollingCycle::tmrPollingTimer()
         ReaderConnected = false;
     }
     if (!PollingPaused) {
-        const PollInputs in = host_.pollInputs();
+        const ReaderType* type = readerType(config_.ReaderType);
         if (!ReaderConnected) {
-            connectPhase(in);
+            connectPhase(type);
         } else {
-            const QByteArray cardHex = pollPhase(in);
+            const QByteArray cardHex = pollPhase(type);
             if (!cardHex.isEmpty())
-                outputStep(cardHex, in);
+                outputStep(cardHex);
             else
-                idleStep(in);
+                idleStep();
         }
     }
     tail();
@@ -45,118 +66,59 @@ void PollingCycle::tmrPollingTimer()
 
 void PollingCycle::tmrSameCardTimer()
 {
-    filter_.tick(host_.pollInputs().sameCardTime);
+    filter_.tick(config_.SameCardTime);
 }
 
-void PollingCycle::connectPhase(const PollInputs& in)
+void PollingCycle::connectPhase(const ReaderType* type)
 {
     cardLog_.reset();
     link_.ReplyTimeout = 150;
-    host_.AddInfoLine(tr(Text::Connecting, in));
-    if (!link_.OpenPort(in.portName, in.lineSettings)) {
-        host_.AddInfoLine(tr(Text::OpenError, in));
+    AddInfoLine({Text::Connecting, {}});
+    if (!link_.OpenPort(config_.CommName, config_.CommBaudRate)) {
+        AddInfoLine({Text::OpenError, {}});
         return;
     }
-    QString identity;
-    for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
+    const QByteArray id = config_.readerIdText();
+    for (int attempt = 0; type && attempt < ConnectAttempts; ++attempt) {
         ReaderLink::pause(20);
-        if (!handshake(in, identity))
+        const auto identity = handshake(link_, *type, id);
+        if (!identity)
             continue;
-        host_.AddInfoLine(tr(Text::ConnectOk, in) + identity);
-        if (in.readerType == TypeB)
-            typeBModeCheck(in);
-        host_.AddInfoLine(tr(Text::ReadCard, in));
+        AddInfoLine({Text::ConnectOk, *identity});
+        settleMode(link_, *type, id);
+        AddInfoLine({Text::ReadCard, {}});
         if (FirstPollPending)
             MinimizeRequested = true;
         ReaderConnected = true;
         PollFailures = 0;
         return;
     }
-    host_.AddInfoLine(tr(Text::ConnectError, in));
+    AddInfoLine({Text::ConnectError, {}});
 }
 
-bool PollingCycle::handshake(const PollInputs& in, QString& identity)
-{
-    const ReaderType* type = readerType(in.readerType);
-    if (!type)
-        return false;
-    if (type->framing == Framing::Binary) {
-        link_.SendBinaryFrame(binaryWakeData());
-        if (!link_.SendBinaryFrame(binaryIdentityData()) || link_.ReplyLength() != type->handshakeLength)
-            return false;
-        identity = QStringLiteral("  ID:%1").arg(binaryReaderId(link_.ReplyText()));
-        return true;
-    }
-    const QByteArray command = handshakeCommand(*type, in.readerId);
-    const bool ok = type->framing == Framing::Soh ? link_.SendSohCommand(command)
-                                                  : link_.SendTabCommand(command);
-    if (!ok || link_.ReplyLength() != type->handshakeLength)
-        return false;
-    const QByteArray serial = link_.ReplyText().mid(type->serialFirst - 1, 8);
-    identity = QStringLiteral("  S/N:") + QString::fromLatin1(printable(serial));
-    return true;
-}
-
-void PollingCycle::typeBModeCheck(const PollInputs& in)
-{
-    // Readers of type B must be in mode "0" to report cards; switch them when not.
-    ReaderLink::pause(20);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (link_.SendSohCommand(in.readerId + 'A') && link_.ReplyLength() == 8) {
-            if (link_.ReplyText().mid(4, 1) == "0")
-                return;
-            ReaderLink::pause(20);
-            link_.SendSohCommand(in.readerId + "A0");
-            ReaderLink::pause(50);
-        }
-        ReaderLink::pause(20);
-    }
-}
-
-QByteArray PollingCycle::pollTransaction(const ReaderType& type, const PollInputs& in)
-{
-    bool ok = false;
-    switch (type.framing) {
-    case Framing::Binary:
-        link_.ReplyTimeout = 450;
-        ok = link_.SendBinaryFrame(binaryPollData());
-        break;
-    case Framing::Soh: ok = link_.SendSohCommand(pollCommand(type, in.readerId)); break;
-    case Framing::Tab: ok = link_.SendTabCommand(pollCommand(type, in.readerId)); break;
-    }
-    if (!ok) {
-        // A port that vanished (unplugged, hung up) cannot answer the next
-        // polls either: connect again at once, so that it is found as soon
-        // as it is back.
-        if (++PollFailures > MaxPollFailures || !link_.isOpen())
-            ReaderConnected = false;
-        return {};
-    }
-    PollFailures = 0;
-    return cardField(type, link_.ReplyLength(), link_.ReplyText());
-}
-
-QByteArray PollingCycle::pollPhase(const PollInputs& in)
+QByteArray PollingCycle::pollPhase(const ReaderType* type)
 {
     try {
-        const ReaderType* type = readerType(in.readerType);
-        if (!type) {
-            // An unknown type cannot be polled; count it as a failed poll.
-            if (++PollFailures > MaxPollFailures)
+        bool ok = false;
+        const QByteArray field = type ? pollCard(link_, *type, config_.readerIdText(), ok) : QByteArray();
+        if (!ok) {
+            // A port that vanished (unplugged, hung up) cannot answer the next
+            // polls either: connect again at once, so that it is found as soon
+            // as it is back. An unknown type counts as a failed poll.
+            if (++PollFailures > MaxPollFailures || !link_.isOpen())
                 ReaderConnected = false;
             return {};
         }
-        const QByteArray field = pollTransaction(*type, in);
+        PollFailures = 0;
         if (field.isEmpty())
             return {};
-        const QByteArray cardHex = BuildCardHex(field, in.reverse);
-        switch (filter_.PassSameCardFilter(cardHex, in.sameCardTime)) {
+        const QByteArray cardHex = BuildCardHex(field, config_.CardIDReverse);
+        switch (filter_.PassSameCardFilter(cardHex, config_.SameCardTime)) {
         case SameCardFilter::Verdict::Pass: return cardHex;
         case SameCardFilter::Verdict::Repeat:
-            host_.AddInfoLine(tr(Text::SameCardFilter, in) + QStringLiteral(" : ")
-                              + QString::fromLatin1(printable(cardHex)));
+            AddInfoLine({Text::SameCardFilter, QStringLiteral(" : ") + latin1(cardHex)});
             break;
-        case SameCardFilter::Verdict::Full: host_.AddInfoLine(QStringLiteral("Same card full!")); break;
+        case SameCardFilter::Verdict::Full: AddInfoLine({Text::Count, QStringLiteral("Same card full!")}); break;
         }
     } catch (...) {
         // Whatever went wrong, this tick simply read no card.
@@ -164,36 +126,50 @@ QByteArray PollingCycle::pollPhase(const PollInputs& in)
     return {};
 }
 
-void PollingCycle::outputStep(const QByteArray& cardHex, const PollInputs& in)
+void PollingCycle::outputStep(const QByteArray& cardHex)
 {
     cardLog_.resetIdle();
-    const auto output = FormatCardNumber(cardHex, in.sendFormat);
+    const auto output = FormatCardNumber(cardHex, config_.SendFormat);
     if (!output) {
-        host_.AddInfoLine(QStringLiteral("Error ID : ") + QString::fromLatin1(printable(cardHex)));
+        AddInfoLine({Text::Count, QStringLiteral("Error ID : ") + latin1(cardHex)});
         return;
     }
     CardOutput = *output;
-    host_.AddInfoLine(tr(Text::CardId, in) + QStringLiteral(" : ") + QString::fromLatin1(CardOutput));
+    AddInfoLine({Text::CardId, QStringLiteral(" : ") + QString::fromLatin1(CardOutput)});
     host_.TypeText(CardOutput);
     // The card was typed all the same; say that the file did not get it.
-    if (!cardLog_.append(CardOutput, in.cardLog))
-        host_.AddInfoLine(tr(Text::SaveError, in) + QStringLiteral(" : ") + in.cardLog.path);
+    const CardLog::Options options{config_.SaveToFile, config_.TimeField, config_.ExportFile};
+    if (!cardLog_.append(CardOutput, options)) {
+        host_.saveToFileFailed(options.path);
+        StatusShown = true;
+    }
 }
 
-void PollingCycle::idleStep(const PollInputs& in)
+void PollingCycle::idleStep()
 {
     cardLog_.idleTick();
-    host_.setStatusText(host_.statusText().isEmpty() ? tr(Text::Polling, in) : QString());
+    StatusShown = !StatusShown;
+    host_.setStatusText(StatusShown ? InfoLine{Text::Polling, {}} : InfoLine{});
+}
+
+void PollingCycle::showTray(int index)
+{
+    TrayImage = index;
+    host_.setTrayImage(index);
 }
 
 void PollingCycle::tail()
 {
     int interval = DisconnectedInterval;
     if (ReaderConnected) {
-        host_.setTrayImage(host_.trayImage() == 0 ? 1 : 0);
+        showTray(TrayImage == 0 ? 1 : 0);
         interval = PollInterval;
     } else {
-        host_.setTrayImage(0);
+        showTray(0);
+    }
+    if (ReaderConnected != reportedConnected_) {
+        reportedConnected_ = ReaderConnected;
+        host_.setConnected(ReaderConnected);
     }
     FirstPollPending = false;
     if (CloseRequested) {
@@ -202,7 +178,7 @@ void PollingCycle::tail()
     }
     if (MinimizeRequested) {
         MinimizeRequested = false;
-        host_.setTrayImage(0);
+        showTray(0);
         host_.minimizeToTray();
     }
     host_.setPollingTimer(true, interval);

@@ -2,12 +2,15 @@
 // reader or polls it once, and carries each new card down the road to the
 // user's application and the card log.
 //
-// Free of widgets: the window implements PollingHost, tests implement it
-// with plain values.
+// Free of widgets and of threads: the reader worker runs it on its thread
+// and turns what it reports into events for the window; tests drive it
+// directly.
 #pragma once
 
 #include "output/CardLog.h"
+#include "reading/InfoLine.h"
 #include "reading/SameCardFilter.h"
+#include "settings/Settings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,29 +18,18 @@
 class ReaderLink;
 struct ReaderType;
 
-// What a tick reads from the window, fresh at every tick.
-struct PollInputs {
-    QString portName;
-    QString lineSettings;
-    int readerType = 0;        // 0..5, Type A..F
-    QByteArray readerId = "01";  // two digits
-    bool reverse = false;
-    int sendFormat = 0;
-    int sameCardTime = 0;      // seconds
-    int language = 0;
-    CardLog::Options cardLog;
-};
-
+// What the cycle reports, in the order it happens.
 class PollingHost {
 public:
     virtual ~PollingHost() = default;
-    virtual PollInputs pollInputs() = 0;
-    virtual void AddInfoLine(const QString& text) = 0;
-    virtual QString statusText() = 0;
-    virtual void setStatusText(const QString& text) = 0;
+    virtual void AddInfoLine(const InfoLine& line) = 0;
+    // The status bar's text; an empty line clears it.
+    virtual void setStatusText(const InfoLine& text) = 0;
     // Types the card (the comma and Enter are the host's to add).
-    virtual void TypeText(const QByteArray& text) = 0;
-    virtual int trayImage() = 0;
+    virtual void TypeText(const QByteArray& cardOutput) = 0;
+    // A card was typed but its card log record could not be written.
+    virtual void saveToFileFailed(const QString& path) = 0;
+    virtual void setConnected(bool connected) = 0;
     virtual void setTrayImage(int index) = 0;
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;
     virtual void closeMainWindow() = 0;
@@ -48,10 +40,21 @@ class PollingCycle {
 public:
     PollingCycle(ReaderLink& link, PollingHost& host);
 
+    // The settings the next ticks work with. A different port, line
+    // settings, reader type or reader ID makes the next tick reconnect.
+    void setConfig(const Settings& config);
+    const Settings& config() const { return config_; }
+    // Detection found a reader: the next tick connects to it.
+    void useFoundReader(const QString& port, const QString& lineSettings, int readerType, int readerId);
+
     // The whole tick of the polling timer.
     void tmrPollingTimer();
     // The one-second ageing tick of the same-card filter.
     void tmrSameCardTimer();
+    // Logs a line; it also shows in the status bar until the next idle tick.
+    void AddInfoLine(const InfoLine& line);
+    // The status bar was cleared from outside (the pause box does so).
+    void statusCleared() { StatusShown = false; }
 
     bool ReaderConnected = false;
     bool PollingPaused = false;
@@ -63,23 +66,24 @@ public:
     int PollInterval = 200;           // ms between ticks while connected
     static constexpr int DisconnectedInterval = 500;
     QByteArray CardOutput;
+    int TrayImage = 0;                // what the tray icon shows
+    bool StatusShown = false;         // the status bar holds a text
 
     SameCardFilter& filter() { return filter_; }
     CardLog& cardLog() { return cardLog_; }
 
-
 private:
-    void connectPhase(const PollInputs& in);
-    bool handshake(const PollInputs& in, QString& identity);
-    void typeBModeCheck(const PollInputs& in);
-    QByteArray pollPhase(const PollInputs& in);
-    QByteArray pollTransaction(const ReaderType& type, const PollInputs& in);
-    void outputStep(const QByteArray& cardHex, const PollInputs& in);
-    void idleStep(const PollInputs& in);
+    void connectPhase(const ReaderType* type);
+    QByteArray pollPhase(const ReaderType* type);
+    void outputStep(const QByteArray& cardHex);
+    void idleStep();
     void tail();
+    void showTray(int index);
 
     ReaderLink& link_;
     PollingHost& host_;
+    Settings config_;
     SameCardFilter filter_;
     CardLog cardLog_;
+    bool reportedConnected_ = false;
 };

@@ -452,16 +452,6 @@ std::optional<QByteArray> renderIni(const QByteArray& previous, StoredSettings& 
     return std::nullopt;
 }
 
-bool sameValues(const StoredSettings& a, const StoredSettings& b)
-{
-    return a.CommName == b.CommName && a.CommBaudRate == b.CommBaudRate
-        && a.ReaderType == b.ReaderType && a.ReaderID == b.ReaderID
-        && a.SameCardTime == b.SameCardTime && a.AddReturn == b.AddReturn
-        && a.AddDown == b.AddDown && a.CardIDReverse == b.CardIDReverse
-        && a.AutoRun == b.AutoRun && a.Language == b.Language
-        && a.SendFormat == b.SendFormat && a.SaveToFile == b.SaveToFile
-        && a.TimeField == b.TimeField && a.ExportFile == b.ExportFile;
-}
 
 }  // namespace
 
@@ -499,7 +489,9 @@ StoredSettings defaultSettings()
     return values;
 }
 
-LoadResult loadSettings(const QString& path)
+namespace {
+
+LoadResult loadRaw(const QString& path)
 {
 #ifdef Q_OS_WIN
     if (isRegistryPath(path)) {
@@ -521,6 +513,15 @@ LoadResult loadSettings(const QString& path)
     return readValues(settings);
 }
 
+}  // namespace
+
+LoadResult loadSettings(const QString& path)
+{
+    LoadResult result = loadRaw(path);
+    result.values = result.values.validated();
+    return result;
+}
+
 bool saveSettings(const QString& path, StoredSettings& values)
 {
 #ifdef Q_OS_WIN
@@ -539,7 +540,7 @@ bool saveSettings(const QString& path, StoredSettings& values)
     // QSettings writes through QSaveFile, which (Qt 6.4) reports success even
     // when the data could not all be written; it may have cut the text short.
     const auto check = parseIni(*text);
-    if (!check || check->outcome != LoadResult::Loaded || !sameValues(check->values, values))
+    if (!check || check->outcome != LoadResult::Loaded || check->values != values)
         return false;
 
     // The text goes to a temporary file beside the old one, which then

@@ -2,24 +2,12 @@
 // as an INI file through QSettings (the registry key itself on Windows).
 #pragma once
 
+#include "settings/Settings.h"
+
 #include <QString>
 
-struct StoredSettings {
-    QString CommName;            // default: defaultPortName()
-    QString CommBaudRate = QStringLiteral("19200,e,8,1");
-    int ReaderType = 0;
-    int ReaderID = 1;
-    int SameCardTime = 0;
-    bool AddReturn = true;
-    bool AddDown = false;
-    bool CardIDReverse = false;
-    bool AutoRun = false;
-    int Language = 0;
-    int SendFormat = 0;
-    bool SaveToFile = false;
-    bool TimeField = false;
-    QString ExportFile;          // default: defaultExportFile()
-};
+// The settings record under the name the store has always used for it.
+using StoredSettings = Settings;
 
 // $XDG_CONFIG_HOME/Quorix/Tallyport.conf; the registry key on Windows.
 QString defaultSettingsPath();
@@ -41,7 +29,7 @@ struct LoadResult {
 };
 
 // Reads the [General] section of an INI file. A value that is missing keeps
-// its default. Integers must be integer text; reading stops at the first one
+// its default; the values come back validated (Settings::validated). Integers must be integer text; reading stops at the first one
 // that is not (and at a string value that is not text). Booleans are true for
 // a non-zero integer or "true" in any case, false for any other text.
 LoadResult loadSettings(const QString& path);

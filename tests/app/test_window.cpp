@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "output/NoKeyboard.h"
 #include "app/tray/TrayIcon.h"
+#include "reading/ReaderWorker.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
 
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -99,9 +101,12 @@ private slots:
         QCOMPARE(w.find<QPushButton>("btnExit")->focusPolicy(), Qt::ClickFocus);
         QCOMPARE(w.find<QCheckBox>("chkPause")->focusPolicy(), Qt::StrongFocus);
         QVERIFY(!w.frm->mnuRestore->isEnabled());
-        QCOMPARE(w.frm->tmrPolling->interval(), 10);
-        QCOMPARE(w.frm->tmrSameCard->interval(), 1000);
-        QVERIFY(!w.frm->tmrPolling->isActive());
+        // The reader's timers are the worker's, idle until start-up.
+        auto* polling = w.frm->worker()->findChild<QTimer*>("tmrPolling");
+        QVERIFY(polling && w.frm->worker()->findChild<QTimer*>("tmrSameCard"));
+        QCOMPARE(polling->interval(), 10);
+        QCOMPARE(w.frm->worker()->findChild<QTimer*>("tmrSameCard")->interval(), 1000);
+        QVERIFY(!polling->isActive());
         QCOMPARE(w.find<QComboBox>("cmbLanguage")->itemText(2), QString("繁體中文(Chinese Traditional)"));
     }
 
@@ -109,7 +114,7 @@ private slots:
     {
         Window w(freshSettings());
         QCOMPARE(w.frm->pcMain->currentWidget(), w.frm->tsParameter);
-        QVERIFY(w.frm->cycle().PollingPaused);
+        QVERIFY(w.frm->PollingPaused);
         QCOMPARE(w.frm->edExportFile->text(), QDir::homePath() + "/card.txt");
         // The extra port is offered after the enumerated ones.
         auto* ports = w.find<QComboBox>("cmbPort");
@@ -146,7 +151,7 @@ private slots:
         QCOMPARE(w.frm->lblPort->text(), QString("Port :"));
         QCOMPARE(w.frm->btnExit->text(), QString("E&xit"));
         QCOMPARE(w.frm->font().family(), QString("MS Sans Serif"));
-        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->LanguageIndex));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
 
         w.frm->cmbLanguage->setCurrentIndex(2);
         w.frm->cmbLanguageChange();
@@ -156,7 +161,7 @@ private slots:
         QCOMPARE(w.frm->windowTitle(), QString("Tallyport 0104"));
         QCOMPARE(w.frm->font().pointSize(), 12);
         QCOMPARE(w.frm->font().family(), QString("細明體"));
-        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->LanguageIndex));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
 
         w.frm->cmbLanguage->setCurrentIndex(1);
         w.frm->cmbLanguageChange();
@@ -175,13 +180,21 @@ private slots:
     void readerIdAndSameCardControls()
     {
         Window w(freshSettings());
-        w.frm->cycle().LinkSettingsChanged = false;
+        // Every change sends the reader worker the whole record.
+        QSignalSpy sent(w.frm.get(), &TfrmMain::configChanged);
         w.frm->sbReaderID->setValue(7);
         QCOMPARE(w.frm->pnReaderID->text(), QString("07"));
-        QVERIFY(w.frm->cycle().LinkSettingsChanged);
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent.last().first().value<Settings>().ReaderID, 7);
 
         w.frm->sbSameCard->setValue(5);
         QCOMPARE(w.frm->pnSameCard->text(), QString("5"));
+        w.frm->chkReverse->setChecked(true);
+        QCOMPARE(sent.size(), 3);
+        const Settings last = sent.last().first().value<Settings>();
+        QCOMPARE(last.SameCardTime, 5);
+        QVERIFY(last.CardIDReverse);
+        QCOMPARE(last.ReaderID, 7);
         w.frm->pnSameCardDblClick();
         QCOMPARE(w.frm->sbSameCard->value(), 0);
         QCOMPARE(w.frm->pnSameCard->text(), QString("0"));
@@ -192,16 +205,20 @@ private slots:
         const QString settings = freshSettings();
         Window w(settings);
         w.frm->show();
-        w.frm->cycle().PollingPaused = true;
+        QVERIFY(w.frm->PollingPaused);  // a first run: ticks without reader traffic
         int minimizes = 0;
         connect(w.frm->tray(), &TTrayIcon::minimized, [&minimizes] { ++minimizes; });
         w.frm->btnMinClick();
         w.frm->btnMinClick();
-        w.frm->tmrPollingTimer();
-        w.frm->tmrPollingTimer();
-        QCOMPARE(minimizes, 1);
         QVERIFY(QFile::exists(settings));  // Minimized saves
-        QVERIFY(w.frm->tmrPolling->isActive());
+        QCOMPARE(minimizes, 0);            // not before a tick
+        QMetaObject::invokeMethod(w.frm->worker(), &ReaderWorker::startPolling);
+        QTRY_COMPARE(minimizes, 1);
+        QTest::qWait(1100);  // two more ticks at the disconnected interval
+        QCOMPARE(minimizes, 1);
+        // Polling goes on after the minimise: a later Exit is carried out.
+        w.frm->btnExitClick();
+        QTRY_VERIFY(!w.frm->isVisible());
     }
 
     void withoutATrayTheWindowIsMinimisedNotHidden()
@@ -220,7 +237,7 @@ private slots:
         w.frm->minimizeToTray();
         w.frm->mnuExit->trigger();
         QVERIFY(!w.frm->isMinimized());
-        QVERIFY(w.frm->cycle().CloseRequested);
+        QVERIFY(w.frm->CloseRequested);
     }
 
     void exitSavesAndClosesAtTheNextTick()
@@ -228,7 +245,7 @@ private slots:
         const QString settings = freshSettings();
         Window w(settings);
         w.frm->show();
-        w.frm->cycle().PollingPaused = true;
+        QVERIFY(w.frm->PollingPaused);
         w.frm->cmbLanguage->setCurrentIndex(2);
         w.frm->cmbLanguageChange();
         // A close request from the window manager is refused.
@@ -237,9 +254,10 @@ private slots:
         w.frm->btnExitClick();
         QCOMPARE(loadSettings(settings).values.Language, 2);
         QVERIFY(w.frm->isVisible());
-        w.frm->tmrPollingTimer();
-        QVERIFY(!w.frm->isVisible());
-        QVERIFY(!w.frm->tmrPolling->isActive());
+        QMetaObject::invokeMethod(w.frm->worker(), &ReaderWorker::startPolling);
+        QTRY_VERIFY(!w.frm->isVisible());
+        // Closing ended the reader's thread, and with it every tick.
+        QVERIFY(w.frm->worker()->thread()->isFinished());
     }
 };
 

@@ -2,6 +2,7 @@
 // polling that follows it, and the settings that survive a restart.
 #include "app/MainWindow.h"
 #include "output/NoKeyboard.h"
+#include "reading/ReaderWorker.h"
 #include "settings/SettingsStore.h"
 #include "support/SimulatedReader.h"
 
@@ -15,6 +16,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -57,25 +59,27 @@ private slots:
         auto frm = window(freshSettings(), {silent.path(), b.path()});
         frm->moInfo->clear();
         frm->btnDetectClick();
+        // The walk runs on the reader's thread; the window waits disabled.
+        QVERIFY(!frm->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
 
         QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
                                              "Detect reader ok.  S/N:B0B0B0B0"}));
-        QCOMPARE(frm->PortName, b.path());
+        QCOMPARE(frm->settings().CommName, b.path());
         QCOMPARE(frm->cmbPort->currentText(), b.path());
-        QCOMPARE(frm->LineSettings, QString("115200,n,8,1"));
+        QCOMPARE(frm->settings().CommBaudRate, QString("115200,n,8,1"));
         QCOMPARE(frm->cmbBaudrate->currentText(), QString("115200,n,8,1"));
         QCOMPARE(frm->cmbReaderType->currentIndex(), 1);
         QCOMPARE(frm->pnReaderID->text(), QString("12"));
-        QVERIFY(frm->cycle().LinkSettingsChanged);
-        QVERIFY(frm->isEnabled());
+        QCOMPARE(frm->settings().ReaderID, 12);
 
-        // The next tick connects with what was found and reads cards.
+        // The first tick connects with what was found and reads cards.
         frm->moInfo->clear();
-        frm->tmrPollingTimer();
-        QCOMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
+        QMetaObject::invokeMethod(frm->worker(), &ReaderWorker::startPolling);
+        QTRY_COMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
+        QVERIFY(frm->ReaderConnected);
         b.command("card 1A2B3C4D");
-        frm->tmrPollingTimer();
-        QCOMPARE(logLines(*frm).last(), QString("Card ID : 1A2B3C4D"));
+        QTRY_COMPARE(logLines(*frm).last(), QString("Card ID : 1A2B3C4D"));
     }
 
     void noReaderLeavesTheSettingsAsTheyWere()
@@ -89,12 +93,17 @@ private slots:
         stored.ExportFile = dir.filePath("cards.txt");
         QVERIFY(saveSettings(settings, stored));
         auto frm = window(settings, {"/nonexistent/one", silent.path()});
+        const Settings before = frm->settings();
+        QSignalSpy sent(frm.get(), &TfrmMain::configChanged);
         frm->moInfo->clear();
         frm->btnDetectClick();
+        QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
-        QCOMPARE(frm->PortName, silent.path());
-        QCOMPARE(frm->LineSettings, QString("9600,n,8,1"));
-        QVERIFY(!frm->cycle().LinkSettingsChanged);
+        QCOMPARE(frm->settings().CommName, silent.path());
+        QCOMPARE(frm->settings().CommBaudRate, QString("9600,n,8,1"));
+        // The worker keeps the link it had: what it was sent is what it had.
+        for (const QList<QVariant>& config : sent)
+            QVERIFY(config.first().value<Settings>().sameLink(before));
     }
 
     void pollingFollowsThePauseBoxAfterDetection()
@@ -103,13 +112,18 @@ private slots:
         auto frm = window(freshSettings(), {reader.path()});
         frm->chkPause->setChecked(true);
         frm->btnDetectClick();
+        QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QCOMPARE(frm->cmbReaderType->currentIndex(), 3);
         QCOMPARE(frm->cmbBaudrate->currentText(), QString("19200,e,8,1"));
-        QVERIFY(frm->cycle().PollingPaused);
+        QVERIFY(frm->PollingPaused);
 
         frm->chkPause->setChecked(false);
         frm->btnDetectClick();
-        QVERIFY(!frm->cycle().PollingPaused);
+        QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
+        QVERIFY(!frm->PollingPaused);
+        // The worker polls again: it connects to the reader it found.
+        QMetaObject::invokeMethod(frm->worker(), &ReaderWorker::startPolling);
+        QTRY_VERIFY(logLines(*frm).contains("Connect reader ok.  S/N:12345678"));
     }
 
     void settingsSurviveARestart()
@@ -135,7 +149,7 @@ private slots:
             first->btnExitClick();
         }
         auto second = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
-        QCOMPARE(second->PortName, QString("/dev/tallyport-b"));
+        QCOMPARE(second->settings().CommName, QString("/dev/tallyport-b"));
         QCOMPARE(second->cmbPort->currentText(), QString("/dev/tallyport-b"));
         QCOMPARE(second->cmbBaudrate->currentText(), QString("115200,n,8,1"));
         QCOMPARE(second->cmbReaderType->currentIndex(), 5);
@@ -145,12 +159,12 @@ private slots:
         QVERIFY(!second->chkAddEnter->isChecked());
         QVERIFY(second->chkReverse->isChecked());
         QVERIFY(second->rbFormat[3]->isChecked());
-        QCOMPARE(second->SendFormatIndex, 3);
-        QCOMPARE(second->LanguageIndex, 1);
+        QCOMPARE(second->settings().SendFormat, 3);
+        QCOMPARE(second->settings().Language, 1);
         QVERIFY(second->chkSaveToFile->isChecked());
         QVERIFY(second->chkTimeField->isChecked());
         QCOMPARE(second->pcMain->currentWidget(), second->tsReader);
-        QVERIFY(!second->cycle().PollingPaused);
+        QVERIFY(!second->PollingPaused);
     }
 
     void storedValuesOutOfRange()
@@ -164,9 +178,9 @@ private slots:
         QCOMPARE(frm->pnReaderID->text(), QString("99"));
         QCOMPARE(frm->pnSameCard->text(), QString("0"));
         QVERIFY(frm->rbFormat[0]->isChecked());
-        QCOMPARE(frm->SendFormatIndex, 0);
+        QCOMPARE(frm->settings().SendFormat, 0);
         QCOMPARE(frm->cmbReaderType->currentIndex(), 0);
-        QCOMPARE(frm->LanguageIndex, 0);
+        QCOMPARE(frm->settings().Language, 0);
     }
 
     void aCorruptFileIsAFirstRun()
@@ -178,7 +192,7 @@ private slots:
         file.close();
         auto frm = window(settings, {});
         QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
-        QVERIFY(frm->cycle().PollingPaused);
+        QVERIFY(frm->PollingPaused);
         QCOMPARE(frm->pnReaderID->text(), QString("01"));
     }
 
@@ -194,7 +208,7 @@ private slots:
         QCOMPARE(frm->pnReaderID->text(), QString("01"));   // the rest keep their defaults
         QCOMPARE(frm->pnSameCard->text(), QString("0"));
         QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
-        QVERIFY(!frm->cycle().PollingPaused);
+        QVERIFY(!frm->PollingPaused);
         QVERIFY(!frm->edExportFile->text().isEmpty());
     }
 };

@@ -4,33 +4,40 @@
 #include "reading/PollingCycle.h"
 #include "support/SimulatedReader.h"
 
+#include <functional>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
+// Records what the cycle reports; lines and the status as the window shows
+// them in English.
 class TestHost : public PollingHost {
 public:
-    PollInputs inputs;
     QStringList lines;
     QString status;
     QList<QByteArray> typed;
     int tray = 0;
+    bool connected = false;
     bool timerEnabled = false;
     int interval = 0;
     int closes = 0;
     int minimizes = 0;
 
-    PollInputs pollInputs() override { return inputs; }
-    void AddInfoLine(const QString& text) override
+    void AddInfoLine(const InfoLine& line) override
     {
-        lines << text;
-        status = text;
+        lines << line.render(0);
+        status = lines.last();
     }
-    QString statusText() override { return status; }
-    void setStatusText(const QString& text) override { status = text; }
+    void setStatusText(const InfoLine& text) override { status = text.render(0); }
     void TypeText(const QByteArray& text) override { typed << text; }
-    int trayImage() override { return tray; }
+    void saveToFileFailed(const QString& path) override
+    {
+        lines << LanguageTable(Text::SaveError, 0) + " : " + path;
+        status = lines.last();
+    }
+    void setConnected(bool value) override { connected = value; }
     void setTrayImage(int index) override { tray = index; }
     void setPollingTimer(bool enabled, int ms) override
     {
@@ -46,10 +53,17 @@ struct Rig {
     explicit Rig(const QStringList& simArguments, int type, const QString& line = "19200,e,8,1")
         : sim(simArguments), cycle(link, host)
     {
-        host.inputs.portName = sim.path();
-        host.inputs.lineSettings = line;
-        host.inputs.readerType = type;
-        host.inputs.readerId = "07";
+        config.CommName = sim.path();
+        config.CommBaudRate = line;
+        config.ReaderType = type;
+        config.ReaderID = 7;
+        cycle.setConfig(config);
+    }
+    // Sends the cycle the edited settings, as the window does after a change.
+    void edit(const std::function<void(Settings&)>& change)
+    {
+        change(config);
+        cycle.setConfig(config);
     }
     // Runs one tick and returns the lines it logged.
     QStringList tick()
@@ -62,6 +76,7 @@ struct Rig {
     ReaderLink link;
     TestHost host;
     PollingCycle cycle;
+    Settings config;
 };
 
 
@@ -97,6 +112,7 @@ private slots:
 
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Connect reader ok." + identity, "Read card ..."}));
         QVERIFY(rig.cycle.ReaderConnected);
+        QVERIFY(rig.host.connected);
         QCOMPARE(rig.host.minimizes, 1);  // the first tick that connects hides the window
         QCOMPARE(rig.host.interval, 200);
 
@@ -107,7 +123,7 @@ private slots:
         QCOMPARE(rig.host.status, QString("Polling reader ..."));
 
         QCOMPARE(rig.sim.command("card " + card), QString("ok"));
-        rig.host.inputs.sameCardTime = 5;
+        rig.edit([](Settings& c) { c.SameCardTime = 5; });
         QCOMPARE(rig.tick(), QStringList{"Card ID : " + typed});
         QCOMPARE(rig.host.typed, QList<QByteArray>{typed.toLatin1()});
         // Still on the reader: suppressed by the filter.
@@ -162,6 +178,7 @@ private slots:
         }
         rig.tick();
         QVERIFY(!rig.cycle.ReaderConnected);
+        QVERIFY(!rig.host.connected);
         QCOMPARE(rig.host.interval, 500);
         rig.sim.command("silent off");
         QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
@@ -186,14 +203,14 @@ private slots:
         Rig rig({"--type", "D", "--id", "07"}, 3);
         rig.tick();
         QVERIFY(rig.cycle.ReaderConnected);
-        rig.host.inputs.readerId = "08";  // nobody answers ID 08
-        rig.cycle.LinkSettingsChanged = true;
+        // Settings that leave the link as it is do not reconnect.
+        rig.edit([](Settings& c) { c.SendFormat = 1; c.SameCardTime = 3; });
+        QVERIFY(!rig.cycle.LinkSettingsChanged);
+        rig.edit([](Settings& c) { c.ReaderID = 8; });  // nobody answers ID 08
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Connect reader error!"}));
-        rig.host.inputs.readerId = "07";
-        rig.cycle.LinkSettingsChanged = true;
+        rig.edit([](Settings& c) { c.ReaderID = 7; });
         QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
-        rig.host.inputs.portName = "/nonexistent/port";
-        rig.cycle.LinkSettingsChanged = true;
+        rig.edit([](Settings& c) { c.CommName = "/nonexistent/port"; });
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
     }
 
@@ -202,7 +219,7 @@ private slots:
         QTemporaryDir dir;
         const QString linkPath = dir.filePath("reader");
         Rig rig({"--type", "E", "--id", "07", "--link", linkPath}, 4);
-        rig.host.inputs.portName = linkPath;
+        rig.edit([&](Settings& c) { c.CommName = linkPath; });
         rig.tick();
         QVERIFY(rig.cycle.ReaderConnected);
         rig.sim.command("hangup");
@@ -255,8 +272,11 @@ private slots:
     {
         QTemporaryDir dir;
         Rig rig({"--type", "A", "--id", "07"}, 0);
-        rig.host.inputs.sendFormat = 2;  // 10D
-        rig.host.inputs.cardLog = {true, false, dir.filePath("cards.txt")};
+        rig.edit([&](Settings& c) {
+            c.SendFormat = 2;  // 10D
+            c.SaveToFile = true;
+            c.ExportFile = dir.filePath("cards.txt");
+        });
         rig.tick();
         rig.sim.command("card 1A2B3C4D");
         QCOMPARE(rig.tick(), QStringList{"Card ID : 0439041101"});
@@ -266,9 +286,9 @@ private slots:
         QCOMPARE(rig.tick(), QStringList{"Card ID : 4294967295"});
         // A log that cannot be written loses its line, and says so; typing goes on.
         rig.cycle.cardLog().close();
-        rig.host.inputs.cardLog.path = dir.filePath("no/such/folder/cards.txt");
+        rig.edit([&](Settings& c) { c.ExportFile = dir.filePath("no/such/folder/cards.txt"); });
         rig.sim.command("card 00000001");
-        QCOMPARE(rig.tick(), (QStringList{"Card ID : 0000000001", "Save to file error! : " + rig.host.inputs.cardLog.path}));
+        QCOMPARE(rig.tick(), (QStringList{"Card ID : 0000000001", "Save to file error! : " + rig.config.ExportFile}));
         rig.cycle.cardLog().close();
         QFile file(dir.filePath("cards.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -90,7 +90,7 @@ private slots:
     void everyValueRoundTrips()
     {
         // In table order, none at its default.
-        const StoredSettings v{"@ttyUSB3", "9600,n,8,2", 5, -7, 2500, false, true, true, true, 2, 3,
+        const StoredSettings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true, true, true, 2, 3,
                                true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt"};
         const QString path = dir_.path() + "/new/folders/t.conf";
         StoredSettings saved = v;
@@ -99,7 +99,7 @@ private slots:
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(describe(r.values), describe(v));
         const QByteArray text = readAll(path);
-        for (const char* line : {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=-7\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
+        for (const char* line : {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=42\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
             QVERIFY2(text.contains(line), line);
     }
 
@@ -125,8 +125,10 @@ private slots:
         };
         row("ReaderID=\" 7 \"", "", "ReaderID", "7");
         row("ReaderID=+4", "", "ReaderID", "4");
-        row("ReaderID=99999999999", "", "ReaderID", QString::number(INT_MAX));
-        row("ReaderID=-99999999999", "", "ReaderID", QString::number(INT_MIN));
+        // Numbers beyond int saturate, then come into the reader ID's range.
+        row("ReaderID=99999999999", "", "ReaderID", "99");
+        row("ReaderID=-99999999999", "", "ReaderID", "0");
+        row("SameCardTime=-5", "", "SameCardTime", "0");
         for (const char* bad : {"abc", "1.5", "", "0x10", "1,2", "@ByteArray(1)", "@Invalid()"})
             row(qPrintable(QString("ReaderID=") + bad), "ReaderID", "ReaderID", "1");
         row("CommBaudRate=19200,e,8,1", "", "CommBaudRate", "19200,e,8,1");

@@ -1,0 +1,24 @@
+#include "link/Printable.h"
+
+#include <cstdio>
+
+bool isPrintableAscii(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte < 0x7F;
+}
+
+QByteArray printable(const QByteArray& text)
+{
+    QByteArray out;
+    for (char c : text) {
+        if (isPrintableAscii(c)) {
+            out += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        }
+    }
+    return out;
+}

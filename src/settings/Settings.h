@@ -1,0 +1,45 @@
+// The fourteen settings as one plain value: the settings store reads and
+// writes it, the window edits it, and the reader worker receives a copy of it
+// whenever it changes.
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+
+struct Settings {
+    QString CommName;            // default: defaultPortName()
+    QString CommBaudRate = QStringLiteral("19200,e,8,1");
+    int ReaderType = 0;          // 0..5, Type A..F
+    int ReaderID = 1;            // 0..99
+    int SameCardTime = 0;        // seconds, 0..99999; 0 is off
+    bool AddReturn = true;
+    bool AddDown = false;
+    bool CardIDReverse = false;
+    bool AutoRun = false;
+    int Language = 0;            // 0..2
+    int SendFormat = 0;          // 0..5
+    bool SaveToFile = false;
+    bool TimeField = false;
+    QString ExportFile;          // default: defaultExportFile()
+
+    static constexpr int MaxReaderID = 99;
+    static constexpr int MaxSameCardTime = 99999;
+
+    // The same values brought into the ranges the program works with: a
+    // number beyond a range takes its nearest end (reader ID, filter time) or
+    // its default (reader type, language, send format), and a blank card log
+    // path the default path. Every record the program acts on is made so.
+    Settings validated() const;
+
+    // The reader ID as the commands carry it: two decimal digits.
+    QByteArray readerIdText() const;
+
+    // Port, line settings, reader type or reader ID differ: a link made with
+    // `other` does not serve these settings.
+    bool sameLink(const Settings& other) const;
+
+    bool operator==(const Settings& other) const;
+    bool operator!=(const Settings& other) const { return !(*this == other); }
+};
+
+Q_DECLARE_METATYPE(Settings)
