@@ -6,6 +6,7 @@
 //  (c) peak resident memory.
 //
 //   build/bench/card_bench [--cards N] [--cpu-seconds S]
+#include "Sim.h"
 #include "keyboard/XSession.h"
 
 #include <QCoreApplication>
@@ -49,35 +50,6 @@ QString statusValue(qint64 pid, const char* key)
     }
     return {};
 }
-
-class Sim {
-public:
-    explicit Sim(const QStringList& arguments)
-    {
-        process.start(QCoreApplication::applicationDirPath() + "/../tallyport-readersim", arguments);
-        process.waitForStarted();
-        path = line();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished();
-    }
-    QString line()
-    {
-        while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-        }
-        return QString::fromUtf8(process.readLine()).trimmed();
-    }
-    QString command(const QString& text)
-    {
-        process.write(text.toUtf8() + '\n');
-        process.waitForBytesWritten();
-        return line();
-    }
-    QProcess process;
-    QString path;
-};
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 //
 // PATH defaults to the tallyport beside this benchmark's folder; the
 // simulated reader is taken from the same folder as the program.
+#include "Sim.h"
 #include "keyboard/XSession.h"
 
 #include <QCoreApplication>
@@ -160,34 +161,6 @@ Window findProgramWindow(Display* x, int timeoutMs)
     return 0;
 }
 
-class Sim {
-public:
-    Sim(const QString& program, const QStringList& arguments)
-    {
-        process.start(program, arguments);
-        process.waitForStarted();
-        path = line();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished();
-    }
-    QString line()
-    {
-        while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-        }
-        return QString::fromUtf8(process.readLine()).trimmed();
-    }
-    QString command(const QString& text)
-    {
-        process.write(text.toUtf8() + '\n');
-        process.waitForBytesWritten();
-        return line();
-    }
-    QProcess process;
-    QString path;
-};
 
 // The program's info log, from its standard error (--verbose).
 class Log {
@@ -265,11 +238,11 @@ int main(int argc, char* argv[])
     std::vector<std::unique_ptr<Sim>> silent;
     QStringList arguments;
     for (int i = 0; i < 3; ++i) {
-        silent.push_back(std::make_unique<Sim>(simProgram, QStringList{"--type", "A"}));
+        silent.push_back(std::make_unique<Sim>(QStringList{"--type", "A"}, simProgram));
         silent.back()->command("silent on");
         arguments << "--port" << silent.back()->path;
     }
-    Sim reader(simProgram, {"--type", "C", "--id", "07"});
+    Sim reader({"--type", "C", "--id", "07"}, simProgram);
     arguments << "--port" << reader.path;
 
     QTemporaryDir dir;

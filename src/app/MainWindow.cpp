@@ -54,36 +54,62 @@ TfrmMain::~TfrmMain()
 
 // ---------------------------------------------------------------- the reader worker
 
+namespace {
+
+// Carries `signal` of the worker to the window's thread: `handler` runs there
+// with copies of the signal's arguments.
+template <typename... Args, typename Handler>
+void relay(ReaderWorker* worker, void (ReaderWorker::*signal)(Args...), Mailbox* inbox, Handler handler)
+{
+    QObject::connect(
+        worker, signal, inbox,
+        [inbox, handler](Args... args) { inbox->post([handler, args...] { handler(args...); }); },
+        Qt::DirectConnection);
+}
+
+}  // namespace
+
 void TfrmMain::startReader()
 {
+    inbox_ = new Mailbox(this);
     worker_ = std::make_unique<ReaderWorker>();
     worker_->moveToThread(&readerThread_);
     readerThread_.setObjectName(QStringLiteral("reader"));
     ReaderWorker* w = worker_.get();
     // Window to worker.
-    connect(this, &TfrmMain::configChanged, w, &ReaderWorker::applyConfig);
-    connect(this, &TfrmMain::startRequested, w, &ReaderWorker::startUp);
-    connect(this, &TfrmMain::detectRequested, w, &ReaderWorker::detect);
-    connect(this, &TfrmMain::pauseChanged, w, &ReaderWorker::setPaused);
-    connect(this, &TfrmMain::closeRequested, w, &ReaderWorker::requestClose);
-    connect(this, &TfrmMain::minimizeRequested, w, &ReaderWorker::requestMinimize);
+    connect(this, &TfrmMain::configChanged, this, [w](const Settings& config) {
+        w->post([config](ReaderWorker& worker) { worker.applyConfig(config); });
+    });
+    connect(this, &TfrmMain::startRequested, this, [w](const QStringList& ports, bool pausedAfter) {
+        w->post([ports, pausedAfter](ReaderWorker& worker) { worker.startUp(ports, pausedAfter); });
+    });
+    connect(this, &TfrmMain::detectRequested, this, [w](const QStringList& ports, bool pausedAfter) {
+        w->post([ports, pausedAfter](ReaderWorker& worker) { worker.detect(ports, pausedAfter); });
+    });
+    connect(this, &TfrmMain::pauseChanged, this, [w](bool paused) {
+        w->post([paused](ReaderWorker& worker) { worker.setPaused(paused); });
+    });
+    connect(this, &TfrmMain::closeRequested, this, [w] { w->post(&ReaderWorker::requestClose); });
+    connect(this, &TfrmMain::minimizeRequested, this, [w] { w->post(&ReaderWorker::requestMinimize); });
     // Worker to window.
-    connect(w, &ReaderWorker::infoLine, this, [this](const InfoLine& line) {
+    relay(w, &ReaderWorker::infoLine, inbox_, [this](const InfoLine& line) {
         AddInfoLine(line.render(settings_.Language));
     });
-    connect(w, &ReaderWorker::statusText, this, [this](const InfoLine& text) {
+    relay(w, &ReaderWorker::statusText, inbox_, [this](const InfoLine& text) {
         sbMessage->showMessage(text.render(settings_.Language));
     });
-    connect(w, &ReaderWorker::connectedChanged, this, [this](bool connected) { ReaderConnected = connected; });
-    connect(w, &ReaderWorker::trayImage, triMain, &TTrayIcon::setIconIndex);
-    connect(w, &ReaderWorker::cardRead, this, &TfrmMain::TypeText);
-    connect(w, &ReaderWorker::detectionStarted, this, &TfrmMain::onDetectionStarted);
-    connect(w, &ReaderWorker::detectionFinished, this, &TfrmMain::onDetectionFinished);
-    connect(w, &ReaderWorker::cardLogFailed, this, [this](const QString& path) {
+    relay(w, &ReaderWorker::connectedChanged, inbox_, [this](bool connected) { ReaderConnected = connected; });
+    relay(w, &ReaderWorker::trayImage, inbox_, [this](int index) { triMain->setIconIndex(index); });
+    relay(w, &ReaderWorker::cardRead, inbox_, [this](const QByteArray& card) { TypeText(card); });
+    relay(w, &ReaderWorker::detectionStarted, inbox_, [this] { onDetectionStarted(); });
+    relay(w, &ReaderWorker::detectionFinished, inbox_, [this](const DetectionResult& result) {
+        onDetectionFinished(result);
+    });
+    relay(w, &ReaderWorker::cardLogFailed, inbox_, [this](const QString& path) {
         AddInfoLine(LanguageTable(Text::SaveError, settings_.Language) + QStringLiteral(" : ") + path);
     });
-    connect(w, &ReaderWorker::closeWindow, this, &TfrmMain::closeMainWindow);
-    connect(w, &ReaderWorker::minimizeWindow, this, &TfrmMain::minimizeToTray);
+    relay(w, &ReaderWorker::closeWindow, inbox_, [this] { closeMainWindow(); });
+    relay(w, &ReaderWorker::minimizeWindow, inbox_, [this] { minimizeToTray(); });
     readerThread_.start();
 }
 
@@ -94,8 +120,9 @@ void TfrmMain::stopReader()
     // The worker leaves whatever it waits for after the transaction under
     // way, then closes the card log and the port on its own thread.
     readerThread_.requestInterruption();
-    QMetaObject::invokeMethod(worker_.get(), &ReaderWorker::shutdown, Qt::QueuedConnection);
+    worker_->post(&ReaderWorker::shutdown);
     readerThread_.wait();
+    tsanAcquire(worker_.get());
 }
 
 void TfrmMain::settingsEdited()

@@ -34,6 +34,7 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TTrayIcon;
+class Mailbox;
 class ReaderWorker;
 struct DetectionResult;
 
@@ -81,7 +82,7 @@ public:
     // The settings as the controls show them: what the worker has been sent
     // and what Minimized and Exit save.
     const Settings& settings() const { return settings_; }
-    // The worker, for sending it requests (queued: it lives on its own thread).
+    // The worker, for posting it requests (ReaderWorker::post: it lives on its own thread).
     ReaderWorker* worker() const { return worker_.get(); }
 
     KeyboardOutput::WindowId TargetWindow = 0;
@@ -97,7 +98,7 @@ public:
     void minimizeToTray();
 
 signals:
-    // To the worker, queued.
+    // To the worker, posted to its thread.
     void configChanged(const Settings& config);
     void startRequested(const QStringList& ports, bool pausedAfter);
     void detectRequested(const QStringList& ports, bool pausedAfter);
@@ -135,6 +136,7 @@ private:
     AppOptions options_;
     Settings settings_;
     std::unique_ptr<KeyboardOutput> keyboard_;
+    Mailbox* inbox_ = nullptr;  // what the worker reports arrives here
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     bool shownOnce_ = false;

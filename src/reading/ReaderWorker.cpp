@@ -6,6 +6,7 @@
 ReaderWorker::ReaderWorker(QObject* parent) : QObject(parent), cycle_(link_, *this)
 {
     registerTypes();
+    inbox_ = new Mailbox(this);
     tmrPolling = new QTimer(this);
     tmrPolling->setObjectName(QStringLiteral("tmrPolling"));
     tmrPolling->setInterval(10);  // the first tick follows the start at once
@@ -23,6 +24,11 @@ void ReaderWorker::registerTypes()
     qRegisterMetaType<Settings>();
     qRegisterMetaType<InfoLine>();
     qRegisterMetaType<DetectionResult>();
+}
+
+void ReaderWorker::post(std::function<void(ReaderWorker&)> call)
+{
+    inbox_->post([this, call = std::move(call)] { call(*this); });
 }
 
 void ReaderWorker::applyConfig(const Settings& config)
@@ -100,5 +106,7 @@ void ReaderWorker::shutdown()
     tmrSameCard->stop();
     cycle_.cardLog().close();
     link_.ClosePort();
+    // The window deletes the worker once the thread has ended.
+    tsanRelease(this);
     QThread::currentThread()->quit();
 }

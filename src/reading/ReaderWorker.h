@@ -3,19 +3,22 @@
 // and the timers that drive them. The window never waits for the serial
 // line.
 //
-// The boundary runs one way each: the window sends complete settings
-// records and requests (slots, queued), the worker reports events (signals,
-// queued). Neither side reads the other's state.
+// The boundary runs one way each: the window posts complete settings
+// records and requests (post(), queued), the worker reports events by its
+// signals, which the window carries over to its own thread. Every value that
+// crosses is a copy; neither side reads the other's state.
 #pragma once
 
 #include "link/Detector.h"
 #include "link/ReaderLink.h"
 #include "reading/InfoLine.h"
+#include "reading/Mailbox.h"
 #include "reading/PollingCycle.h"
 #include "settings/Settings.h"
 
 #include <QObject>
 #include <QStringList>
+#include <functional>
 
 class QTimer;
 
@@ -32,10 +35,14 @@ public:
     explicit ReaderWorker(QObject* parent = nullptr);
     ~ReaderWorker() override;
 
-    // The metatypes of the boundary, for queued connections.
+    // The metatypes of the boundary values, for queued connections and signal spies.
     static void registerTypes();
 
-public slots:
+    // Runs `call` on the worker's thread, after every call posted before it.
+    // Safe from any thread: this is how the window reaches the worker.
+    void post(std::function<void(ReaderWorker&)> call);
+
+    // What the window asks, run on the worker's thread.
     void applyConfig(const Settings& config);
     // Start-up: open the port of the settings, detect when it does not
     // open, then start polling.
@@ -79,6 +86,7 @@ private:
 
     ReaderLink link_;
     PollingCycle cycle_;
+    Mailbox* inbox_;
     QTimer* tmrPolling;
     QTimer* tmrSameCard;
 };

@@ -9,6 +9,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -78,6 +80,29 @@ private slots:
         QVERIFY2(program.waitFor("Connect reader ok.  S/N:C0FFEE00"), qPrintable(program.seen));
         QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
         QVERIFY2(program.waitFor("Card ID : 1A2B3C4D"), qPrintable(program.seen));
+    }
+
+    void aStopSignalEndsADetectionWalkAtOnce()
+    {
+        // Four silent ports keep a walk busy for about eleven seconds; the
+        // window thread is free all along, and a stop signal ends the walk
+        // after the transaction under way.
+        QTemporaryDir dir;
+        std::vector<std::unique_ptr<SimulatedReader>> silent;
+        QStringList arguments{"--settings", settingsFor(dir, "/nonexistent/tallyport-port"), "--verbose"};
+        for (int i = 0; i < 4; ++i) {
+            silent.push_back(std::make_unique<SimulatedReader>(QStringList{"--type", "A"}));
+            silent.back()->command("silent on");
+            arguments << "--port" << silent.back()->path();
+        }
+        RunningProgram program(dir, arguments);
+        QVERIFY2(program.waitFor("Detect reader ...  " + silent[1]->path(), 15000), qPrintable(program.seen));
+        ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
+        QVERIFY2(program.process.waitForFinished(3000), "the walk went on after the stop signal");
+        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process.exitCode(), 0);
+        program.seen += QString::fromUtf8(program.process.readAllStandardError());
+        QVERIFY2(!program.seen.contains("Detect reader ...  " + silent[3]->path()), qPrintable(program.seen));
     }
 
     void badOptionsAndHelp()

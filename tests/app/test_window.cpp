@@ -212,7 +212,7 @@ private slots:
         w.frm->btnMinClick();
         QVERIFY(QFile::exists(settings));  // Minimized saves
         QCOMPARE(minimizes, 0);            // not before a tick
-        QMetaObject::invokeMethod(w.frm->worker(), &ReaderWorker::startPolling);
+        w.frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_COMPARE(minimizes, 1);
         QTest::qWait(1100);  // two more ticks at the disconnected interval
         QCOMPARE(minimizes, 1);
@@ -254,7 +254,7 @@ private slots:
         w.frm->btnExitClick();
         QCOMPARE(loadSettings(settings).values.Language, 2);
         QVERIFY(w.frm->isVisible());
-        QMetaObject::invokeMethod(w.frm->worker(), &ReaderWorker::startPolling);
+        w.frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_VERIFY(!w.frm->isVisible());
         // Closing ended the reader's thread, and with it every tick.
         QVERIFY(w.frm->worker()->thread()->isFinished());

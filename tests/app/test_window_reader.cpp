@@ -75,7 +75,7 @@ private slots:
 
         // The first tick connects with what was found and reads cards.
         frm->moInfo->clear();
-        QMetaObject::invokeMethod(frm->worker(), &ReaderWorker::startPolling);
+        frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_COMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
         QVERIFY(frm->ReaderConnected);
         b.command("card 1A2B3C4D");
@@ -122,7 +122,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QVERIFY(!frm->PollingPaused);
         // The worker polls again: it connects to the reader it found.
-        QMetaObject::invokeMethod(frm->worker(), &ReaderWorker::startPolling);
+        frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_VERIFY(logLines(*frm).contains("Connect reader ok.  S/N:12345678"));
     }
 
