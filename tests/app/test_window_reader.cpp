@@ -180,6 +180,11 @@ private slots:
         QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
         QVERIFY(frm->cycle().PollingPaused);
         QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        // What did not load as settings is not replaced by them; the log says so.
+        frm->SaveSettings();
+        QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().size(), 40);
     }
 
     void aWrongTypeStopsTheReading()
