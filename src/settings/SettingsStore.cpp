@@ -228,11 +228,6 @@ public:
     }
     bool ok() const { return ok_; }
     QString path() const { return file_.fileName(); }
-    QByteArray content() const
-    {
-        QFile f(path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
 
 private:
     QTemporaryFile file_;
