@@ -1,7 +1,7 @@
 tallyport_add_test(test_window app/test_window.cpp LIBS tallyport_app)
 tallyport_add_test(test_lifecycle app/test_lifecycle.cpp)
 add_dependencies(test_lifecycle tallyport tallyport-readersim)
-tallyport_add_test(test_window_reader app/test_window_reader.cpp LIBS tallyport_app)
+tallyport_add_test(test_window_reader app/test_window_reader.cpp support/RecordingKeyboard.cpp LIBS tallyport_app)
 add_dependencies(test_window_reader tallyport-readersim)
 tallyport_add_test(test_desktop app/test_desktop.cpp LIBS keyboard_xsession)
 add_dependencies(test_desktop tallyport tallyport-readersim)
