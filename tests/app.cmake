@@ -5,3 +5,5 @@ tallyport_add_test(test_window_reader app/test_window_reader.cpp support/Recordi
 add_dependencies(test_window_reader tallyport-readersim)
 tallyport_add_test(test_desktop app/test_desktop.cpp LIBS keyboard_xsession)
 add_dependencies(test_desktop tallyport tallyport-readersim)
+tallyport_add_test(test_tray app/test_tray.cpp LIBS keyboard_xsession Qt6::DBus)
+add_dependencies(test_tray tallyport tallyport-readersim)
