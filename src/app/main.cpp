@@ -49,10 +49,13 @@ QByteArray rawSettingsValue(int argc, char* argv[])
         const QByteArray arg(argv[i]);
         if (arg == "--")
             break;
-        if (arg == "--settings" && i + 1 < argc)
+        if (!arg.startsWith('-'))
+            continue;
+        const QByteArray name = arg.startsWith("--") ? arg.mid(2) : arg.mid(1);
+        if (name == "settings" && i + 1 < argc)
             value = argv[++i];
-        else if (arg.startsWith("--settings="))
-            value = arg.mid(11);
+        else if (name.startsWith("settings="))
+            value = name.mid(9);
     }
     return value;
 }
