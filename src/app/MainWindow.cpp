@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -270,6 +271,22 @@ void TfrmMain::moInfoDblClick()
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && (watched == sbReaderID || watched == sbSameCard)) {
+        // The keys of a scroll bar: Right, Down and Page Down go up the
+        // range, Left, Up and Page Up down it.
+        QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Right: case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+        case Qt::Key_Left: case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+        case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
+        case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
+        default: break;
+        }
+        if (action != QAbstractSlider::SliderNoAction) {
+            static_cast<QScrollBar*>(watched)->triggerAction(action);
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == moInfo->viewport()) {
             moInfoDblClick();
@@ -317,7 +334,9 @@ void TfrmMain::sbSameCardChange()
     pnSameCard->setText(QString::number(sbSameCard->value()));
     settings_.SameCardTime = sbSameCard->value();
     settingsEdited();
-    if (pnSameCardTag == 1)
+    // A change by mouse moves the focus to the panel; one made with the
+    // keys leaves it on the bar, so that the next key moves it further.
+    if (pnSameCardTag == 1 && !sbSameCard->hasFocus())
         pnSameCard->setFocus();
     pnSameCardTag = 1;
 }

@@ -72,7 +72,12 @@ void TfrmMain::LoadSettings()
 
 void TfrmMain::SaveSettings()
 {
-    saveSettings(settingsPath(), settings_);
+    const SaveResult saved = saveSettings(settingsPath(), settings_);
+    if (!saved)
+        AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced
+                                                                           : Text::SettingsSaveError,
+                                  settings_.Language)
+                    + QStringLiteral(" : ") + settingsPath());
     // Saving fills in a blank card log path.
     edExportFile->setText(settings_.ExportFile);
     setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);
@@ -84,8 +89,10 @@ void TfrmMain::btnExportFileClick()
         dlgSaveFile = new QFileDialog(this);
         dlgSaveFile->setObjectName(QStringLiteral("dlgSaveFile"));
         dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
+        // Cards are only ever appended: an existing file is no loss.
+        dlgSaveFile->setOption(QFileDialog::DontConfirmOverwrite);
         dlgSaveFile->setDefaultSuffix(QStringLiteral("txt"));
-        dlgSaveFile->setNameFilter(QStringLiteral("txt files (*.txt)"));
+        dlgSaveFile->setNameFilter(QStringLiteral("txt files(*.txt)"));
         dlgSaveFile->setDirectory(QDir::homePath());
         dlgSaveFile->selectFile(QStringLiteral("Card.txt"));
     }

@@ -5,9 +5,6 @@
 
 namespace {
 
-// Detection asks every reader at once: the broadcast ID.
-const QByteArray BroadcastId = "00";
-
 bool stopAsked()
 {
     return ReaderLink::stopAsked();
@@ -25,7 +22,7 @@ std::optional<DetectedReader> probeGroup(ReaderLink& link, const QString& port, 
             const ReaderType& type = *readerType(*index);
             if (type.detectPause > 0)
                 ReaderLink::pause(type.detectPause);
-            if (const auto identity = handshake(link, type, BroadcastId, type.detectPause)) {
+            if (const auto identity = handshake(link, type, type.detectId, type.detectPause)) {
                 DetectedReader found;
                 found.portName = port;
                 found.lineSettings = line;

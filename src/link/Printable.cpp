@@ -22,3 +22,15 @@ QByteArray printable(const QByteArray& text)
     }
     return out;
 }
+
+QString shownPortName(const QString& name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            shown += QString::asprintf("\\x%02X", c.unicode());
+        else
+            shown += c;
+    }
+    return shown;
+}

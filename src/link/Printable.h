@@ -3,8 +3,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 bool isPrintableAscii(char c);
 
 // `text` with every byte outside printable ASCII written as \xNN, for the log.
 QByteArray printable(const QByteArray& text);
+
+// A port name as the log shows it: control characters written as \xNN, as
+// the bytes a reader sends are.
+QString shownPortName(const QString& name);

@@ -10,20 +10,23 @@ namespace {
 
 constexpr Request None = {nullptr, nullptr};
 constexpr const char* AsciiLine = "19200,e,8,1";
+// Types A, C, D and E answer a connect to ID 00 whatever their own ID; type B
+// readers are asked for reader 01.
+constexpr const char* AnyId = "00";
 
 const ReaderType kTypes[ReaderTypeCount] = {
     {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, None, None, {"A", "F"}, 150,
-     {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+     {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type B", Framing::Soh, nullptr, {"", "S"}, 15, 2, "  S/N:", 5, {"", "A"}, {"", "A0"}, {"", "C"}, 150,
-     {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0, "115200,n,8,1", 0},
+     {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0, "115200,n,8,1", "01", 0},
     {"Type C", Framing::Tab, nullptr, {"H", "B"}, 16, 3, "  S/N:", 6, None, None, {"H", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type D", Framing::Tab, nullptr, {"I", "B"}, 16, 3, "  S/N:", 6, None, None, {"I", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, None, None, {"J", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, None, None, {"000000E51F", ""},
-     450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, 20},
+     450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, AnyId, 20},
 };
 
 const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};
@@ -97,11 +100,24 @@ void settleMode(ReaderLink& link, const ReaderType& type, const QByteArray& id)
     }
 }
 
-QByteArray pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& id, bool& ok)
+PollReply pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& id)
 {
     link.ReplyTimeout = type.pollTimeout;
-    ok = transact(link, type, type.poll, id);
-    return ok ? cardField(type, link.ReplyLength(), link.ReplyText()) : QByteArray();
+    PollReply reply;
+    reply.ok = transact(link, type, type.poll, id);
+    if (!reply.ok)
+        return reply;
+    reply.card = cardField(type, link.ReplyLength(), link.ReplyText());
+    // ReplyText of the ASCII framings ends at a zero byte; the binary one is
+    // hexadecimal text.
+    if (type.framing != Framing::Binary) {
+        const QByteArray sent = cardField(type, link.ReplyLength(), link.ReplyBytes());
+        if (sent != reply.card) {
+            reply.faulty = sent;
+            reply.card.clear();
+        }
+    }
+    return reply;
 }
 
 QByteArray cardField(const ReaderType& type, int replyLength, const QByteArray& replyText)

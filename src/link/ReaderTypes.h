@@ -44,6 +44,7 @@ struct ReaderType {
     CardSlot cards[3];          // poll reply lengths that carry a card
     int minCardLength;          // binary: any frame this long or longer carries a card
     const char* lineSettings;   // what detection probes the type at
+    const char* detectId;       // the reader ID detection asks for
     int detectPause;            // ms before each detection request
 };
 
@@ -83,9 +84,16 @@ int connectReplyReaderId(const ReaderType& type, const QByteArray& replyText);
 // mode and switches it when needed. Nothing for the other types.
 void settleMode(ReaderLink& link, const ReaderType& type, const QByteArray& id);
 
-// One poll; `ok` tells whether the transaction succeeded. The card
-// characters of the reply, or an empty text when it carries no card.
-QByteArray pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& id, bool& ok);
+// One poll: whether the transaction succeeded, and the card characters of
+// its reply (empty when it carries no card). A card field that holds a zero
+// byte would come out cut short and pass for a smaller number: it is no
+// card, and `faulty` holds it as sent.
+struct PollReply {
+    bool ok = false;
+    QByteArray card;
+    QByteArray faulty;
+};
+PollReply pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& id);
 
 // The card characters of a poll reply, or an empty text when a reply of
 // `replyLength` carries no card.

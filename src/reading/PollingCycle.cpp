@@ -99,9 +99,8 @@ void PollingCycle::connectPhase(const ReaderType* type)
 QByteArray PollingCycle::pollPhase(const ReaderType* type)
 {
     try {
-        bool ok = false;
-        const QByteArray field = type ? pollCard(link_, *type, config_.readerIdText(), ok) : QByteArray();
-        if (!ok) {
+        const PollReply reply = type ? pollCard(link_, *type, config_.readerIdText()) : PollReply();
+        if (!reply.ok) {
             // A port that vanished (unplugged, hung up) cannot answer the next
             // polls either: connect again at once, so that it is found as soon
             // as it is back. An unknown type counts as a failed poll.
@@ -110,9 +109,11 @@ QByteArray PollingCycle::pollPhase(const ReaderType* type)
             return {};
         }
         PollFailures = 0;
-        if (field.isEmpty())
+        if (!reply.faulty.isEmpty())
+            AddInfoLine({Text::Count, QStringLiteral("Error ID : ") + latin1(reply.faulty)});
+        if (reply.card.isEmpty())
             return {};
-        const QByteArray cardHex = BuildCardHex(field, config_.CardIDReverse);
+        const QByteArray cardHex = BuildCardHex(reply.card, config_.CardIDReverse);
         switch (filter_.PassSameCardFilter(cardHex, config_.SameCardTime)) {
         case SameCardFilter::Verdict::Pass: return cardHex;
         case SameCardFilter::Verdict::Repeat:

@@ -1,5 +1,7 @@
 #include "reading/ReaderWorker.h"
 
+#include "link/Printable.h"
+
 #include <QThread>
 #include <QTimer>
 
@@ -60,7 +62,7 @@ void ReaderWorker::detect(const QStringList& ports, bool pausedAfter)
 
     DetectionResult result;
     const auto found = detectReader(link_, ports, [this](const QString& port) {
-        cycle_.AddInfoLine({Text::Detecting, QStringLiteral("  ") + port});
+        cycle_.AddInfoLine({Text::Detecting, QStringLiteral("  ") + shownPortName(port)});
     });
     if (found) {
         result.found = true;

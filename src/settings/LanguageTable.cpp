@@ -41,6 +41,9 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"File Path", "档案路径", "檔案路徑"}},
     {{"Time Field", "时间栏位", "時間欄位"}},
     {{"Save to file error!", "储存至档案错误!", "儲存至檔案錯誤!"}},
+    {{"Save settings error!", "储存设定错误!", "儲存設定錯誤!"}},
+    {{"Settings not saved, the file is not a settings file", "设定未储存, 此档案不是设定档",
+      "設定未儲存, 此檔案不是設定檔"}},
 };
 
 const LanguageFont kFonts[LanguageCount] = {

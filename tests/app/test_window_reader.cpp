@@ -4,10 +4,13 @@
 #include "output/NoKeyboard.h"
 #include "reading/ReaderWorker.h"
 #include "settings/SettingsStore.h"
+#include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -34,6 +37,12 @@ std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& por
     return frm;
 }
 
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList logLines(TfrmMain& frm)
 {
     const QString text = frm.moInfo->toPlainText();
@@ -55,7 +64,7 @@ private slots:
     {
         SimulatedReader silent({"--type", "A"});
         silent.command("silent on");
-        SimulatedReader b({"--type", "B", "--id", "12", "--serial", "B0B0B0B0"});
+        SimulatedReader b({"--type", "B", "--id", "01", "--serial", "B0B0B0B0"});
         auto frm = window(freshSettings(), {silent.path(), b.path()});
         frm->moInfo->clear();
         frm->btnDetectClick();
@@ -70,8 +79,8 @@ private slots:
         QCOMPARE(frm->settings().CommBaudRate, QString("115200,n,8,1"));
         QCOMPARE(frm->cmbBaudrate->currentText(), QString("115200,n,8,1"));
         QCOMPARE(frm->cmbReaderType->currentIndex(), 1);
-        QCOMPARE(frm->pnReaderID->text(), QString("12"));
-        QCOMPARE(frm->settings().ReaderID, 12);
+        QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        QCOMPARE(frm->settings().ReaderID, 1);
 
         // The first tick connects with what was found and reads cards.
         frm->moInfo->clear();
@@ -167,6 +176,82 @@ private slots:
         QVERIFY(!second->PollingPaused);
     }
 
+    // A card is typed into the window the user last worked in, and logged at
+    // the full card-log path, however long, from the settings file and from
+    // the chooser; a save keeps the path whole.
+    void aCardIsTypedAndLoggedAtTheFullPath()
+    {
+        SimulatedReader reader({"--type", "A", "--id", "07"});
+        const QString longFolder = dir.filePath(QString("log-%1/%2").arg(QString(90, 'a'), QString(90, 'b')));
+        QVERIFY(QDir().mkpath(longFolder));
+        const QString stored = longFolder + "/stored cards.txt";
+        const QString chosen = longFolder + "/chosen cards.txt";
+        QVERIFY(stored.size() > 200);
+        const QString settings = freshSettings();
+        StoredSettings values;
+        values.CommName = reader.path();
+        values.ReaderID = 7;
+        values.SameCardTime = 60;  // polling runs on: a card held on the reader goes out once
+        values.AddDown = true;
+        values.SaveToFile = true;
+        values.ExportFile = stored;
+        QVERIFY(saveSettings(settings, values));
+
+        AppOptions options;
+        options.settingsFile = settings;
+        options.systemPorts = false;
+        {
+            auto keyboard = std::make_unique<RecordingKeyboard>();
+            RecordingKeyboard* typed = keyboard.get();
+            typed->addWindow(42);
+            typed->setForegroundWindow(42);
+            TfrmMain frm(options, std::move(keyboard));
+            frm.show();
+            frm.tmrStart->stop();
+            frm.appEventsIdle();
+            frm.worker()->post(&ReaderWorker::startPolling);
+            QTRY_VERIFY(frm.ReaderConnected);
+            QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
+            QTRY_COMPARE(fileText(stored), QByteArray("1A2B3C4D\n"));
+            QCOMPARE(typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", true, true}}));
+
+            // The chooser picks an existing file, without a question: cards
+            // are only appended to it.
+            QFile existing(chosen);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("earlier\n");
+            existing.close();
+            QString asked;
+            QTimer::singleShot(0, &frm, [&] {
+                auto* chooser = frm.findChild<QFileDialog*>("dlgSaveFile");
+                QCOMPARE(chooser->nameFilters(), QStringList{"txt files(*.txt)"});
+                chooser->selectFile(chosen);
+                QMetaObject::invokeMethod(chooser, "accept");
+                QTimer::singleShot(200, &frm, [&] {
+                    if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                        asked = question->text();
+                        question->accept();
+                    }
+                });
+            });
+            frm.btnExportFileClick();
+            QTest::qWait(300);
+            QCOMPARE(asked, QString());
+            QCOMPARE(frm.edExportFile->text(), chosen);
+            frm.btnExitClick();
+            QTRY_VERIFY(!frm.isVisible());
+        }
+        QCOMPARE(loadSettings(settings).values.ExportFile, chosen);
+        // The next start logs at the chosen path.
+        TfrmMain next(options, std::make_unique<NoKeyboard>());
+        next.show();
+        next.tmrStart->stop();
+        next.worker()->post(&ReaderWorker::startPolling);
+        QTRY_VERIFY(next.ReaderConnected);
+        QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
+        QTRY_COMPARE(fileText(chosen), QByteArray("earlier\n00C0FFEE\n"));
+    }
+
     void storedValuesOutOfRange()
     {
         const QString settings = freshSettings();
@@ -194,6 +279,11 @@ private slots:
         QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
         QVERIFY(frm->PollingPaused);
         QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        // What did not load as settings is not replaced by them; the log says so.
+        frm->SaveSettings();
+        QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().size(), 40);
     }
 
     void aWrongTypeStopsTheReading()
