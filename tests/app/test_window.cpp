@@ -114,7 +114,7 @@ private slots:
 
     // The start hands the reader to its worker and returns: with nothing
     // long after it, it waits for no window to be shown, and does not spin.
-    void theStartWaitsForTheWindowWithoutSpinning()
+    void theStartNeitherWaitsNorSpins()
     {
         AppOptions options;
         options.settingsFile = freshSettings();

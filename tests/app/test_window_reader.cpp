@@ -7,6 +7,7 @@
 #include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -68,9 +69,14 @@ private slots:
         auto frm = window(freshSettings(), {silent.path(), b.path()});
         frm->moInfo->clear();
         frm->btnDetectClick();
-        // The walk runs on the reader's thread; the window waits disabled.
+        // The walk runs on the reader's thread; the window waits disabled,
+        // with the wait cursor, and shows each probe line as it comes.
+        QVERIFY(!frm->isEnabled());
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        QTRY_VERIFY(logLines(*frm).contains("Detect reader ...  " + silent.path()));
         QVERIFY(!frm->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
+        QVERIFY(!QApplication::overrideCursor());
 
         QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
                                              "Detect reader ok.  S/N:B0B0B0B0"}));
