@@ -5,15 +5,20 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
 QString runtimeFolder()
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#ifndef Q_OS_WIN
+    // Windows always names one; the temporary folder there is the user's own.
     if (folder.isEmpty())
         folder = QDir::tempPath() + QStringLiteral("/tallyport-%1").arg(::getuid());
+#endif
     QDir().mkpath(folder);
     return folder;
 }

@@ -8,13 +8,17 @@
 #include <QCommandLineParser>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
+#ifndef Q_OS_WIN
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -38,6 +42,7 @@ void catchStopSignals(TfrmMain& window)
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
+#endif
 
 // Reads the command line; exits with status 2 on a bad option.
 AppOptions parseOptions(const QApplication& app)
@@ -104,9 +109,14 @@ int main(int argc, char* argv[])
     TfrmMain window(options);
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &TfrmMain::showFromSecondStart);
     // However the application ends (the desktop session closing it, say),
-    // the port and the card log are closed.
+    // the port and the card log are closed. On Windows this is the session
+    // end: Qt emits aboutToQuit when Windows ends the session, since the
+    // process is ended right after; commitDataRequest comes earlier, while
+    // another program may still cancel the log-off.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
+#ifndef Q_OS_WIN
     catchStopSignals(window);
+#endif
     window.show();
     return app.exec();
 }

@@ -12,6 +12,11 @@
 #include <climits>
 #include <optional>
 
+#ifdef Q_OS_WIN
+#include "settings/windows/RegistryStore.h"
+#include "settings/windows/WinSettings.h"
+#endif
+
 namespace {
 
 // No settings file of ours comes anywhere near this; anything larger (or a
@@ -467,10 +472,14 @@ bool sameValues(const StoredSettings& a, const StoredSettings& b)
 
 QString defaultSettingsPath()
 {
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::SettingsKeyPath);
+#else
     // On Unix Qt's native format is an INI file named .conf.
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorix"),
                      QStringLiteral("Tallyport"))
         .fileName();
+#endif
 }
 
 QString defaultPortName()
@@ -485,7 +494,8 @@ QString defaultPortName()
 QString defaultExportFile()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("C:\\card.txt");
+    // Not "C:\card.txt": an ordinary user cannot create files there.
+    return QString::fromStdWString(winsettings::defaultCardLogPath());
 #else
     return QDir::homePath() + QStringLiteral("/card.txt");
 #endif
@@ -502,12 +512,8 @@ StoredSettings defaultSettings()
 LoadResult loadSettings(const QString& path)
 {
 #ifdef Q_OS_WIN
-    if (isRegistryPath(path)) {
-        QSettings registry(path, QSettings::NativeFormat);
-        if (registry.childKeys().isEmpty())
-            return LoadResult();
-        return readValues(registry);
-    }
+    if (isRegistryPath(path))
+        return loadRegistrySettings();
 #endif
     const auto data = readSettingsFile(path);
     if (!data)
@@ -524,12 +530,8 @@ LoadResult loadSettings(const QString& path)
 bool saveSettings(const QString& path, StoredSettings& values)
 {
 #ifdef Q_OS_WIN
-    if (isRegistryPath(path)) {
-        QSettings registry(path, QSettings::NativeFormat);
-        writeValues(registry, values);
-        registry.sync();
-        return registry.status() == QSettings::NoError;
-    }
+    if (isRegistryPath(path))
+        return saveRegistrySettings(values);
 #endif
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
