@@ -48,6 +48,7 @@ private:
     HKEY key_ = nullptr;
 };
 
+// `out` changes only when the value is there and of its type.
 enum class Read { Missing, Ok, WrongType };
 
 // The type and bytes of a value; Missing when there is none.
@@ -133,15 +134,11 @@ public:
 
     void text(const wchar_t* name, std::wstring& out)
     {
-        std::wstring t;
-        if (read(name, [&] { return readText(key_, name, t); }))
-            out = t;
+        read(name, [&] { return readText(key_, name, out); });
     }
     void integer(const wchar_t* name, int& out)
     {
-        int n = 0;
-        if (read(name, [&] { return readInteger(key_, name, n); }))
-            out = n;
+        read(name, [&] { return readInteger(key_, name, out); });
     }
     void boolean(const wchar_t* name, bool& out)
     {
