@@ -11,6 +11,8 @@ enum class Text {
     CardIdReverse, Detecting, DetectOk, Polling, SameCardFilter, Seconds, SaveToFile,
     FilePath, TimeField,
     SaveError,  // not a caption: a card could not be written to the card log
+    // Why the port did not open: %1 the port, %2 the device's group.
+    PortMissing, PortBusy, PortNoPermission, PortNoAccess,
     Count
 };
 
