@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,8 +40,12 @@ void catchStopSignals(TfrmMain& window)
         ::sigaction(signal, &action, nullptr);
 }
 
-// Reads the command line; exits with status 2 on a bad option.
-AppOptions parseOptions(const QApplication& app)
+// Reads the command line; exits with status 2 on a bad option. Runs first
+// before the application object exists (`early`), so that --help and
+// --version need no display; a list it rejects then may still hold Qt's own
+// options (-platform, -display), which the application object takes out
+// before the second run.
+std::optional<AppOptions> parseOptions(const QStringList& arguments, bool early)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -58,7 +63,9 @@ AppOptions parseOptions(const QApplication& app)
                                   QStringLiteral("path"));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOptions({settings, verbose, port, version});
-    if (!parser.parse(app.arguments())) {
+    if (!parser.parse(arguments)) {
+        if (early)
+            return std::nullopt;
         std::fprintf(stderr, "tallyport: %s\nTry 'tallyport --help'.\n", qPrintable(parser.errorText()));
         std::exit(2);
     }
@@ -67,7 +74,7 @@ AppOptions parseOptions(const QApplication& app)
         std::exit(0);
     }
     if (parser.isSet(version)) {
-        std::printf("tallyport %s\n", qPrintable(QApplication::applicationVersion()));
+        std::printf("tallyport %s\n", TALLYPORT_VERSION);
         std::exit(0);
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -86,13 +93,18 @@ AppOptions parseOptions(const QApplication& app)
 
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parseOptions(arguments, true);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quorix"));
     // The window hides in the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    const AppOptions options = parseOptions(app);
+    const AppOptions options = *parseOptions(app.arguments(), false);
 
     SingleInstance instance;
     if (!instance.claim()) {
