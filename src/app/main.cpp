@@ -40,11 +40,20 @@ void catchStopSignals(TfrmMain& window)
         ::sigaction(signal, &action, nullptr);
 }
 
+// Qt's own options (-platform, -display, -style ...) are long names after a
+// single dash; ours are single letters or start with two dashes.
+bool holdsQtOption(const QStringList& arguments)
+{
+    for (const QString& a : arguments.mid(1))
+        if (a.size() > 2 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")))
+            return true;
+    return false;
+}
+
 // Reads the command line; exits with status 2 on a bad option. Runs first
-// before the application object exists (`early`), so that --help and
-// --version need no display; a list it rejects then may still hold Qt's own
-// options (-platform, -display), which the application object takes out
-// before the second run.
+// before the application object exists (`early`), so that --help, --version
+// and a bad option need no display; a list that holds Qt's own options is
+// read again after the application object took those out.
 std::optional<AppOptions> parseOptions(const QStringList& arguments, bool early)
 {
     QCommandLineParser parser;
@@ -64,13 +73,15 @@ std::optional<AppOptions> parseOptions(const QStringList& arguments, bool early)
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOptions({settings, verbose, port, version});
     if (!parser.parse(arguments)) {
-        if (early)
+        if (early && holdsQtOption(arguments))
             return std::nullopt;
         std::fprintf(stderr, "tallyport: %s\nTry 'tallyport --help'.\n", qPrintable(parser.errorText()));
         std::exit(2);
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Without an application object the parser cannot name the program.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), arguments.value(0))),
+                   stdout);
         std::exit(0);
     }
     if (parser.isSet(version)) {
