@@ -164,6 +164,11 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quorix"));
+#ifdef TALLYPORT_APP_ID
+    // The desktop matches the window to its menu entry and icon by this name
+    // (the app id on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral(TALLYPORT_APP_ID));
+#endif
     // The window hides in the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
