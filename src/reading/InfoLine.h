@@ -7,17 +7,27 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 
 struct InfoLine {
     Text key = Text::Count;  // Count: no row, the line is `rest` alone
-    QString rest;            // arguments and the fixed texts around them
+    QString rest;            // what follows the row's text: fixed texts and values
+    QStringList args;        // fill the row's %1, %2, %3
 
     QString render(int language) const
     {
-        return key == Text::Count ? rest : LanguageTable(key, language) + rest;
+        if (key == Text::Count)
+            return rest;
+        // All at once: a value holding "%1" stays as it is.
+        const QString row = LanguageTable(key, language);
+        switch (args.size()) {
+        case 0: return row + rest;
+        case 1: return row.arg(args[0]) + rest;
+        case 2: return row.arg(args[0], args[1]) + rest;
+        default: return row.arg(args[0], args[1], args[2]) + rest;
+        }
     }
-    bool isEmpty() const { return key == Text::Count && rest.isEmpty(); }
-    bool operator==(const InfoLine& o) const { return key == o.key && rest == o.rest; }
+    bool operator==(const InfoLine& o) const { return key == o.key && rest == o.rest && args == o.args; }
 };
 
 Q_DECLARE_METATYPE(InfoLine)

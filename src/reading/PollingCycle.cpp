@@ -1,5 +1,6 @@
 #include "reading/PollingCycle.h"
 
+#include "link/PortProblem.h"
 #include "link/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
@@ -76,8 +77,10 @@ void PollingCycle::connectPhase(const ReaderType* type)
     AddInfoLine({Text::Connecting, {}});
     if (!link_.OpenPort(config_.CommName, config_.CommBaudRate)) {
         AddInfoLine({Text::OpenError, {}});
+        explainOpenFailure();
         return;
     }
+    lastPortProblem_ = {};
     const QByteArray id = config_.readerIdText();
     for (int attempt = 0; type && attempt < ConnectAttempts; ++attempt) {
         ReaderLink::pause(20);
@@ -94,6 +97,26 @@ void PollingCycle::connectPhase(const ReaderType* type)
         return;
     }
     AddInfoLine({Text::ConnectError, {}});
+}
+
+void PollingCycle::explainOpenFailure()
+{
+    // Said once for each port and cause, not at every connect attempt.
+    const QString& port = config_.CommName;
+    const PortProblem problem = classifyOpenFailure(link_.openError(), port);
+    if (problem.kind == PortProblem::None || (problem == lastPortProblem_ && port == lastProblemPort_))
+        return;
+    lastPortProblem_ = problem;
+    lastProblemPort_ = port;
+    switch (problem.kind) {
+    case PortProblem::Missing: AddInfoLine({Text::PortMissing, {}, {port}}); break;
+    case PortProblem::Busy: AddInfoLine({Text::PortBusy, {}, {port}}); break;
+    case PortProblem::NoPermission:
+        AddInfoLine(problem.group.isEmpty() ? InfoLine{Text::PortNoAccess, {}, {port}}
+                                            : InfoLine{Text::PortNoPermission, {}, {port, problem.group}});
+        break;
+    case PortProblem::None: break;
+    }
 }
 
 QByteArray PollingCycle::pollPhase(const ReaderType* type)

@@ -7,6 +7,7 @@
 // directly.
 #pragma once
 
+#include "link/PortProblem.h"
 #include "output/CardLog.h"
 #include "reading/InfoLine.h"
 #include "reading/SameCardFilter.h"
@@ -74,6 +75,7 @@ public:
 
 private:
     void connectPhase(const ReaderType* type);
+    void explainOpenFailure();
     QByteArray pollPhase(const ReaderType* type);
     void outputStep(const QByteArray& cardHex);
     void idleStep();
@@ -86,4 +88,6 @@ private:
     SameCardFilter filter_;
     CardLog cardLog_;
     bool reportedConnected_ = false;
+    PortProblem lastPortProblem_;  // the open failure last explained, and its port
+    QString lastProblemPort_;
 };

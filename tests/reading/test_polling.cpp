@@ -231,6 +231,9 @@ private slots:
         rig.edit([](Settings& c) { c.ReaderID = 7; });
         QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
         rig.edit([](Settings& c) { c.CommName = "/nonexistent/port"; });
+        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!",
+                                          "Port /nonexistent/port does not exist: is the reader plugged in?"}));
+        // Said once for the port, not at every attempt.
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
     }
 
