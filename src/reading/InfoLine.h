@@ -8,8 +8,15 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 struct InfoLine {
+    InfoLine() = default;
+    InfoLine(Text key, QString rest = {}, QStringList args = {})
+        : key(key), rest(std::move(rest)), args(std::move(args))
+    {
+    }
+
     Text key = Text::Count;  // Count: no row, the line is `rest` alone
     QString rest;            // what follows the row's text: fixed texts and values
     QStringList args;        // fill the row's %1, %2, %3
