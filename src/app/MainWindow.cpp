@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -38,8 +39,11 @@ constexpr int MaxInfoLines = 26;
 TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> keyboard, QWidget* parent)
     : QWidget(parent), options_(options), cycle_(link_, *this), keyboard_(std::move(keyboard))
 {
-    if (!keyboard_)
-        keyboard_ = makePlatformKeyboard();
+    if (!keyboard_) {
+        PlatformKeyboard chosen = makePlatformKeyboard(options_.keyboard);
+        keyboard_ = std::move(chosen.output);
+        keyboardName_ = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
+    }
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tallyport"));
     setWindowIcon(TTrayIcon::image(0));
@@ -86,6 +90,7 @@ void TfrmMain::tmrStartTimer()
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     } while (isVisible() && windowHandle() && !windowHandle()->isExposed() && clock.elapsed() < 1000);
     QApplication::processEvents();
+    startKeyboard();
     if (!link_.OpenPort(PortName, LineSettings))
         btnDetectClick();
     tmrPolling->start();
@@ -354,9 +359,70 @@ void TfrmMain::appEventsIdle()
         TargetWindow = window;
 }
 
+// Says which output types the cards, once, and lets it ask the desktop for
+// permission where it has to.
+void TfrmMain::startKeyboard()
+{
+    if (keyboardName_.isEmpty())
+        return;  // an output handed in by a test
+    AddInfoLine(keyboardName_ == QLatin1String("-")
+                    ? LanguageTable(Text::KeystrokesNone, LanguageIndex)
+                    : LanguageTable(Text::KeystrokesVia, LanguageIndex) + keyboardName_);
+    QPointer<TfrmMain> self(this);
+    keyboard_->start(portalRestoreToken_.toStdString(),
+                     [self](KeyboardOutput::Notice notice, const std::string& token) {
+                         if (!self)
+                             return;
+                         switch (notice) {
+                         case KeyboardOutput::Notice::RestoreToken:
+                             self->portalRestoreToken_ = QString::fromStdString(token);
+                             break;
+                         case KeyboardOutput::Notice::Refused:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesRefused, self->LanguageIndex));
+                             break;
+                         case KeyboardOutput::Notice::Unavailable:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesNoPortal, self->LanguageIndex));
+                             break;
+                         }
+                     });
+}
+
 void TfrmMain::TypeText(const QByteArray& text)
 {
-    keyboard_->typeText(TargetWindow, text.toStdString(), chkAddDown->isChecked(), chkAddEnter->isChecked(),
+    const PendingCard card{text, chkAddDown->isChecked(), chkAddEnter->isChecked()};
+    // Where keys go to the focused window, our own must give the focus up
+    // first: minimise, then type once it has gone elsewhere.
+    if (keyboard_->followsFocus() &&
+        (QGuiApplication::applicationState() == Qt::ApplicationActive || !pendingCards_.isEmpty())) {
+        pendingCards_.append(card);
+        if (!tmrFocusWait->isActive()) {
+            minimizeToTray();
+            focusWaitClock_.start();
+            tmrFocusWait->start();
+        }
+        return;
+    }
+    typeCard(card);
+}
+
+void TfrmMain::focusWaitTick()
+{
+    if (QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        tmrFocusWait->stop();
+        const QList<PendingCard> cards = std::move(pendingCards_);
+        pendingCards_.clear();
+        for (const PendingCard& card : cards)
+            typeCard(card);
+    } else if (focusWaitClock_.elapsed() >= 500) {
+        tmrFocusWait->stop();
+        pendingCards_.clear();
+        AddInfoLine(LanguageTable(Text::KeystrokesFocusKept, LanguageIndex));
+    }
+}
+
+void TfrmMain::typeCard(const PendingCard& card)
+{
+    keyboard_->typeText(TargetWindow, card.text.toStdString(), card.comma, card.enter,
                         [](const std::string& utf8) {
                             QApplication::clipboard()->setText(QString::fromStdString(utf8));
                         });

@@ -7,6 +7,9 @@
 #include "app/AppOptions.h"
 #include "link/ReaderLink.h"
 #include "output/KeyboardOutput.h"
+
+#include <QElapsedTimer>
+#include <QList>
 #include "reading/PollingCycle.h"
 
 #include <QWidget>
@@ -114,6 +117,21 @@ private:
     ReaderLink link_;
     PollingCycle cycle_;
     std::unique_ptr<KeyboardOutput> keyboard_;
+    QString keyboardName_;       // the output chosen at start, for the info log
+    QString portalRestoreToken_; // lets the desktop portal skip asking again
+    // Cards held back while our own window gives up the keyboard focus (on
+    // Wayland keys go to the focused window).
+    struct PendingCard {
+        QByteArray text;
+        bool comma;
+        bool enter;
+    };
+    QList<PendingCard> pendingCards_;
+    QTimer* tmrFocusWait = nullptr;
+    QElapsedTimer focusWaitClock_;
+    void focusWaitTick();
+    void typeCard(const PendingCard& card);
+    void startKeyboard();
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;

@@ -49,6 +49,7 @@ void TfrmMain::LoadSettings()
     cmbLanguage->setCurrentIndex(validLanguage(s.Language));
     chkSaveToFile->setChecked(s.SaveToFile);
     chkTimeField->setChecked(s.TimeField);
+    portalRestoreToken_ = s.PortalRestoreToken;
 
     switch (result.outcome) {
     case LoadResult::Loaded:
@@ -93,6 +94,7 @@ void TfrmMain::SaveSettings()
     s.SaveToFile = chkSaveToFile->isChecked();
     s.TimeField = chkTimeField->isChecked();
     s.ExportFile = edExportFile->text();
+    s.PortalRestoreToken = portalRestoreToken_;
     saveSettings(settingsPath(), s);
     edExportFile->setText(s.ExportFile);
     setAutostart(s.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);

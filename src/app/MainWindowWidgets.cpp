@@ -287,6 +287,7 @@ void TfrmMain::buildNonVisual()
     tmrPolling = timer("tmrPolling", 10, &TfrmMain::tmrPollingTimer);
     tmrSameCard = timer("tmrSameCard", 1000, &TfrmMain::tmrSameCardTimer);
     tmrStart = timer("tmrStart", 1, &TfrmMain::tmrStartTimer);
+    tmrFocusWait = timer("tmrFocusWait", 10, &TfrmMain::focusWaitTick);
 
     // The last window of another application, followed as the desktop
     // announces it, or by a modest poll where it cannot.

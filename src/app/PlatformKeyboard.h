@@ -2,8 +2,17 @@
 
 #include "output/KeyboardOutput.h"
 
+#include <QString>
+
 #include <memory>
 
-// The keyboard output of this desktop: X11 where a display is reachable,
-// otherwise one that has no target and types nothing.
-std::unique_ptr<KeyboardOutput> makePlatformKeyboard();
+struct PlatformKeyboard {
+    std::unique_ptr<KeyboardOutput> output;
+    QString name;  // for the info log; empty when nothing can be typed
+};
+
+// The keystroke output of this desktop session: on Wayland the virtual
+// keyboard where the compositor offers it, else the desktop portal; XTest on
+// X11; none without a display. `forced` (x11, wayland, portal, none) picks
+// one instead; one that cannot start leaves none.
+PlatformKeyboard makePlatformKeyboard(const QString& forced = {});

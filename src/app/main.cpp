@@ -56,8 +56,12 @@ AppOptions parseOptions(const QApplication& app)
                                   QStringLiteral("Offer <path> in the port list as well (a pseudo-terminal, a "
                                                  "network serial link); may be given more than once."),
                                   QStringLiteral("path"));
+    const QCommandLineOption keyboard(QStringLiteral("keyboard"),
+                                      QStringLiteral("Type through <output>: x11, wayland, portal or none "
+                                                     "(by default the one the desktop session offers)."),
+                                      QStringLiteral("output"));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
-    parser.addOptions({settings, verbose, port, version});
+    parser.addOptions({settings, verbose, port, keyboard, version});
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tallyport: %s\nTry 'tallyport --help'.\n", qPrintable(parser.errorText()));
         std::exit(2);
@@ -75,7 +79,14 @@ AppOptions parseOptions(const QApplication& app)
                      qPrintable(parser.positionalArguments().first()));
         std::exit(2);
     }
+    const QStringList outputs{QStringLiteral("x11"), QStringLiteral("wayland"), QStringLiteral("portal"),
+                              QStringLiteral("none")};
+    if (parser.isSet(keyboard) && !outputs.contains(parser.value(keyboard))) {
+        std::fprintf(stderr, "tallyport: --keyboard takes x11, wayland, portal or none\nTry 'tallyport --help'.\n");
+        std::exit(2);
+    }
     AppOptions options;
+    options.keyboard = parser.value(keyboard);
     options.settingsFile = parser.value(settings);
     options.verbose = parser.isSet(verbose);
     options.extraPorts = parser.values(port);
@@ -86,6 +97,10 @@ AppOptions parseOptions(const QApplication& app)
 
 int main(int argc, char* argv[])
 {
+    // A native client on Wayland sessions, X11 through Xwayland only when
+    // the Wayland platform cannot start.
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));

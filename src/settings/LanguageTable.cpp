@@ -41,6 +41,14 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"File Path", "档案路径", "檔案路徑"}},
     {{"Time Field", "时间栏位", "時間欄位"}},
     {{"Save to file error!", "储存至档案错误!", "儲存至檔案錯誤!"}},
+    {{"Keystrokes through: ", "键盘输出方式: ", "鍵盤輸出方式: "}},
+    {{"No keystrokes: no desktop to type into.", "无键盘输出: 没有可输入的桌面.", "無鍵盤輸出: 沒有可輸入的桌面."}},
+    {{"The desktop refused keystrokes; cards are not typed.", "桌面拒绝了键盘输出, 卡号不会被输入.",
+      "桌面拒絕了鍵盤輸出, 卡號不會被輸入."}},
+    {{"No desktop portal for keystrokes; cards are not typed.", "没有可用于键盘输出的桌面门户, 卡号不会被输入.",
+      "沒有可用於鍵盤輸出的桌面入口, 卡號不會被輸入."}},
+    {{"Our window kept the keyboard focus; card not typed.", "本程序窗口仍持有键盘焦点, 卡号未输入.",
+      "本程式視窗仍持有鍵盤焦點, 卡號未輸入."}},
 };
 
 const LanguageFont kFonts[LanguageCount] = {

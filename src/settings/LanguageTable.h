@@ -11,6 +11,8 @@ enum class Text {
     CardIdReverse, Detecting, DetectOk, Polling, SameCardFilter, Seconds, SaveToFile,
     FilePath, TimeField,
     SaveError,  // not a caption: a card could not be written to the card log
+    // Info-log lines about the keystroke output.
+    KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
     Count
 };
 

@@ -385,6 +385,7 @@ LoadResult readValues(QSettings& settings)
     r.boolean("SaveToFile", v.SaveToFile);
     r.boolean("TimeField", v.TimeField);
     r.text("ExportFile", v.ExportFile);
+    r.text("PortalRestoreToken", v.PortalRestoreToken);
 
     // Qt parses the [General] section on first access, so only now does the
     // status tell about every line of it.
@@ -429,6 +430,11 @@ void writeValues(QSettings& s, StoredSettings& v)
     s.setValue(QStringLiteral("SaveToFile"), boolText(v.SaveToFile));
     s.setValue(QStringLiteral("TimeField"), boolText(v.TimeField));
     s.setValue(QStringLiteral("ExportFile"), v.ExportFile);
+    // Only on desktops that use the portal.
+    if (v.PortalRestoreToken.isEmpty())
+        s.remove(QStringLiteral("PortalRestoreToken"));
+    else
+        s.setValue(QStringLiteral("PortalRestoreToken"), v.PortalRestoreToken);
 }
 
 // The INI text of `previous` with our values set in it. Other keys in the
@@ -460,7 +466,8 @@ bool sameValues(const StoredSettings& a, const StoredSettings& b)
         && a.AddDown == b.AddDown && a.CardIDReverse == b.CardIDReverse
         && a.AutoRun == b.AutoRun && a.Language == b.Language
         && a.SendFormat == b.SendFormat && a.SaveToFile == b.SaveToFile
-        && a.TimeField == b.TimeField && a.ExportFile == b.ExportFile;
+        && a.TimeField == b.TimeField && a.ExportFile == b.ExportFile
+        && a.PortalRestoreToken == b.PortalRestoreToken;
 }
 
 }  // namespace

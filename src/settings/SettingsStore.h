@@ -19,6 +19,7 @@ struct StoredSettings {
     bool SaveToFile = false;
     bool TimeField = false;
     QString ExportFile;          // default: defaultExportFile()
+    QString PortalRestoreToken;  // from the desktop portal: permission to type without asking again
 };
 
 // $XDG_CONFIG_HOME/Quorix/Tallyport.conf; the registry key on Windows.

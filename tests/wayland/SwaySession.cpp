@@ -72,12 +72,13 @@ QProcessEnvironment SwaySession::environment() const
     env.insert("XDG_CONFIG_HOME", dir_.path() + "/config");
     env.insert("WAYLAND_DISPLAY", display_);
     env.insert("LANG", "C.UTF-8");
+    if (!bus_.isEmpty())
+        env.insert("DBUS_SESSION_BUS_ADDRESS", bus_);
     return env;
 }
 
-QProcess* SwaySession::spawn(const QStringList& argv, const QProcessEnvironment& extra)
+void SwaySession::prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra) const
 {
-    auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = environment();
     env.insert(extra);
     QStringList command;
@@ -88,19 +89,28 @@ QProcess* SwaySession::spawn(const QStringList& argv, const QProcessEnvironment&
             command << key + "=" + env.value(key);
     }
     command << argv;
+    process.setChildProcessModifier([] { setsid(); });
+    process.setProcessEnvironment(env);
+    process.setProgram(command.takeFirst());
+    process.setArguments(command);
+}
+
+QProcess* SwaySession::spawn(const QStringList& argv, const QProcessEnvironment& extra)
+{
+    auto process = std::make_unique<QProcess>();
+    prepare(*process, argv, extra);
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setChildProcessModifier([] { setsid(); });
-    process->setProcessEnvironment(env);
-    process->start(command.takeFirst(), command);
+    process->start();
     process->waitForStarted(5000);
     children_.push_back(std::move(process));
     return children_.back().get();
 }
 
-bool SwaySession::start(const QString& layout, bool capsLock, QString* error)
+bool SwaySession::start(const QString& layout, bool capsLock, QString* error, bool tray)
 {
-    const QString missing = missingPrograms({"sway", "swaymsg", "foot"});
+    const QString missing = missingPrograms(tray ? QStringList{"sway", "swaymsg", "swaybar", "foot", "dbus-daemon"}
+                                                 : QStringList{"sway", "swaymsg", "foot"});
     if (!missing.isEmpty()) {
         *error = "not installed: " + missing + " (scripts/install installs them)";
         return false;
@@ -118,6 +128,8 @@ bool SwaySession::start(const QString& layout, bool capsLock, QString* error)
     config.write(QString("input type:keyboard {\n  xkb_layout %1\n  xkb_capslock %2\n}\n")
                      .arg(layout, capsLock ? "enabled" : "disabled")
                      .toUtf8());
+    if (tray)
+        config.write("bar {\n  position top\n  status_command true\n  tray_output *\n}\n");
     config.close();
     if (asRoot()) {
         const passwd* nobody = getpwnam("nobody");
@@ -135,6 +147,15 @@ bool SwaySession::start(const QString& layout, bool capsLock, QString* error)
         chmod(dir_.path().toLocal8Bit().constData(), 0700);
     }
 
+    if (tray) {
+        const QString socket = dir_.path() + "/bus";
+        spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket});
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(socket) && clock.elapsed() < 5000)
+            waitMs(10);
+        bus_ = "unix:path=" + socket;
+    }
     QProcessEnvironment env;
     env.insert("WLR_BACKENDS", "headless");
     env.insert("WLR_RENDERER", "pixman");

@@ -28,8 +28,9 @@ public:
     static QString missingPrograms(const QStringList& programs);
 
     // Starts sway with the keyboard layout `layout`, Caps Lock locked when
-    // `capsLock`.
-    bool start(const QString& layout, bool capsLock, QString* error);
+    // `capsLock`. With `tray`, also a session bus of its own and swaybar,
+    // whose tray hosts StatusNotifierItems.
+    bool start(const QString& layout, bool capsLock, QString* error, bool tray = false);
     void stop();
     // The compositor's socket, as an absolute path (good for WAYLAND_DISPLAY).
     QString display() const { return display_; }
@@ -41,6 +42,9 @@ public:
     // Starts a program as the session's user, in a process group of its own
     // that stop() ends.
     QProcess* spawn(const QStringList& argv, const QProcessEnvironment& extra = {});
+    // Sets `process` up to run `argv` as the session's user with the
+    // session's environment plus `extra`; the caller starts it.
+    void prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra = {}) const;
     // Runs swaymsg with `args`; its standard output.
     QByteArray swaymsg(const QStringList& args, bool* ok = nullptr);
     // Sets the layout of every keyboard, the virtual ones too. (Caps Lock can
@@ -55,6 +59,7 @@ private:
     QTemporaryDir dir_;
     QString display_;
     QString ipc_;
+    QString bus_;
     std::vector<std::unique_ptr<QProcess>> children_;
     QProcess* sway_ = nullptr;
 };
