@@ -6,3 +6,7 @@ set_target_properties(portal_standin PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TESTS
 
 tallyport_add_test(portal_keyboard portal/tst_portalkeyboard.cpp LIBS tallyport_portal Qt6::DBus)
 add_dependencies(portal_keyboard portal_standin)
+
+# The real program on sway typing through the stand-in portal.
+tallyport_add_test(portal_program portal/tst_portal_program.cpp LIBS wayland_session)
+add_dependencies(portal_program tallyport tallyport-readersim portal_standin)

@@ -77,12 +77,13 @@ QProcessEnvironment SwaySession::environment() const
     return env;
 }
 
-void SwaySession::prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra) const
+void SwaySession::prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra,
+                          bool ownUser) const
 {
     QProcessEnvironment env = environment();
     env.insert(extra);
     QStringList command;
-    if (asRoot()) {
+    if (asRoot() && !ownUser) {
         // runuser clears the environment; env hands ours over.
         command << "runuser" << "-u" << "nobody" << "--" << "env";
         for (const QString& key : env.keys())

@@ -42,9 +42,10 @@ public:
     // Starts a program as the session's user, in a process group of its own
     // that stop() ends.
     QProcess* spawn(const QStringList& argv, const QProcessEnvironment& extra = {});
-    // Sets `process` up to run `argv` as the session's user with the
-    // session's environment plus `extra`; the caller starts it.
-    void prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra = {}) const;
+    // Sets `process` up to run `argv` with the session's environment plus
+    // `extra`, as the session's user unless `ownUser`; the caller starts it.
+    void prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra = {},
+                 bool ownUser = false) const;
     // Runs swaymsg with `args`; its standard output.
     QByteArray swaymsg(const QStringList& args, bool* ok = nullptr);
     // Sets the layout of every keyboard, the virtual ones too. (Caps Lock can

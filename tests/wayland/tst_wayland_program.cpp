@@ -5,6 +5,7 @@
 // and the info log says so.
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
+#include "wayland/WaylandProgram.h"
 
 #include <QSettings>
 #include <QtTest>
@@ -12,42 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// The program as the session's user, read through its --verbose output.
-class Program {
-public:
-    Program(waytest::SwaySession& sway, const QString& settings)
-    {
-        QProcessEnvironment env;
-        env.insert("QT_QPA_PLATFORM", "wayland");
-        sway.prepare(process_, {qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", "--settings", settings,
-                                "--verbose"},
-                     env);
-        process_.start();
-        process_.waitForStarted(5000);
-    }
-    ~Program()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished(1000);
-    }
-    bool waitFor(const QString& text, int timeoutMs = 10000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!seen.contains(text) && clock.elapsed() < timeoutMs) {
-            process_.waitForReadyRead(50);
-            seen += QString::fromUtf8(process_.readAllStandardError());
-        }
-        return seen.contains(text);
-    }
-    QString seen;
-
-private:
-    QProcess process_;
-};
 
 // Settings for a type C reader, ID 07, comma and Enter after each card.
 QString settingsFile(const waytest::SwaySession& sway, const QString& port)
@@ -94,7 +59,7 @@ void TestWaylandProgram::cardsGoToTheFocusedWindow()
     QVERIFY2(sink.start(sway, "cardsink", &error), qPrintable(error));
 
     SimulatedReader reader({"--type", "C", "--id", "07"});
-    Program program(sway, settingsFile(sway, reader.path()));
+    waytest::Program program(sway, {"--settings", settingsFile(sway, reader.path()), "--verbose"});
     QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard"), qPrintable(program.seen));
     QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
 
