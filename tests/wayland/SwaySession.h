@@ -75,6 +75,7 @@ public:
     QByteArray received(int bytes = 0, int timeoutMs = 0);
     void clear();
     QString appId() const { return appId_; }
+    QString file() const { return file_; }
 
 private:
     QString appId_;
