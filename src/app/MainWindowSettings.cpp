@@ -95,7 +95,12 @@ void TfrmMain::SaveSettings()
     s.TimeField = chkTimeField->isChecked();
     s.ExportFile = edExportFile->text();
     s.PortalRestoreToken = portalRestoreToken_;
-    saveSettings(settingsPath(), s);
+    const SaveResult saved = saveSettings(settingsPath(), s);
+    if (!saved)
+        AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced
+                                                                           : Text::SettingsSaveError,
+                                  LanguageIndex)
+                    + QStringLiteral(" : ") + settingsPath());
     edExportFile->setText(s.ExportFile);
     setAutostart(s.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);
 }

@@ -10,7 +10,10 @@ namespace {
 
 const QString TypeBLine = QStringLiteral("115200,n,8,1");
 const QString OtherLine = QStringLiteral("19200,e,8,1");
+// Types A, C, D and E answer a connect to ID 00 whatever their own ID; the
+// type B probe asks for reader 01.
 const QByteArray BroadcastId = "00";
+const QByteArray TypeBProbeId = "01";
 
 DetectedReader asciiHit(const ReaderLink& link, int typeIndex, const QString& port, const QString& line)
 {
@@ -31,7 +34,7 @@ std::optional<DetectedReader> probeTypeB(ReaderLink& link, const QString& port)
         return std::nullopt;
     const ReaderType& type = *readerType(TypeB);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (link.SendSohCommand(handshakeCommand(type, BroadcastId)) && link.ReplyLength() == type.handshakeLength)
+        if (link.SendSohCommand(handshakeCommand(type, TypeBProbeId)) && link.ReplyLength() == type.handshakeLength)
             return asciiHit(link, TypeB, port, TypeBLine);
     }
     return std::nullopt;

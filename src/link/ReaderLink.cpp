@@ -45,6 +45,9 @@ bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
     if (!port->open(QIODevice::ReadWrite))
         return false;
     port->setParity(settings.parity);
+    // Qt would otherwise read all the port offers into memory whenever the
+    // event loop runs, without limit.
+    port->setReadBufferSize(HeldBytesLimit);
     PortHandle = std::move(port);
     purge();
     return true;
@@ -62,6 +65,16 @@ void ReaderLink::ClosePort()
 QByteArray ReaderLink::ReplyText() const
 {
     return QByteArray::fromStdString(reply_.ReplyText);
+}
+
+qint64 ReaderLink::heldBytes() const
+{
+    return PortHandle ? PortHandle->bytesAvailable() : 0;
+}
+
+QByteArray ReaderLink::ReplyBytes() const
+{
+    return QByteArray(reinterpret_cast<const char*>(reply_.ReplyBuffer), reply_.ReplyLength);
 }
 
 void ReaderLink::purge()

@@ -33,8 +33,17 @@ public:
 
     int ReplyLength() const { return reply_.ReplyLength; }
     QByteArray ReplyText() const;
+    // The ASCII reply as received, zero bytes included (ReplyText ends at the first one).
+    QByteArray ReplyBytes() const;
 
     int ReplyTimeout = 150;  // milliseconds
+
+    // Bytes read from the port and held for the next transaction. Between
+    // transactions (polling paused, a reader sending on its own) this stays
+    // at most HeldBytesLimit; the rest waits in the driver, whose queue is
+    // bounded too, and the next transaction discards it all.
+    qint64 heldBytes() const;
+    static constexpr qint64 HeldBytesLimit = Frames::BufferSize;
 
     // The short pauses readers want between requests; blocks the caller.
     static void pause(int ms);

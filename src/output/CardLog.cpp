@@ -2,7 +2,42 @@
 
 #include <QFile>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// Opens the log for appending. Only a regular file (or a new one) will do: a
+// FIFO without a reader would block the open for good, and a device takes no
+// records of ours. The open itself never waits.
+std::unique_ptr<QFile> openLog(const QString& path)
+{
+    if (path.isEmpty())
+        return nullptr;
+    auto file = std::make_unique<QFile>(path);
+    // Text mode stores the line end as the platform writes it.
+    const auto mode = QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0
+        || !file->open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+#else
+    if (!file->open(mode))
+        return nullptr;
+#endif
+    return file;
+}
 
 // Blanks and control characters off both ends.
 QByteArray trimmedCard(const QByteArray& text)
@@ -39,11 +74,9 @@ bool CardLog::append(const QByteArray& cardOutput, const Options& options)
     if (!options.saveToFile)
         return true;
     if (!CardLogFile) {
-        auto file = std::make_unique<QFile>(options.path);
-        // Text mode stores the line end as the platform writes it.
-        if (options.path.isEmpty() || !file->open(QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+        CardLogFile = openLog(options.path);
+        if (!CardLogFile)
             return false;
-        CardLogFile = std::move(file);
     }
     const QByteArray line = record(cardOutput, options.timeField, clock()) + '\n';
     // Flushed at once, so that a card is on disk even if the program dies.

@@ -61,6 +61,12 @@ QByteArray BuildCardHex(const QByteArray& cardField, bool reverse)
 
 std::optional<QByteArray> FormatCardNumber(const QByteArray& cardHex, int sendFormat)
 {
+    // A card number is hexadecimal: anything else in the field came from a
+    // faulty or hostile reader and must not be typed, in any format.
+    for (char c : cardHex) {
+        if (!isHexDigit(c))
+            return std::nullopt;
+    }
     std::optional<QByteArray> output;
     switch (sendFormat) {
     case Format6H: output = cardHex.mid(10, 6); break;
@@ -78,12 +84,6 @@ std::optional<QByteArray> FormatCardNumber(const QByteArray& cardHex, int sendFo
             output = decimal(*value, 0);
         break;
     default: output = cardHex.mid(8, 8); break;
-    }
-    if (output) {
-        for (char c : *output) {
-            if (!isPrintableAscii(c))
-                return std::nullopt;
-        }
     }
     return output;
 }

@@ -15,9 +15,8 @@ const char* sendFormatCaption(int index);
 QByteArray BuildCardHex(const QByteArray& cardField, bool reverse);
 
 // CardHex in the send format; a format outside 0..5 counts as 8H. Empty
-// when a decimal format meets a character that is not a hexadecimal digit,
-// or when the text to be sent would hold a control character or a byte
-// outside ASCII (a faulty reader must not type control keys).
+// when CardHex holds anything but the digits 0-9 and the letters A-F or a-f
+// (which are kept as sent): a faulty reader must type nothing else.
 std::optional<QByteArray> FormatCardNumber(const QByteArray& cardHex, int sendFormat);
 
 // `text` with every byte outside printable ASCII written as \xNN, for the log.

@@ -133,7 +133,17 @@ QByteArray PollingCycle::pollTransaction(const ReaderType& type, const PollInput
         return {};
     }
     PollFailures = 0;
-    return cardField(type, link_.ReplyLength(), link_.ReplyText());
+    const QByteArray field = cardField(type, link_.ReplyLength(), link_.ReplyText());
+    if (type.framing != Framing::Binary) {
+        // ReplyText ends at a zero byte, so a field that held one comes out
+        // short and would pass for a smaller number: it is no card at all.
+        const QByteArray sent = cardField(type, link_.ReplyLength(), link_.ReplyBytes());
+        if (sent != field) {
+            host_.AddInfoLine(QStringLiteral("Error ID : ") + QString::fromLatin1(printable(sent)));
+            return {};
+        }
+    }
+    return field;
 }
 
 QByteArray PollingCycle::pollPhase(const PollInputs& in)

@@ -11,6 +11,8 @@ enum class Text {
     CardIdReverse, Detecting, DetectOk, Polling, SameCardFilter, Seconds, SaveToFile,
     FilePath, TimeField,
     SaveError,  // not a caption: a card could not be written to the card log
+    SettingsSaveError,    // the settings could not be written
+    SettingsNotReplaced,  // the settings file is something else, left alone
     // Info-log lines about the keystroke output.
     KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
     Count

@@ -9,8 +9,21 @@
 #include <QTemporaryFile>
 #include <QVariant>
 
+#include <QMutex>
+#include <QRegularExpression>
+
 #include <climits>
 #include <optional>
+#include <random>
+#include <set>
+#include <tuple>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -215,11 +228,6 @@ public:
     }
     bool ok() const { return ok_; }
     QString path() const { return file_.fileName(); }
-    QByteArray content() const
-    {
-        QFile f(path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
 
 private:
     QTemporaryFile file_;
@@ -412,8 +420,11 @@ QString boolText(bool value)
     return value ? QStringLiteral("-1") : QStringLiteral("0");
 }
 
+#ifdef Q_OS_WIN
 void writeValues(QSettings& s, StoredSettings& v)
 {
+    if (v.ExportFile.trimmed().isEmpty())
+        v.ExportFile = defaultExportFile();
     s.setValue(QStringLiteral("CommName"), v.CommName);
     s.setValue(QStringLiteral("CommBaudRate"), v.CommBaudRate);
     s.setValue(QStringLiteral("ReaderType"), v.ReaderType);
@@ -425,50 +436,215 @@ void writeValues(QSettings& s, StoredSettings& v)
     s.setValue(QStringLiteral("AutoRun"), boolText(v.AutoRun));
     s.setValue(QStringLiteral("Language"), v.Language);
     s.setValue(QStringLiteral("SendFormat"), v.SendFormat);
-    if (v.ExportFile.trimmed().isEmpty())
-        v.ExportFile = defaultExportFile();
     s.setValue(QStringLiteral("SaveToFile"), boolText(v.SaveToFile));
     s.setValue(QStringLiteral("TimeField"), boolText(v.TimeField));
     s.setValue(QStringLiteral("ExportFile"), v.ExportFile);
-    // Only on desktops that use the portal.
-    if (v.PortalRestoreToken.isEmpty())
-        s.remove(QStringLiteral("PortalRestoreToken"));
-    else
-        s.setValue(QStringLiteral("PortalRestoreToken"), v.PortalRestoreToken);
+}
+#endif
+
+bool isHexDigitChar(char16_t c)
+{
+    return c < 0x80 && hexDigit(static_cast<char>(c)) >= 0;
 }
 
-// The INI text of `previous` with our values set in it. Other keys in the
-// file are kept, unless the file is corrupt: then it is started afresh.
-std::optional<QByteArray> renderIni(const QByteArray& previous, StoredSettings& values)
+// A text value as QSettings reads it back unchanged: escapes for the
+// characters it would take otherwise, quotes around commas, semicolons,
+// equals signs and blanks at the ends, and a second '@' before a leading one.
+QByteArray iniText(const QString& value)
 {
-    for (const QByteArray& seed : {previous, QByteArray()}) {
-        ScratchIni scratch(seed);
-        if (!scratch.ok())
-            return std::nullopt;
-        QSettings s(scratch.path(), QSettings::IniFormat);
-        (void)s.allKeys();  // parses every section, so the status is complete
-        if (s.status() != QSettings::NoError)
+    const QString text = value.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + value : value;
+    QByteArray out;
+    QString plain;  // characters written as they are, in UTF-8, surrogate pairs whole
+    const auto flush = [&] {
+        out += plain.toUtf8();
+        plain.clear();
+    };
+    bool escapeHexDigit = false;  // a \x escape takes every hex digit after it
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (escapeHexDigit && isHexDigitChar(c)) {
+            out += "\\x" + QByteArray::number(c, 16);
             continue;
-        writeValues(s, values);
-        s.sync();
-        if (s.status() != QSettings::NoError)
-            return std::nullopt;
-        return scratch.content();
+        }
+        escapeHexDigit = false;
+        if (c >= 0x20 && c != 0x7F && c != '"' && c != '\\') {
+            plain += qc;
+            continue;
+        }
+        flush();
+        switch (c) {
+        case '\a': out += "\\a"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\v': out += "\\v"; break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            out += "\\x" + QByteArray::number(c, 16);
+            escapeHexDigit = true;
+        }
     }
-    return std::nullopt;
+    flush();
+    const bool quoted = out.isEmpty() || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char(';'))
+        || text.contains(QLatin1Char('=')) || text.startsWith(QLatin1Char(' ')) || text.endsWith(QLatin1Char(' '));
+    return quoted ? '"' + out + '"' : out;
 }
 
-bool sameValues(const StoredSettings& a, const StoredSettings& b)
+const char* const kValueNames[] = {"CommName", "CommBaudRate", "ReaderType", "ReaderID", "SameCardTime",
+    "AddReturn", "AddDown", "CardIDReverse", "AutoRun", "Language", "SendFormat", "SaveToFile",
+    "TimeField", "ExportFile", "PortalRestoreToken"};
+
+QByteArray valueLines(StoredSettings& v)
 {
-    return a.CommName == b.CommName && a.CommBaudRate == b.CommBaudRate
-        && a.ReaderType == b.ReaderType && a.ReaderID == b.ReaderID
-        && a.SameCardTime == b.SameCardTime && a.AddReturn == b.AddReturn
-        && a.AddDown == b.AddDown && a.CardIDReverse == b.CardIDReverse
-        && a.AutoRun == b.AutoRun && a.Language == b.Language
-        && a.SendFormat == b.SendFormat && a.SaveToFile == b.SaveToFile
-        && a.TimeField == b.TimeField && a.ExportFile == b.ExportFile
-        && a.PortalRestoreToken == b.PortalRestoreToken;
+    if (v.ExportFile.trimmed().isEmpty())
+        v.ExportFile = defaultExportFile();
+    const QByteArray values[] = {iniText(v.CommName), iniText(v.CommBaudRate),
+        QByteArray::number(v.ReaderType), QByteArray::number(v.ReaderID), QByteArray::number(v.SameCardTime),
+        iniText(boolText(v.AddReturn)), iniText(boolText(v.AddDown)), iniText(boolText(v.CardIDReverse)),
+        iniText(boolText(v.AutoRun)), QByteArray::number(v.Language), QByteArray::number(v.SendFormat),
+        iniText(boolText(v.SaveToFile)), iniText(boolText(v.TimeField)), iniText(v.ExportFile)};
+    QByteArray out = "[General]\n";
+    for (int i = 0; i < 14; ++i)
+        out += QByteArray(kValueNames[i]) + '=' + values[i] + '\n';
+    // Only on desktops that use the portal.
+    if (!v.PortalRestoreToken.isEmpty())
+        out += "PortalRestoreToken=" + iniText(v.PortalRestoreToken) + '\n';
+    return out;
 }
+
+bool isOurValue(QByteArrayView key)
+{
+    for (const char* name : kValueNames) {
+        if (key == name)
+            return true;
+    }
+    return false;
+}
+
+// The INI text of `previous` (a file that loaded as settings) with our values
+// in a [General] section at the top and their old lines taken out; every
+// other line is kept as it was. QSettings merges a section that appears twice.
+QByteArray renderIni(const QByteArray& previous, StoredSettings& values)
+{
+    QByteArray out = valueLines(values);
+    qsizetype copied = previous.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    qsizetype pos = copied;
+    bool general = true;  // keys before any section header are in [General]
+    IniLine line;
+    while (nextIniLine(previous, pos, line)) {
+        const QByteArrayView text = QByteArrayView(previous).sliced(line.start, line.end - line.start);
+        if (text.startsWith('[')) {
+            const qsizetype close = text.indexOf(']');
+            general = close > 0 && text.sliced(1, close - 1).trimmed().compare("general", Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        if (!general || line.equals < 0 || !isOurValue(QByteArrayView(previous).sliced(line.start, line.equals - line.start).trimmed()))
+            continue;
+        out += QByteArrayView(previous).sliced(copied, line.start - copied);
+        copied = line.end;
+    }
+    out += QByteArrayView(previous).sliced(copied);
+    if (!out.endsWith('\n'))
+        out += '\n';
+    return out;
+}
+
+// Files this process may replace without reading them again: the ones it
+// loaded as settings files and the ones it wrote, known by their identity
+// on disk and their size and time of change as they were then.
+#ifdef Q_OS_UNIX
+using FileId = std::tuple<quint64, quint64, qint64, qint64, qint64>;
+QMutex knownMutex;
+std::set<FileId>& knownFiles()
+{
+    static std::set<FileId> files;
+    return files;
+}
+FileId fileId(const struct stat& st)
+{
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
+            qint64(st.st_mtim.tv_nsec)};
+}
+void rememberFile(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        QMutexLocker lock(&knownMutex);
+        knownFiles().insert(fileId(st));
+    }
+}
+bool isKnownFile(const struct stat& st)
+{
+    QMutexLocker lock(&knownMutex);
+    return knownFiles().count(fileId(st)) > 0;
+}
+
+// Writes `text` under a new name beside `base` in `dir`, then renames it over
+// `base`. The data goes first into a file without a name (O_TMPFILE), which
+// a killed process leaves nowhere; it gets a name only for the rename. A name
+// left by a process killed just then (or by a system without O_TMPFILE) is
+// removed by the next save.
+bool replaceFile(const QString& dir, const QString& base, const QByteArray& text, std::optional<mode_t> keepMode)
+{
+    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    const QString prefix = QLatin1Char('.') + base + QLatin1Char('.');
+    const QRegularExpression leftover(QLatin1Char('^') + QRegularExpression::escape(prefix) + QStringLiteral("[0-9a-f]{8}$"));
+    for (const QString& name : QDir(dir).entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (leftover.match(name).hasMatch())
+            ::unlinkat(dirFd, QFile::encodeName(name).constData(), 0);
+    }
+    std::random_device random;
+    const auto freshName = [&] {
+        return QFile::encodeName(prefix + QStringLiteral("%1").arg(random(), 8, 16, QLatin1Char('0')));
+    };
+    QByteArray name;
+    bool ok = false;
+    int fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const bool anonymous = fd >= 0;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        name = freshName();
+        fd = ::openat(dirFd, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd >= 0) {
+        qsizetype written = 0;
+        while (written < text.size()) {
+            const ssize_t n = ::write(fd, text.constData() + written, size_t(text.size() - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            written += n;
+        }
+        // A new file gets the usual mode (the umask applies); a replaced one keeps its own.
+        ok = written == text.size() && (!keepMode || ::fchmod(fd, *keepMode) == 0) && ::fsync(fd) == 0;
+        if (ok && anonymous) {
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+            ok = false;
+            for (int attempt = 0; !ok && attempt < 100; ++attempt) {
+                name = freshName();
+                ok = ::linkat(AT_FDCWD, self.constData(), dirFd, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+                if (!ok && errno != EEXIST)
+                    break;
+            }
+            if (!ok)
+                name.clear();
+        }
+        ok = ok && ::renameat(dirFd, name.constData(), dirFd, QFile::encodeName(base).constData()) == 0;
+        if (!ok && !name.isEmpty())
+            ::unlinkat(dirFd, name.constData(), 0);
+        ::close(fd);
+    }
+    ::close(dirFd);
+    return ok;
+}
+#endif
 
 }  // namespace
 
@@ -519,43 +695,81 @@ LoadResult loadSettings(const QString& path)
     const auto data = readSettingsFile(path);
     if (!data)
         return LoadResult();
-    if (const auto result = parseIni(*data))
-        return *result;
-    // No room for a private copy: read the file itself, if that is safe.
-    if (withoutStreamedValues(*data) != *data)
-        return LoadResult();
-    QSettings settings(path, QSettings::IniFormat);
-    return readValues(settings);
+    LoadResult result;
+    if (const auto parsed = parseIni(*data)) {
+        result = *parsed;
+    } else if (withoutStreamedValues(*data) == *data) {
+        // No room for a private copy: read the file itself, as it is safe.
+        QSettings settings(path, QSettings::IniFormat);
+        result = readValues(settings);
+    }
+#ifdef Q_OS_UNIX
+    if (result.outcome != LoadResult::NoFile)
+        rememberFile(path);
+#endif
+    return result;
 }
 
-bool saveSettings(const QString& path, StoredSettings& values)
+SaveResult saveSettings(const QString& path, StoredSettings& values)
 {
+    SaveResult result;
 #ifdef Q_OS_WIN
     if (isRegistryPath(path)) {
         QSettings registry(path, QSettings::NativeFormat);
         writeValues(registry, values);
         registry.sync();
-        return registry.status() == QSettings::NoError;
+        result.outcome = registry.status() == QSettings::NoError ? SaveResult::Saved : SaveResult::Failed;
+        return result;
     }
 #endif
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    const auto text = renderIni(readSettingsFile(path).value_or(QByteArray()), values);
-    if (!text)
-        return false;
-    // QSettings writes through QSaveFile, which (Qt 6.4) reports success even
-    // when the data could not all be written; it may have cut the text short.
-    const auto check = parseIni(*text);
-    if (!check || check->outcome != LoadResult::Loaded || !sameValues(check->values, values))
-        return false;
-
-    // The text goes to a temporary file beside the old one, which then
-    // replaces it by a rename. Unbuffered, so that a failed write is seen
-    // before the rename and not lost in QSaveFile's final flush.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (file.write(*text) != text->size() || !file.flush())
-        return false;  // the temporary file goes with `file`
-    return file.commit();
+    // A symbolic link stays: the file it points to is replaced.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
+    if (target.isEmpty()) {
+        result.outcome = SaveResult::NotReplaced;  // a link to nothing
+        return result;
+    }
+    QByteArray previous;
+#ifdef Q_OS_UNIX
+    std::optional<mode_t> keepMode;
+    struct stat st {};
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
+        // A file changed by someone else since is read again (loading it
+        // makes it known when it is a settings file).
+        if (!S_ISREG(st.st_mode) || (!isKnownFile(st) && loadSettings(target).outcome == LoadResult::NoFile)) {
+            result.outcome = SaveResult::NotReplaced;
+            return result;
+        }
+        keepMode = st.st_mode & 07777;
+        previous = readSettingsFile(target).value_or(QByteArray());
+    } else if (errno != ENOENT || !QDir().mkpath(QFileInfo(target).absolutePath())) {
+        return result;
+    }
+#else
+    if (QFileInfo::exists(target)) {
+        if (!QFileInfo(target).isFile() || loadSettings(target).outcome == LoadResult::NoFile) {
+            result.outcome = SaveResult::NotReplaced;
+            return result;
+        }
+        previous = readSettingsFile(target).value_or(QByteArray());
+    } else if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+        return result;
+    }
+#endif
+    const QByteArray text = renderIni(previous, values);
+    // Never a file that loading would refuse.
+    if (text.size() > kMaxFileSize)
+        return result;
+#ifdef Q_OS_UNIX
+    if (!replaceFile(QFileInfo(target).absolutePath(), QFileInfo(target).fileName(), text, keepMode))
+        return result;
+    rememberFile(target);
+#else
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(text) != text.size()
+        || !file.flush() || !file.commit())
+        return result;
+#endif
+    result.outcome = SaveResult::Saved;
+    return result;
 }

@@ -47,8 +47,21 @@ struct LoadResult {
 // a non-zero integer or "true" in any case, false for any other text.
 LoadResult loadSettings(const QString& path);
 
+struct SaveResult {
+    enum Outcome {
+        Saved,
+        NotReplaced,  // the file there did not load as settings (nor did we write
+                      // it), or is no regular file: left alone, nothing written
+        Failed,       // could not be written; the previous file is as it was
+    } outcome = Failed;
+    explicit operator bool() const { return outcome == Saved; }
+};
+
 // Writes all values, creating the folder of `path` if needed. A blank
 // ExportFile is replaced by defaultExportFile() in `values` before it is
-// written. The file is replaced atomically: on failure the previous file is
-// left as it was and false is returned.
-bool saveSettings(const QString& path, StoredSettings& values);
+// written. Only an absent file, or a regular file that loads as a settings
+// file (or was written by this program), is replaced; other keys in it are
+// kept. The text is
+// made in memory and replaces the file atomically by a rename in its folder;
+// it is never larger than loading accepts.
+SaveResult saveSettings(const QString& path, StoredSettings& values);

@@ -53,7 +53,7 @@ private slots:
     {
         SimulatedReader silent({"--type", "A"});
         silent.command("silent on");
-        SimulatedReader b({"--type", "B", "--id", "12", "--serial", "B0B0B0B0"});
+        SimulatedReader b({"--type", "B", "--id", "01", "--serial", "B0B0B0B0"});
         auto frm = window(freshSettings(), {silent.path(), b.path()});
         frm->moInfo->clear();
         frm->btnDetectClick();
@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(frm->LineSettings, QString("115200,n,8,1"));
         QCOMPARE(frm->cmbBaudrate->currentText(), QString("115200,n,8,1"));
         QCOMPARE(frm->cmbReaderType->currentIndex(), 1);
-        QCOMPARE(frm->pnReaderID->text(), QString("12"));
+        QCOMPARE(frm->pnReaderID->text(), QString("01"));
         QVERIFY(frm->cycle().LinkSettingsChanged);
         QVERIFY(frm->isEnabled());
 
@@ -180,6 +180,11 @@ private slots:
         QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
         QVERIFY(frm->cycle().PollingPaused);
         QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        // What did not load as settings is not replaced by them; the log says so.
+        frm->SaveSettings();
+        QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().size(), 40);
     }
 
     void aWrongTypeStopsTheReading()

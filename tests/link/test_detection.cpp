@@ -28,7 +28,7 @@ private slots:
     {
         SimulatedReader silent({"--type", "A", "--id", "01"});
         silent.command("silent on");
-        SimulatedReader b({"--type", "B", "--id", "12", "--serial", "B0B0B0B0"});
+        SimulatedReader b({"--type", "B", "--id", "01", "--serial", "B0B0B0B0", "--log"});
         ReaderLink link;
         const Walk w = walk(link, {silent.path(), b.path()});
         QCOMPARE(w.probed, (QStringList{silent.path(), b.path()}));
@@ -36,8 +36,13 @@ private slots:
         QCOMPARE(w.found->portName, b.path());
         QCOMPARE(w.found->lineSettings, QString("115200,n,8,1"));
         QCOMPARE(w.found->readerType, 1);
-        QCOMPARE(w.found->readerId, 12);
+        QCOMPARE(w.found->readerId, 1);
         QCOMPARE(w.found->identity, QString("  S/N:B0B0B0B0"));
+        // One request reached the reader: 01 30 31 53 35 33 0D.
+        QCOMPARE(b.command("stats"), QString("requests 1 replies 1 ignored 0"));
+        QByteArray wire;
+        QTRY_VERIFY((wire += b.process().readAllStandardError()).contains('\n'));
+        QVERIFY2(wire.contains("] rx <01>01S53<0D>\n"), wire.constData());
     }
 
     void everyOtherType_data()

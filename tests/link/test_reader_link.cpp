@@ -179,6 +179,16 @@ private slots:
         // The port was emptied: the next transaction is clean.
         QVERIFY(link.SendTabCommand("A07B"));
         QCOMPARE(link.ReplyLength(), 16);
+
+        // Then no more transactions, as while polling is paused: only the
+        // event loop runs while the reader goes on sending a megabyte.
+        sim.command("flood 1000000");
+        QVERIFY(!link.SendTabCommand("A07B"));
+        QTRY_VERIFY_WITH_TIMEOUT(link.heldBytes() >= ReaderLink::HeldBytesLimit, 20000);
+        for (int i = 0; i < 5; ++i) {
+            QTest::qWait(100);
+            QVERIFY2(link.heldBytes() <= ReaderLink::HeldBytesLimit, qPrintable(QString::number(link.heldBytes())));
+        }
     }
 
     void noPortMeansFalseAndUntouchedReply()

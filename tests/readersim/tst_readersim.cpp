@@ -314,7 +314,8 @@ void TestReaderSim::addressingAndBaud()
 
     Bytes badChecksum = tab("A07B");
     badChecksum[5] ^= 0x01;
-    for (const Bytes& request : {tab("A08B"), tab("H07B"), soh("07S"), tab("A07X"), badChecksum}) {
+    // 00 addresses only the connect; a poll needs the reader's own ID.
+    for (const Bytes& request : {tab("A08B"), tab("H07B"), soh("07S"), tab("A07X"), tab("A00F"), badChecksum}) {
         sim.port.send(request);
         QVERIFY2(sim.port.collect().empty(), hex(request).constData());
     }
@@ -339,6 +340,11 @@ void TestReaderSim::addressingAndBaud()
     QVERIFY(typeB.port.collect().empty());
     QVERIFY(typeB.port.setSpeed(B115200));
     QCOMPARE(typeB.port.exchange(soh("07S")).size(), std::size_t(15));
+    // Type B answers no address but its own.
+    for (const char* request : {"00S", "00C", "01S"}) {
+        typeB.port.send(soh(request));
+        QVERIFY2(typeB.port.collect().empty(), request);
+    }
 }
 
 void TestReaderSim::replyFaults()

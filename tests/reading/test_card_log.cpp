@@ -5,7 +5,10 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +107,29 @@ private slots:
         QVERIFY(log.append("3", good));
         log.close();
         QCOMPARE(contents(good.path), QByteArray("3\n"));
+    }
+
+    void onlyARegularFileTakesRecords()
+    {
+        // A FIFO without a reader once blocked the open for good: the alarm
+        // ends such a hang as a failure.
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QTest::failOnWarning(QRegularExpression(".*"));
+        ::alarm(20);
+        CardLog log;
+        QVERIFY(!log.append("1", {true, false, fifo}));
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        QVERIFY(!log.append("2", {true, false, fifo}));
+        ::close(reader);
+        for (const QString& device : {QString("/dev/full"), QString("/dev/null"), dir.path()}) {
+            QVERIFY2(!log.append("3", {true, false, device}), qPrintable(device));
+            QVERIFY(!log.isOpen());
+        }
+        ::alarm(0);
+        QVERIFY(log.append("4", {true, false, dir.filePath("c.txt")}));
     }
 
     void fullDiskLeavesNoPartialLine()

@@ -66,11 +66,12 @@ private slots:
 
     void badCharactersNeverReachTheOutput()
     {
-        // A decimal format cannot convert what is not hexadecimal.
-        QVERIFY(!FormatCardNumber(BuildCardHex("1A2B3CXZ", false), Format10D));
-        QCOMPARE(format("1A2B3CXZ", false, Format8H), QByteArray("1A2B3CXZ"));
-        // Control characters and bytes outside ASCII are refused in every format.
+        // A card number is hexadecimal: printable text, control characters and
+        // bytes outside ASCII are refused in every format, wherever they stand.
         for (int f = 0; f < SendFormatCount; ++f) {
+            QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B3CXZ", false), f), sendFormatCaption(f));
+            QVERIFY2(!FormatCardNumber(BuildCardHex("rm -rf ~", false), f), sendFormatCaption(f));
+            QVERIFY2(!FormatCardNumber(BuildCardHex("G000000012345678", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B3C\r\n", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\x7F" "C4D", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\xC3\xA9" "4D", false), f), sendFormatCaption(f));

@@ -149,6 +149,26 @@ private slots:
         QCOMPARE(rig.link.ReplyTimeout, 450);
     }
 
+    void faultyCardFieldsAreNeverTyped()
+    {
+        Rig rig({"--type", "A", "--id", "07"}, 0);
+        rig.host.inputs.sameCardTime = 5;
+        rig.tick();
+        // Printable text in the card field: refused, and counted by the filter.
+        QCOMPARE(rig.sim.command("field rm\\x20-rf\\x20~"), QString("ok"));
+        QCOMPARE(rig.tick(), QStringList{"Error ID : 00000000rm -rf ~"});
+        QCOMPARE(rig.tick(), QStringList{"Same card filter : 00000000rm -rf ~"});
+        // A zero byte in the field, under a good checksum: not a card at all.
+        QCOMPARE(rig.sim.command("field 12\\x0034567"), QString("ok"));
+        QCOMPARE(rig.tick(), QStringList{"Error ID : 12\\x0034567"});
+        QCOMPARE(rig.tick(), QStringList{"Error ID : 12\\x0034567"});
+        QVERIFY(rig.cycle.ReaderConnected);
+        // Lower-case digits are a card, typed as sent.
+        rig.sim.command("card 1a2b3c4d");
+        QCOMPARE(rig.tick(), QStringList{"Card ID : 1a2b3c4d"});
+        QCOMPARE(rig.host.typed, QList<QByteArray>{"1a2b3c4d"});
+    }
+
     void sixthFailedPollDropsTheConnection()
     {
         Rig rig({"--type", "A", "--id", "07"}, 0);

@@ -15,6 +15,8 @@ private slots:
     void killedDuringSavesLeavesAWholeFile()
     {
         QTemporaryDir dir;
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         const QString path = dir.filePath("s.conf");
         StoredSettings a;
         a.CommName = "/dev/ttyA";
@@ -39,6 +41,13 @@ private slots:
             const bool isB = loaded.values.CommName == b.CommName && loaded.values.ReaderID == b.ReaderID;
             QVERIFY2(isA || isB, qPrintable(loaded.values.CommName));
         }
+        // Nothing was left in the temporary folder; beside the file, a name
+        // left by a kill between naming and renaming goes with the next save.
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(saveSettings(path, a));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{"s.conf"});
     }
 };
 

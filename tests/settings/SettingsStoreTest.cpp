@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -197,6 +198,7 @@ private slots:
 
     void blankExportFileSavesTheDefault()
     {
+        QFile::remove(file_);
         StoredSettings v = defaultSettings();
         v.ExportFile = "  \t ";
         QVERIFY(saveSettings(file_, v));
@@ -208,15 +210,81 @@ private slots:
     {
         StoredSettings v = defaultSettings();
         v.ReaderID = 9;
-        writeFile(file_, "[Window]\ngeometry=10\n");
+        writeFile(file_, "[Window]\ngeometry=10\nReaderID=3\n[General]\nReaderID=4\nOther=x\n");
+        QCOMPARE(loadSettings(file_).values.ReaderID, 4);
         QVERIFY(saveSettings(file_, v));
-        QVERIFY(readAll(file_).contains("[Window]\ngeometry=10\n"));
-        QCOMPARE(loadSettings(file_).values.ReaderID, 9);
-        writeFile(file_, "[General\nnot a setting\n");
-        QVERIFY(saveSettings(file_, v));
+        QVERIFY(readAll(file_).contains("[Window]\ngeometry=10\nReaderID=3\n"));
         const LoadResult r = loadSettings(file_);
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(r.values.ReaderID, 9);
+        QCOMPARE(readAll(file_).count("ReaderID=9"), 1);
+        QVERIFY(readAll(file_).contains("\nOther=x\n"));
+    }
+
+    void onlySettingsFilesAreReplaced()
+    {
+        // Whatever did not load as a settings file stays as it is.
+        const QByteArray readme = "# Notes\n\nNothing = here to lose\n";
+        const QByteArray cardLog = "0439041101\n4294967295\n";
+        const QByteArray big = "[General]\nReaderID=5\n" + QByteArray(1100000, ';') + '\n';
+        for (const QByteArray& content : {readme, cardLog, big}) {
+            writeFile(file_, content);
+            QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
+            StoredSettings v = defaultSettings();
+            QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
+            QCOMPARE(readAll(file_), content);
+        }
+        // Nor is anything that is not a regular file, loaded or not.
+        const QString fifo = dir_.path() + "/fifo.conf";
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        StoredSettings v = defaultSettings();
+        QCOMPARE(saveSettings(fifo, v).outcome, SaveResult::NotReplaced);
+        QCOMPARE(saveSettings(dir_.path(), v).outcome, SaveResult::NotReplaced);
+        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+
+        // A file that loaded is replaced, through a link to it.
+        writeFile(file_, "ReaderID=2\n");
+        const QString link = dir_.path() + "/link.conf";
+        QVERIFY(QFile::link(file_, link));
+        QCOMPARE(loadSettings(link).values.ReaderID, 2);
+        v.ReaderID = 6;
+        QVERIFY(saveSettings(link, v));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(loadSettings(file_).values.ReaderID, 6);
+        // A file put in its place since is not.
+        QVERIFY(QFile::remove(file_));
+        writeFile(file_, readme);
+        QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
+        QCOMPARE(readAll(file_), readme);
+        QFile::remove(link);
+        QFile::remove(file_);
+    }
+
+    void saveNeedsNoTemporaryFolderAndStaysLoadable()
+    {
+        const QString folder = dir_.path() + "/beside";
+        const QString path = folder + "/t.conf";
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(dir_.path() + "/no/such/tmp"));
+        auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+        StoredSettings v = defaultSettings();
+        v.ReaderID = 42;
+        QVERIFY(saveSettings(path, v));
+        v.ReaderID = 43;
+        QVERIFY(saveSettings(path, v));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{"t.conf"});
+        restore.dismiss();
+        qputenv("TMPDIR", oldTmp);
+        QCOMPARE(loadSettings(path).values.ReaderID, 43);
+
+        // A save that would make a file too large to load fails, and the file stays.
+        StoredSettings huge = v;
+        huge.ExportFile = QString(1100000, 'x');
+        QCOMPARE(saveSettings(path, huge).outcome, SaveResult::Failed);
+        const LoadResult r = loadSettings(path);
+        QCOMPARE(r.outcome, LoadResult::Loaded);
+        QCOMPARE(r.values.ReaderID, 43);
     }
 
     void saveToReadOnlyFolderKeepsOldFile()

@@ -26,6 +26,30 @@ std::string CheckCard(const std::string& card)
     return {};
 }
 
+// TEXT with \xNN and \\ decoded, for the `field` command.
+std::string Unescape(const std::string& text, std::string* out)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            bytes += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == '\\') {
+            bytes += '\\';
+            ++i;
+        } else if (i + 3 < text.size() && text[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(text[i + 2]))
+                   && std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            return "a backslash starts \\xNN or \\\\ in '" + text + "'";
+        }
+    }
+    if (bytes.empty() || bytes.size() > 64)
+        return "a field is 1 to 64 bytes";
+    *out = bytes;
+    return {};
+}
+
 }  // namespace
 
 std::string CheckType(const std::string& value)
@@ -132,6 +156,11 @@ std::string Simulator::Execute(const std::string& line)
         if (std::string error = CheckCard(value); !error.empty())
             return fail(error);
         cards_.Hold(value);
+    } else if (name == "field" && needs(true)) {
+        std::string field;
+        if (std::string error = Unescape(value, &field); !error.empty())
+            return fail(error);
+        cards_.Hold(field);
     } else if (name == "remove" && needs(false)) {
         cards_.Clear();
     } else if (name == "cards" && needs(true)) {

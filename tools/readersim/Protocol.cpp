@@ -14,9 +14,11 @@ namespace {
 constexpr std::size_t MaxAsciiRequest = 64;   // longer frames are junk
 constexpr std::size_t MaxBinaryData = 256;
 
-bool Addressed(const ReaderState& reader, const std::string& id)
+// A reader answers its own ID; the connect of the TAB framing types also
+// answers ID 00, the address detection uses. Type B knows no such address.
+bool Addressed(const ReaderState& reader, const std::string& id, bool connect)
 {
-    return id == reader.id || id == "00";
+    return id == reader.id || (connect && id == "00" && FramingOf(reader.type) == Framing::Tab);
 }
 
 Command Ignore(std::string why)
@@ -41,7 +43,7 @@ Command InterpretTab(const ReaderState& reader, const std::string& text)
     if (text[0] != CommandLetter(reader.type))
         return Ignore(std::string("command letter ") + text[0] + " is not this type's");
     const std::string id = text.substr(1, 2);
-    if (!Addressed(reader, id))
+    if (!Addressed(reader, id, text[3] == 'B'))
         return Ignore("addressed to reader " + id);
     if (text[3] == 'B')
         return Do(Kind::Connect);
@@ -55,7 +57,7 @@ Command InterpretSoh(const ReaderState& reader, const std::string& text)
     if (text.size() < 3 || text.size() > 4)
         return Ignore("unknown command");
     const std::string id = text.substr(0, 2);
-    if (!Addressed(reader, id))
+    if (!Addressed(reader, id, false))
         return Ignore("addressed to reader " + id);
     const std::string op = text.substr(2);
     if (op == "S")
@@ -80,17 +82,16 @@ Command InterpretBinary(const Bytes& data)
     return Ignore("unknown command");
 }
 
-// Frames::AsciiFrame with the chosen checksum faults.
+// Frames::AsciiFrame with the chosen checksum faults. The checksum covers
+// every byte of the reply, zero bytes (of a `field` fault) included.
 Bytes StyledAscii(std::uint8_t start, const std::string& text, const ReplyStyle& style)
 {
     Bytes frame = Frames::AsciiFrame(start, text);
     const std::size_t digits = frame.size() - 3;
-    if (style.badsum) {
-        const std::uint8_t wrong = Frames::XorChecksum(frame.data(), digits) ^ 0x11;
-        const std::string pair = Frames::HexPair(wrong);
-        frame[digits] = static_cast<std::uint8_t>(pair[0]);
-        frame[digits + 1] = static_cast<std::uint8_t>(pair[1]);
-    }
+    const std::uint8_t sum = Frames::XorChecksum(frame.data(), digits) ^ (style.badsum ? 0x11 : 0);
+    const std::string pair = Frames::HexPair(sum);
+    frame[digits] = static_cast<std::uint8_t>(pair[0]);
+    frame[digits + 1] = static_cast<std::uint8_t>(pair[1]);
     if (style.lowercase) {
         frame[digits] = static_cast<std::uint8_t>(std::tolower(frame[digits]));
         frame[digits + 1] = static_cast<std::uint8_t>(std::tolower(frame[digits + 1]));

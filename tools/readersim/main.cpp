@@ -16,8 +16,9 @@ Tallyport's six reader types. The first line printed on standard output is
 the port's path (for example /dev/pts/5); point Tallyport at it, or at the
 --link path.
 
-The reader answers requests addressed to its own ID or to 00, in its type's
-framing, and only while the port is set to its baud rate. It answers at once,
+The reader answers requests addressed to its own ID (types A, C, D and E also
+answer a connect addressed to 00), in its type's framing, and only while the
+port is set to its baud rate. It answers at once,
 each reply in one write. Everything else gets no answer.
 
 Options:
@@ -47,6 +48,10 @@ Standard input, one command per line, each answered on standard output with
 "ok" or a line starting with "error:":
   card HEX           put a card on the reader; it stays until removed
   remove             take the card (or the running list) away
+  field TEXT         put a faulty card on the reader (types A to E): TEXT is
+                     sent as the card field as it is, \xNN standing for any
+                     byte and \\ for a backslash (field 12\x0034567 holds a
+                     zero byte); the checksum covers every byte
   cards HEX,HEX,...  present cards in turn, as --cards does
   period MS, gap MS, repeat on|off
                      timing of later card lists
