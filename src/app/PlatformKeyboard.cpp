@@ -38,7 +38,9 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
         return ifAvailable(std::make_unique<X11Keyboard>(), "X11 (XTest)");
     if (kind == QLatin1String("wayland"))
         return ifAvailable(std::make_unique<WaylandKeyboard>(), "Wayland virtual keyboard");
+    // Even without a session bus: its start tells the info log that there
+    // is no portal.
     if (kind == QLatin1String("portal"))
-        return ifAvailable(std::make_unique<PortalKeyboard>(), "desktop portal (RemoteDesktop)");
+        return {std::make_unique<PortalKeyboard>(), QStringLiteral("desktop portal (RemoteDesktop)")};
     return {std::make_unique<NoKeyboard>(), {}};
 }
