@@ -25,6 +25,8 @@ public:
         process.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", arguments);
         process.waitForStarted(5000);
     }
+    // Not started: for a caller that sets `process` up itself.
+    RunningProgram() = default;
     ~RunningProgram()
     {
         if (process.state() != QProcess::NotRunning) {
