@@ -12,7 +12,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,6 +34,36 @@
 namespace {
 
 constexpr int MaxInfoLines = 26;
+
+// Ends `loop` once `window` is exposed.
+class ExposeWatch : public QObject {
+public:
+    ExposeWatch(QWindow* window, QEventLoop& loop) : window_(window), loop_(loop) { window->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && window_->isExposed())
+            loop_.quit();
+        return false;
+    }
+
+private:
+    QWindow* window_;
+    QEventLoop& loop_;
+};
+
+// A port name as the log shows it: control characters written as \xNN, as
+// the bytes a reader sends are.
+QString shownPortName(const QString& name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            shown += QString::asprintf("\\x%02X", c.unicode());
+        else
+            shown += c;
+    }
+    return shown;
+}
 
 }  // namespace
 
@@ -83,12 +114,14 @@ void TfrmMain::tmrStartTimer()
 {
     tmrStart->stop();
     // Paint the window before the possibly long steps below. The window
-    // manager may take a moment to show it: wait for that, briefly.
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    } while (isVisible() && windowHandle() && !windowHandle()->isExposed() && clock.elapsed() < 1000);
+    // manager may take a moment to show it: wait for that, up to a second.
+    QWindow* window = windowHandle();
+    if (isVisible() && window && !window->isExposed()) {
+        QEventLoop loop;
+        ExposeWatch watch(window, loop);
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     QApplication::processEvents();
     startKeyboard();
     if (!link_.OpenPort(PortName, LineSettings))
@@ -192,6 +225,22 @@ void TfrmMain::moInfoDblClick()
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && (watched == sbReaderID || watched == sbSameCard)) {
+        // The keys of a scroll bar: Right, Down and Page Down go up the
+        // range, Left, Up and Page Up down it.
+        QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Right: case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+        case Qt::Key_Left: case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+        case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
+        case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
+        default: break;
+        }
+        if (action != QAbstractSlider::SliderNoAction) {
+            static_cast<QScrollBar*>(watched)->triggerAction(action);
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == moInfo->viewport()) {
             moInfoDblClick();
@@ -235,7 +284,9 @@ void TfrmMain::sbReaderIDChange()
 void TfrmMain::sbSameCardChange()
 {
     pnSameCard->setText(QString::number(sbSameCard->value()));
-    if (pnSameCardTag == 1)
+    // A change by mouse moves the focus to the panel; one made with the
+    // keys leaves it on the bar, so that the next key moves it further.
+    if (pnSameCardTag == 1 && !sbSameCard->hasFocus())
         pnSameCard->setFocus();
     pnSameCardTag = 1;
 }
@@ -444,7 +495,7 @@ void TfrmMain::btnDetectClick()
     for (int i = 0; i < cmbPort->count(); ++i)
         ports << cmbPort->itemText(i);
     const auto found = detectReader(link_, ports, [this](const QString& port) {
-        AddInfoLine(LanguageTable(Text::Detecting, LanguageIndex) + QStringLiteral("  ") + port);
+        AddInfoLine(LanguageTable(Text::Detecting, LanguageIndex) + QStringLiteral("  ") + shownPortName(port));
         // Show the line now; no other event runs inside the probe.
         repaint();
     });

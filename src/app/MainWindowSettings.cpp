@@ -111,8 +111,10 @@ void TfrmMain::btnExportFileClick()
         dlgSaveFile = new QFileDialog(this);
         dlgSaveFile->setObjectName(QStringLiteral("dlgSaveFile"));
         dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
+        // Cards are only ever appended: an existing file is no loss.
+        dlgSaveFile->setOption(QFileDialog::DontConfirmOverwrite);
         dlgSaveFile->setDefaultSuffix(QStringLiteral("txt"));
-        dlgSaveFile->setNameFilter(QStringLiteral("txt files (*.txt)"));
+        dlgSaveFile->setNameFilter(QStringLiteral("txt files(*.txt)"));
         dlgSaveFile->setDirectory(QDir::homePath());
         dlgSaveFile->selectFile(QStringLiteral("Card.txt"));
     }

@@ -59,6 +59,9 @@ QScrollBar* scrollBar(const char* name, int maximum, int largeChange, int positi
     bar->setPageStep(largeChange);
     bar->setSingleStep(1);
     bar->setValue(position);
+    // Reached with Tab; the arrow keys move by one, Page Up and Page Down
+    // by the large step. A click does not take the focus from where it was.
+    bar->setFocusPolicy(Qt::TabFocus);
     return bar;
 }
 
@@ -189,6 +192,7 @@ QWidget* TfrmMain::buildParameterPage()
     lblReaderID = named(new QLabel(QStringLiteral("Reader ID:")), "lblReaderID");
     pnReaderID = panel("pnReaderID", QStringLiteral("01"), 41);
     sbReaderID = scrollBar("sbReaderID", 99, 10, 1);
+    sbReaderID->installEventFilter(this);
     connect(sbReaderID, &QScrollBar::valueChanged, this, &TfrmMain::sbReaderIDChange);
     addRow(lblReaderID, rowOf({pnReaderID, sbReaderID}, 1));
 
@@ -203,6 +207,7 @@ QWidget* TfrmMain::buildParameterPage()
     pnSameCard->setToolTip(QStringLiteral("0 = off. Double-click to switch the filter off."));
     lblSec = named(new QLabel(QStringLiteral("Sec.")), "lblSec");
     sbSameCard = scrollBar("sbSameCard", 99999, 100, 1);
+    sbSameCard->installEventFilter(this);
     connect(sbSameCard, &QScrollBar::valueChanged, this, &TfrmMain::sbSameCardChange);
     addRow(lblSameCard, rowOf({pnSameCard, lblSec, sbSameCard}, 2));
 
@@ -227,8 +232,9 @@ QWidget* TfrmMain::buildParameterPage()
     chkSaveToFile = named(new QCheckBox(QStringLiteral("Save to File")), "chkSaveToFile");
     lblExportFile = named(new QLabel(QStringLiteral("Export File:")), "lblExportFile");
     edExportFile = named(new QLineEdit, "edExportFile");
+    // Read-only: the path comes from the settings or the chooser and is
+    // never shortened (a length limit would cut it in setText as well).
     edExportFile->setReadOnly(true);
-    edExportFile->setMaxLength(80);
     edExportFile->setAttribute(Qt::WA_InputMethodEnabled, false);
     btnExportFile = named(new QToolButton, "btnExportFile");
     btnExportFile->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));

@@ -1,20 +1,54 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-QString runtimeFolder()
+QString errorText(int error)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath() + QStringLiteral("/tallyport-%1").arg(::getuid());
-    QDir().mkpath(folder);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The session's runtime folder, or, where there is none, a folder of our
+// own in the temporary folder. Anyone may create that one first, so it is
+// used only when it is a real folder of this user that nobody else can
+// write to. Empty, with `why` filled in, when there is no such folder.
+QString runtimeFolder(QString& why)
+{
+    const QString session = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!session.isEmpty())
+        return session;
+    const QString folder = QDir::tempPath() + QStringLiteral("/tallyport-%1").arg(::getuid());
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+        why = QStringLiteral("cannot create %1: %2").arg(folder, errorText(errno));
+        return QString();
+    }
+    struct stat info = {};
+    if (::lstat(path.constData(), &info) != 0) {
+        why = QStringLiteral("cannot read %1: %2").arg(folder, errorText(errno));
+        return QString();
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+        why = QStringLiteral("%1 is not a folder of this user").arg(folder);
+        return QString();
+    }
+    if ((info.st_mode & 077) != 0) {
+        // Made by us with a wider mode, and closed to other writers: ours to
+        // make private. Open to others, it may hold anything they put there.
+        if ((info.st_mode & 022) != 0 || ::chmod(path.constData(), 0700) != 0) {
+            why = QStringLiteral("%1 is open to other users").arg(folder);
+            return QString();
+        }
+    }
     return folder;
 }
 
@@ -26,31 +60,31 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(p
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::lockPath() const
+SingleInstance::Claim SingleInstance::claim()
 {
-    return runtimeFolder() + QLatin1Char('/') + name_ + QStringLiteral(".lock");
-}
-
-QString SingleInstance::socketPath() const
-{
-    return runtimeFolder() + QLatin1Char('/') + name_ + QStringLiteral(".socket");
-}
-
-bool SingleInstance::claim()
-{
-    lock_ = std::make_unique<QLockFile>(lockPath());
+    folder_ = runtimeFolder(reason_);
+    if (folder_.isEmpty())
+        return Unguarded;
+    const QString lockPath = folder_ + QLatin1Char('/') + name_ + QStringLiteral(".lock");
+    lock_ = std::make_unique<QLockFile>(lockPath);
     // Never stale by age: only a holder that no longer runs frees the lock.
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) {
+        const int error = errno;  // from the failed create, when it failed
+        const bool held = lock_->error() == QLockFile::LockFailedError;
         lock_.reset();
-        return false;
+        if (held)
+            return Running;
+        reason_ = QStringLiteral("cannot create %1: %2").arg(lockPath, errorText(error));
+        return Unguarded;
     }
+    const QString socketPath = folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket");
     server_ = new QLocalServer(this);
     // Only this user may talk to the socket.
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    QLocalServer::removeServer(socketPath());
-    if (!server_->listen(socketPath()))
-        return true;  // still the one copy; a second start just cannot reach us
+    QLocalServer::removeServer(socketPath);
+    if (!server_->listen(socketPath))
+        return First;  // still the one copy; a second start just cannot reach us
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = server_->nextPendingConnection()) {
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
@@ -61,13 +95,13 @@ bool SingleInstance::claim()
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         }
     });
-    return true;
+    return First;
 }
 
 bool SingleInstance::askRunningToShow(int timeoutMs)
 {
     QLocalSocket socket;
-    socket.connectToServer(socketPath());
+    socket.connectToServer(folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket"));
     if (!socket.waitForConnected(timeoutMs))
         return false;
     socket.write(ShowRequest);

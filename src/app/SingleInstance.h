@@ -16,17 +16,21 @@ public:
     explicit SingleInstance(const QString& name = QStringLiteral("Tallyport"), QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is the first copy. The lock is held until the
-    // process ends, so a copy started while the first one is shutting down
-    // still sees it. A lock left by a copy that died does not count.
-    bool claim();
+    enum Claim {
+        First,      // this process is the running copy
+        Running,    // another live copy holds the lock
+        Unguarded,  // no lock could be made (see reason()); run all the same
+    };
+    // The lock is held until the process ends, so a copy started while the
+    // first one is shutting down still sees it. A lock left by a copy that
+    // died does not count.
+    Claim claim();
+    // Why the last claim() was Unguarded.
+    QString reason() const { return reason_; }
 
     // From a second copy: asks the running one to show itself. False when
     // it could not be reached (it may be on its way out).
     bool askRunningToShow(int timeoutMs = 2000);
-
-    QString lockPath() const;
-    QString socketPath() const;
 
 signals:
     // The running copy was asked by a second start to show its window.
@@ -34,6 +38,8 @@ signals:
 
 private:
     QString name_;
+    QString folder_;
+    QString reason_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
 };

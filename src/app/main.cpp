@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -39,10 +41,37 @@ void catchStopSignals(TfrmMain& window)
         ::sigaction(signal, &action, nullptr);
 }
 
-// Reads the command line; exits with status 2 on a bad option.
-AppOptions parseOptions(const QApplication& app)
+// The value of the last --settings as the system gave it (bytes), or empty.
+QByteArray rawSettingsValue(int argc, char* argv[])
 {
+    QByteArray value;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--")
+            break;
+        if (!arg.startsWith('-'))
+            continue;
+        const QByteArray name = arg.startsWith("--") ? arg.mid(2) : arg.mid(1);
+        if (name == "settings" && i + 1 < argc)
+            value = argv[++i];
+        else if (name.startsWith("settings="))
+            value = name.mid(9);
+    }
+    return value;
+}
+
+// Reads the command line before there is an application object, so that
+// --help, --version and a bad option need no display. Exits with status 2
+// on a bad option.
+AppOptions parseOptions(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
+    // Single-dash words are options of their own, as Qt's -platform, -style
+    // and -display are; the application object takes those.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(
         "Reads card numbers from a serial RFID card reader and types them into the application "
         "you last worked in."));
@@ -62,16 +91,28 @@ AppOptions parseOptions(const QApplication& app)
                                       QStringLiteral("output"));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOptions({settings, verbose, port, keyboard, version});
-    if (!parser.parse(app.arguments())) {
+    for (const char* name : {"platform", "platformtheme", "style", "stylesheet", "display", "qwindowgeometry"}) {
+        QCommandLineOption qtOption(QLatin1String(name), QString(), QStringLiteral("value"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    QCommandLineOption reverse(QStringLiteral("reverse"));
+    reverse.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(reverse);
+
+    if (!parser.parse(arguments)) {
         std::fprintf(stderr, "tallyport: %s\nTry 'tallyport --help'.\n", qPrintable(parser.errorText()));
         std::exit(2);
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        // Without an application object Qt cannot name the program itself.
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QStringLiteral("tallyport"))),
+                   stdout);
         std::exit(0);
     }
     if (parser.isSet(version)) {
-        std::printf("tallyport %s\n", qPrintable(QApplication::applicationVersion()));
+        std::printf("tallyport %s\n", TALLYPORT_VERSION);
         std::exit(0);
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -88,15 +129,41 @@ AppOptions parseOptions(const QApplication& app)
     AppOptions options;
     options.keyboard = parser.value(keyboard);
     options.settingsFile = parser.value(settings);
+    if (parser.isSet(settings) && QFile::encodeName(options.settingsFile) != rawSettingsValue(argc, argv)) {
+        // The name would reach the file system as other bytes: another file.
+        std::fputs("tallyport: --settings: the file name is not valid in the system's encoding (UTF-8)\n", stderr);
+        std::exit(2);
+    }
     options.verbose = parser.isSet(verbose);
-    options.extraPorts = parser.values(port);
+    // A relative port is a path from here, not a name under /dev.
+    for (const QString& path : parser.values(port))
+        options.extraPorts << (QDir::isRelativePath(path) ? QDir::current().absoluteFilePath(path) : path);
     return options;
+}
+
+// Without any display the program runs headless: the whole cycle and the
+// card log, with no window to see and no keystrokes. True when it does.
+bool chooseHeadless()
+{
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+    // A closed standard error (tallyport -v | head) must not end the program;
+    // a log line that cannot be written is simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
+    const AppOptions options = parseOptions(argc, argv);
+    if (chooseHeadless())
+        std::fputs("tallyport: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): running headless; "
+                   "cards reach the info log and the card log, no keystrokes are typed\n",
+                   stderr);
     // A native client on Wayland sessions, X11 through Xwayland only when
     // the Wayland platform cannot start.
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -107,13 +174,18 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("Quorix"));
     // The window hides in the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    const AppOptions options = parseOptions(app);
 
     SingleInstance instance;
-    if (!instance.claim()) {
+    switch (instance.claim()) {
+    case SingleInstance::Running:
         // Already running: bring that copy forward and leave quietly.
         instance.askRunningToShow();
         return 0;
+    case SingleInstance::Unguarded:
+        std::fprintf(stderr, "tallyport: single-instance guard off: %s\n", qPrintable(instance.reason()));
+        break;
+    case SingleInstance::First:
+        break;
     }
 
     TfrmMain window(options);

@@ -9,19 +9,36 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-QString settingsFor(const QTemporaryDir& dir, const QString& port)
+QString settingsFor(const QTemporaryDir& dir, const QString& port, const QString& cardLog = QString())
 {
     const QString path = dir.filePath("tallyport.conf");
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue("CommName", port);
     settings.setValue("ReaderType", 0);
     settings.setValue("ReaderID", 7);
+    if (!cardLog.isEmpty()) {
+        settings.setValue("SaveToFile", "-1");
+        settings.setValue("ExportFile", cardLog);
+    }
     settings.sync();
     return path;
 }
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// No display of any kind, and no platform chosen for the program.
+const QMap<QString, QString> NoDisplay{{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
 
 }  // namespace
 
@@ -80,20 +97,152 @@ private slots:
         QVERIFY2(program.waitFor("Card ID : 1A2B3C4D"), qPrintable(program.seen));
     }
 
-    void badOptionsAndHelp()
+    void withoutADisplay()
     {
         QTemporaryDir dir;
-        RunningProgram bad(dir, {"--no-such-option"});
+        RunningProgram bad(dir, {"--no-such-option"}, QString(), NoDisplay);
         QVERIFY(bad.process.waitForFinished(5000));
+        QCOMPARE(bad.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(bad.process.exitCode(), 2);
         QVERIFY(QString::fromUtf8(bad.process.readAllStandardError()).contains("no-such-option"));
 
-        RunningProgram help(dir, {"--help"});
+        RunningProgram help(dir, {"--help"}, QString(), NoDisplay);
         QVERIFY(help.process.waitForFinished(5000));
         QCOMPARE(help.process.exitCode(), 0);
         const QString text = QString::fromUtf8(help.process.readAllStandardOutput());
-        for (const char* option : {"--settings", "--verbose", "--port", "--version"})
+        for (const char* option : {"Usage: tallyport", "--settings", "--verbose", "--port", "--version"})
             QVERIFY2(text.contains(option), option);
+
+        RunningProgram version(dir, {"--version"}, QString(), NoDisplay);
+        QVERIFY(version.process.waitForFinished(5000));
+        QCOMPARE(version.process.exitCode(), 0);
+        QVERIFY(version.process.readAllStandardOutput().startsWith("tallyport 1."));
+
+        // A real run is headless: the reader is read and the card logged.
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString cards = dir.filePath("cards.txt");
+        RunningProgram program(dir, {"--settings", settingsFor(dir, sim.path(), cards), "--verbose"}, QString(),
+                               NoDisplay);
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+        QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(contents(cards), QByteArray("1A2B3C4D\n"), 10000);
+        QCOMPARE(program.seen.count("running headless"), 1);
+    }
+
+    void aLockThatCannotBeMadeIsNoOtherCopy()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        RunningProgram program(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose"}, QString(),
+                               {{"XDG_RUNTIME_DIR", "/dev/null/runtime"}});
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+        QVERIFY2(program.seen.contains("single-instance guard off: cannot create /dev/null/runtime/Tallyport.lock"),
+                 qPrintable(program.seen));
+    }
+
+    // Without a session runtime folder the lock lives in a folder of the
+    // temporary folder, but only in one nobody else can write to.
+    void theFallbackFolderMustBePrivate()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString settings = settingsFor(dir, sim.path());
+        QVERIFY(QDir().mkpath(dir.filePath("tmp")));
+        const QMap<QString, QString> env{{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir.filePath("tmp")}};
+        const QString fallback = dir.filePath(QString("tmp/tallyport-%1").arg(::getuid()));
+        {
+            // Made by someone else beforehand, open to all, with a lock in it.
+            QVERIFY(QDir().mkpath(fallback));
+            QVERIFY(::chmod(QFile::encodeName(fallback).constData(), 0777) == 0);
+            QFile lock(fallback + "/Tallyport.lock");
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write("1\ntallyport\n\n");
+            lock.close();
+            RunningProgram program(dir, {"--settings", settings, "--verbose"}, QString(), env);
+            QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+            QVERIFY2(program.seen.contains("single-instance guard off: " + fallback + " is open to other users"),
+                     qPrintable(program.seen));
+            QCOMPARE(QDir(fallback).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                     QStringList{"Tallyport.lock"});
+        }
+        // Made by the program itself: private, and the guard works.
+        QVERIFY(QDir(fallback).removeRecursively());
+        RunningProgram first(dir, {"--settings", settings, "--verbose"}, QString(), env);
+        QVERIFY2(first.waitFor("Connect reader ok."), qPrintable(first.seen));
+        struct stat info = {};
+        QVERIFY(::stat(QFile::encodeName(fallback).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+        RunningProgram second(dir, {"--settings", settings, "--verbose"}, QString(), env);
+        QVERIFY(second.process.waitForFinished(5000));
+        QCOMPARE(second.process.exitCode(), 0);
+        QVERIFY(first.waitFor("a second start asked for the window"));
+    }
+
+    // tallyport -v 2>&1 | head: the log has nowhere to go, the cards still do.
+    void aClosedStandardErrorIsNotFatal()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString cards = dir.filePath("cards.txt");
+        const QByteArray fifo = QFile::encodeName(dir.filePath("stderr"));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        QProcess program;
+        program.setProcessEnvironment(RunningProgram::environment(dir));
+        program.setStandardErrorFile(QFile::decodeName(fifo));
+        // As from a shell: the test itself may ignore SIGPIPE, and children inherit that.
+        program.setChildProcessModifier([] { ::signal(SIGPIPE, SIG_DFL); });
+        program.start(RunningProgram::program(), {"--settings", settingsFor(dir, sim.path(), cards), "--verbose"});
+        QVERIFY(program.waitForStarted(5000));
+        pollfd ready = {reader, POLLIN, 0};
+        QVERIFY(::poll(&ready, 1, 10000) == 1);
+        char line[64];
+        QVERIFY(::read(reader, line, sizeof line) > 0);
+        ::close(reader);
+        QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(contents(cards), QByteArray("1A2B3C4D\n"), 10000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.terminate();
+        QVERIFY(program.waitForFinished(5000));
+    }
+
+    // A port given as a relative path is found from the working folder, and
+    // control characters in its name reach the log escaped.
+    void relativeAndOddPortNames()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "C", "--id", "33", "--serial", "C0FFEE00"});
+        QVERIFY(QDir(dir.path()).mkpath("sub"));
+        QVERIFY(QFile::link(sim.path(), dir.filePath("sub/re\x1b[31mder\x07")));
+        const QString settings = settingsFor(dir, "/nonexistent/tallyport-port");
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        RunningProgram program(dir, {"--settings", settings, "--port", "sub/re\x1b[31mder\x07", "--verbose"});
+        QDir::setCurrent(before);
+        QVERIFY2(program.waitFor("Detect reader ok.  S/N:C0FFEE00", 30000), qPrintable(program.seen));
+        QVERIFY2(program.seen.contains("Detect reader ...  " + dir.filePath("sub/re\\x1B[31mder\\x07")),
+                 qPrintable(program.seen));
+        QVERIFY(!program.seen.contains(QChar(0x1b)));
+        QVERIFY(!program.seen.contains(QChar(0x07)));
+    }
+
+    // A settings file name that is not UTF-8 can only be turned into another
+    // name by the program: it is refused, and no other file is made.
+    void aSettingsNameThatIsNotUtf8()
+    {
+        QTemporaryDir dir;
+        QProcess shell;
+        shell.setProcessEnvironment(RunningProgram::environment(dir));
+        shell.setWorkingDirectory(dir.path());
+        shell.start("sh", {"-c", "exec \"$0\" --settings \"$(printf 'caf\\351.conf')\"", RunningProgram::program()});
+        const bool ended = shell.waitForFinished(5000);
+        if (!ended)
+            shell.kill();
+        QVERIFY(ended);
+        QCOMPARE(shell.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(shell.readAllStandardError()).contains("--settings"));
+        QCOMPARE(QDir(dir.path()).entryList(QStringList{"caf*"}, QDir::Files), QStringList());
     }
 };
 

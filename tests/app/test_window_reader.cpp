@@ -3,10 +3,13 @@
 #include "app/MainWindow.h"
 #include "output/NoKeyboard.h"
 #include "settings/SettingsStore.h"
+#include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -30,6 +33,12 @@ std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& por
     frm->show();
     frm->tmrStart->stop();
     return frm;
+}
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList logLines(TfrmMain& frm)
@@ -151,6 +160,81 @@ private slots:
         QVERIFY(second->chkTimeField->isChecked());
         QCOMPARE(second->pcMain->currentWidget(), second->tsReader);
         QVERIFY(!second->cycle().PollingPaused);
+    }
+
+    // A card is typed into the window the user last worked in, and logged at
+    // the full card-log path, however long, from the settings file and from
+    // the chooser; a save keeps the path whole.
+    void aCardIsTypedAndLoggedAtTheFullPath()
+    {
+        SimulatedReader reader({"--type", "A", "--id", "07"});
+        const QString longFolder = dir.filePath(QString("log-%1/%2").arg(QString(90, 'a'), QString(90, 'b')));
+        QVERIFY(QDir().mkpath(longFolder));
+        const QString stored = longFolder + "/stored cards.txt";
+        const QString chosen = longFolder + "/chosen cards.txt";
+        QVERIFY(stored.size() > 200);
+        const QString settings = freshSettings();
+        StoredSettings values;
+        values.CommName = reader.path();
+        values.ReaderID = 7;
+        values.AddDown = true;
+        values.SaveToFile = true;
+        values.ExportFile = stored;
+        QVERIFY(saveSettings(settings, values));
+
+        AppOptions options;
+        options.settingsFile = settings;
+        options.systemPorts = false;
+        {
+            auto keyboard = std::make_unique<RecordingKeyboard>();
+            RecordingKeyboard* typed = keyboard.get();
+            typed->addWindow(42);
+            typed->setForegroundWindow(42);
+            TfrmMain frm(options, std::move(keyboard));
+            frm.show();
+            frm.tmrStart->stop();
+            frm.appEventsIdle();
+            frm.tmrPollingTimer();
+            QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
+            frm.tmrPollingTimer();
+            QCOMPARE(typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", true, true}}));
+            QCOMPARE(fileText(stored), QByteArray("1A2B3C4D\n"));
+
+            // The chooser picks an existing file, without a question: cards
+            // are only appended to it.
+            QFile existing(chosen);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("earlier\n");
+            existing.close();
+            QString asked;
+            QTimer::singleShot(0, &frm, [&] {
+                auto* chooser = frm.findChild<QFileDialog*>("dlgSaveFile");
+                QCOMPARE(chooser->nameFilters(), QStringList{"txt files(*.txt)"});
+                chooser->selectFile(chosen);
+                QMetaObject::invokeMethod(chooser, "accept");
+                QTimer::singleShot(200, &frm, [&] {
+                    if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                        asked = question->text();
+                        question->accept();
+                    }
+                });
+            });
+            frm.btnExportFileClick();
+            QTest::qWait(300);
+            QCOMPARE(asked, QString());
+            QCOMPARE(frm.edExportFile->text(), chosen);
+            frm.btnExitClick();
+            frm.tmrPollingTimer();
+        }
+        QCOMPARE(loadSettings(settings).values.ExportFile, chosen);
+        // The next start logs at the chosen path.
+        TfrmMain next(options, std::make_unique<NoKeyboard>());
+        next.show();
+        next.tmrStart->stop();
+        next.tmrPollingTimer();
+        QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
+        next.tmrPollingTimer();
+        QCOMPARE(fileText(chosen), QByteArray("earlier\n00C0FFEE\n"));
     }
 
     void storedValuesOutOfRange()

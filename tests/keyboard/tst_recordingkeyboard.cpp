@@ -2,7 +2,7 @@
 // code that decides what to type, so it must keep their rules: nothing at
 // all for a dead target, the clipboard before any keys, no keys without the
 // focus.
-#include "output/RecordingKeyboard.h"
+#include "support/RecordingKeyboard.h"
 
 #include <QtTest>
 

@@ -8,8 +8,17 @@
 
 class RunningProgram {
 public:
-    // `display` empty: the offscreen platform without X.
-    RunningProgram(const QTemporaryDir& dir, const QStringList& arguments, const QString& display = QString())
+    // `display` empty: the offscreen platform without X. `changes` are
+    // made to the environment last; an empty value removes the variable.
+    RunningProgram(const QTemporaryDir& dir, const QStringList& arguments, const QString& display = QString(),
+                   const QMap<QString, QString>& changes = {})
+    {
+        process.setProcessEnvironment(environment(dir, display, changes));
+        process.start(program(), arguments);
+        process.waitForStarted(5000);
+    }
+    static QProcessEnvironment environment(const QTemporaryDir& dir, const QString& display = QString(),
+                                           const QMap<QString, QString>& changes = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", dir.path());
@@ -21,10 +30,15 @@ public:
             env.insert("QT_QPA_PLATFORM", "xcb");
             env.insert("DISPLAY", display);
         }
-        process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", arguments);
-        process.waitForStarted(5000);
+        for (auto it = changes.begin(); it != changes.end(); ++it) {
+            if (it.value().isEmpty())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
+        return env;
     }
+    static QString program() { return qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport"; }
     // Not started: for a caller that sets `process` up itself.
     RunningProgram() = default;
     ~RunningProgram()

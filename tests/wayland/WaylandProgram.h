@@ -14,7 +14,7 @@ public:
     Program(SwaySession& sway, const QStringList& arguments, QProcessEnvironment extra = {}, bool ownUser = false)
     {
         extra.insert("QT_QPA_PLATFORM", "wayland");
-        sway.prepare(process, QStringList{qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport"} + arguments,
+        sway.prepare(process, QStringList{program()} + arguments,
                      extra, ownUser);
         process.start();
         process.waitForStarted(5000);

@@ -1,5 +1,8 @@
 #include "app/tray/TrayIcon.h"
 
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -11,10 +14,48 @@ TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
 {
     icon_->setIcon(image(0));
     icon_->setContextMenu(popupMenu);
-    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::MiddleClick)
+    connect(icon_, &QSystemTrayIcon::activated, this, &TTrayIcon::activated);
+}
+
+// Qt shows the icon through a StatusNotifierItem host when the session bus
+// has one, and in an XEmbed tray otherwise; it makes this choice the same way
+// (asked only once there is a click, so that no bus is needed before).
+bool TTrayIcon::statusNotifierTray()
+{
+    QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+                           QStringLiteral("org.kde.StatusNotifierWatcher"));
+    return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+}
+
+void TTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        // An XEmbed tray: a left double-click.
+        Restore();
+        break;
+    case QSystemTrayIcon::Trigger:
+        // A StatusNotifierItem host reports a click as one activation and
+        // never a double-click; in an XEmbed tray this is the first click of
+        // a double-click, or a single click that does nothing.
+        if (!statusNotifierTray_)
+            statusNotifierTray_ = statusNotifierTray();
+        if (*statusNotifierTray_)
             Restore();
-    });
+        break;
+    case QSystemTrayIcon::MiddleClick:
+        // Each middle click arrives on its own: two in quick succession
+        // are the double-click that restores.
+        if (lastMiddleClick_.isValid() && lastMiddleClick_.elapsed() <= QApplication::doubleClickInterval()) {
+            lastMiddleClick_.invalidate();
+            Restore();
+        } else {
+            lastMiddleClick_.start();
+        }
+        break;
+    default:
+        break;
+    }
 }
 
 TTrayIcon::~TTrayIcon()

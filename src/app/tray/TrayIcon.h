@@ -1,13 +1,16 @@
 // The notification-area icon: shows the program while its window is hidden,
 // blinks while a reader is connected, brings the window back on a
-// double-click and opens the tray menu on a right click.
+// double-click (a single click where the tray reports no double-clicks) and
+// opens the tray menu on a right click.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
+#include <QSystemTrayIcon>
+#include <optional>
 
 class QMenu;
-class QSystemTrayIcon;
 class QWidget;
 
 class TTrayIcon : public QObject {
@@ -42,8 +45,13 @@ signals:
     void restored();
 
 private:
+    void activated(QSystemTrayIcon::ActivationReason reason);
+    static bool statusNotifierTray();
+
     QWidget* window_;
     QSystemTrayIcon* icon_;
+    std::optional<bool> statusNotifierTray_;
+    QElapsedTimer lastMiddleClick_;
     bool visible_ = false;
     bool minimized_ = false;
     int iconIndex_ = 0;

@@ -1,4 +1,4 @@
-#include "output/RecordingKeyboard.h"
+#include "support/RecordingKeyboard.h"
 
 void RecordingKeyboard::addOwnWindow(WindowId window) {
     live_.insert(window);
