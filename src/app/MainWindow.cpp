@@ -427,6 +427,7 @@ void TfrmMain::startKeyboard()
                          switch (notice) {
                          case KeyboardOutput::Notice::RestoreToken:
                              self->portalRestoreToken_ = QString::fromStdString(token);
+                             self->storePortalRestoreToken();
                              break;
                          case KeyboardOutput::Notice::Refused:
                              self->AddInfoLine(LanguageTable(Text::KeystrokesRefused, self->LanguageIndex));

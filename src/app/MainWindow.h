@@ -132,6 +132,7 @@ private:
     void focusWaitTick();
     void typeCard(const PendingCard& card);
     void startKeyboard();
+    void storePortalRestoreToken();
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;

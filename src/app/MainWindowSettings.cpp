@@ -77,6 +77,19 @@ void TfrmMain::LoadSettings()
     cycle_.LinkSettingsChanged = true;
 }
 
+// The portal's permission is written at once, beside the values as the file
+// holds them (the controls may hold changes nobody asked to save): a program
+// that ends with the session, without Exit, must not ask again next time.
+// Before the first save there is no file, and the first run stays a first run.
+void TfrmMain::storePortalRestoreToken()
+{
+    LoadResult stored = loadSettings(settingsPath());
+    if (stored.outcome != LoadResult::Loaded)
+        return;
+    stored.values.PortalRestoreToken = portalRestoreToken_;
+    saveSettings(settingsPath(), stored.values);
+}
+
 void TfrmMain::SaveSettings()
 {
     StoredSettings s;

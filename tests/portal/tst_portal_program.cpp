@@ -99,8 +99,11 @@ void TestPortalProgram::permissionRemembered()
         for (int sym : std::initializer_list<int>{'1', 'A', '2', 'B', '3', 'C', '4', 'D', ',', 0xff0d})
             expected << QString("Keysym %1 1").arg(sym) << QString("Keysym %1 0").arg(sym);
         QTRY_COMPARE(keysymCalls(bus_.calls()), expected);
+        // Kept at once, not only when the settings are saved.
+        QTRY_COMPARE(QSettings(args[3], QSettings::IniFormat).value("PortalRestoreToken").toString(),
+                     QString("token-1"));
 
-        // Exit by its accelerator, which saves the settings.
+        // Exit by its accelerator, which saves the settings, the token with them.
         QVERIFY(sway_.focus("tallyport"));
         QProcess exit;
         sway_.prepare(exit, {"wtype", "-M", "alt", "x", "-m", "alt"});
