@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -128,7 +129,9 @@ void TfrmMain::btnExportFileClick()
         dlgSaveFile->setOption(QFileDialog::DontConfirmOverwrite);
         dlgSaveFile->setDefaultSuffix(QStringLiteral("txt"));
         dlgSaveFile->setNameFilter(QStringLiteral("txt files(*.txt)"));
-        dlgSaveFile->setDirectory(QDir::homePath());
+        // The folder of the default card log: the home folder, or on
+        // Windows the Documents folder.
+        dlgSaveFile->setDirectory(QFileInfo(defaultExportFile()).absolutePath());
         dlgSaveFile->selectFile(QStringLiteral("Card.txt"));
     }
     if (dlgSaveFile->exec() != QDialog::Accepted || dlgSaveFile->selectedFiles().isEmpty())

@@ -1,9 +1,25 @@
 #include "app/PlatformKeyboard.h"
 
 #include "output/NoKeyboard.h"
+
+#ifdef _WIN32
+#include "output/windows/WinKeyboard.h"
+#else
 #include "output/portal/PortalKeyboard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "output/x11/X11Keyboard.h"
+#endif
+
+#ifdef _WIN32
+
+PlatformKeyboard makePlatformKeyboard(const QString& forced)
+{
+    if (forced == QLatin1String("none"))
+        return {std::make_unique<NoKeyboard>(), {}};
+    return {std::make_unique<WinKeyboard>(), QStringLiteral("SendInput")};
+}
+
+#else
 
 namespace {
 
@@ -44,3 +60,5 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
         return {std::make_unique<PortalKeyboard>(), QStringLiteral("desktop portal (RemoteDesktop)")};
     return {std::make_unique<NoKeyboard>(), {}};
 }
+
+#endif

@@ -11,8 +11,9 @@ struct PlatformKeyboard {
     QString name;  // for the info log; empty when nothing can be typed
 };
 
-// The keystroke output of this desktop session: on Wayland the virtual
-// keyboard where the compositor offers it, else the desktop portal; XTest on
-// X11; none without a display. `forced` (x11, wayland, portal, none) picks
-// one instead; one that cannot start leaves none.
+// The keystroke output of this desktop session: SendInput on Windows; on
+// Wayland the virtual keyboard where the compositor offers it, else the
+// desktop portal; XTest on X11; none without a display. `forced` (x11,
+// wayland, portal, none) picks one instead; one that cannot start leaves
+// none. On Windows only "none" changes anything.
 PlatformKeyboard makePlatformKeyboard(const QString& forced = {});

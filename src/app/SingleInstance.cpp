@@ -5,10 +5,15 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <QStandardPaths>
+
 #include <cerrno>
 #include <cstring>
+
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -23,6 +28,12 @@ QString errorText(int error)
 // write to. Empty, with `why` filled in, when there is no such folder.
 QString runtimeFolder(QString& why)
 {
+#ifdef Q_OS_WIN
+    // Windows always names one, and it is the user's own.
+    Q_UNUSED(why);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QDir().mkpath(folder);
+#else
     const QString session = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!session.isEmpty())
         return session;
@@ -49,6 +60,7 @@ QString runtimeFolder(QString& why)
             return QString();
         }
     }
+#endif
     return folder;
 }
 

@@ -10,13 +10,17 @@
 #include <QFile>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
+#ifndef Q_OS_WIN
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -40,6 +44,7 @@ void catchStopSignals(TfrmMain& window)
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
+#endif
 
 // The value of the last --settings as the system gave it (bytes), or empty.
 QByteArray rawSettingsValue(int argc, char* argv[])
@@ -158,7 +163,9 @@ int main(int argc, char* argv[])
 {
     // A closed standard error (tallyport -v | head) must not end the program;
     // a log line that cannot be written is simply lost.
+#ifndef Q_OS_WIN
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     const AppOptions options = parseOptions(argc, argv);
     if (chooseHeadless())
         std::fputs("tallyport: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): running headless; "
@@ -172,6 +179,11 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quorix"));
+#ifdef TALLYPORT_APP_ID
+    // The desktop matches the window to its menu entry and icon by this name
+    // (the app id on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral(TALLYPORT_APP_ID));
+#endif
     // The window hides in the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -191,9 +203,14 @@ int main(int argc, char* argv[])
     TfrmMain window(options);
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &TfrmMain::showFromSecondStart);
     // However the application ends (the desktop session closing it, say),
-    // the port and the card log are closed.
+    // the port and the card log are closed. On Windows this is the session
+    // end: Qt emits aboutToQuit when Windows ends the session, since the
+    // process is ended right after; commitDataRequest comes earlier, while
+    // another program may still cancel the log-off.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
+#ifndef Q_OS_WIN
     catchStopSignals(window);
+#endif
     window.show();
     return app.exec();
 }

@@ -3,12 +3,48 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include "link/windows/WinPorts.h"
+#endif
+
+namespace {
+
+// The enumerated ports, then the extra ones; the standard names when both
+// are empty.
+QStringList withExtraPorts(QStringList list, const QStringList& extraPorts)
+{
+    for (const QString& port : extraPorts) {
+        if (!list.contains(port))
+            list << port;
+    }
+    if (list.isEmpty()) {
+        for (int i = 0; i < 16; ++i) {
+#ifdef Q_OS_WIN
+            list << QStringLiteral("COM%1").arg(i + 1);
+#else
+            list << QStringLiteral("/dev/ttyS%1").arg(i);
+#endif
+        }
+    }
+    return list;
+}
+
+}  // namespace
+
 QStringList buildPortList(const QStringList& extraPorts)
 {
+#ifdef Q_OS_WIN
+    // Already in the order of the device names the ports are listed under.
+    QStringList ports;
+    for (const std::wstring& name : windowsSerialPorts())
+        ports << QString::fromStdWString(name);
+    return withExtraPorts(ports, extraPorts);
+#else
     QStringList enumerated;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         enumerated << info.systemLocation();
     return buildPortList(enumerated, extraPorts);
+#endif
 }
 
 QStringList buildPortList(QStringList enumerated, const QStringList& extraPorts)
@@ -16,16 +52,7 @@ QStringList buildPortList(QStringList enumerated, const QStringList& extraPorts)
     std::stable_sort(enumerated.begin(), enumerated.end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
-    QStringList list = enumerated;
-    for (const QString& port : extraPorts) {
-        if (!list.contains(port))
-            list << port;
-    }
-    if (list.isEmpty()) {
-        for (int i = 0; i < 16; ++i)
-            list << QStringLiteral("/dev/ttyS%1").arg(i);
-    }
-    return list;
+    return withExtraPorts(enumerated, extraPorts);
 }
 
 int portListSelection(const QStringList& list, const QString& portName)

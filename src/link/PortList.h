@@ -6,6 +6,8 @@
 // The serial devices the system reports, by device path sorted without
 // regard to case, then `extraPorts` (paths the system does not enumerate,
 // such as pseudo-terminals). When both are empty: /dev/ttyS0 to /dev/ttyS15.
+// On Windows the port names the registry lists (link/windows/WinPorts.h) in
+// their order, and COM1 to COM16 when there are none.
 QStringList buildPortList(const QStringList& extraPorts);
 
 // The same from a given list of enumerated devices (for tests).

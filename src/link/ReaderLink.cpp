@@ -26,6 +26,7 @@ void ReaderLink::pause(int ms)
 bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
 {
     ClosePort();
+    openError_ = QSerialPort::DeviceNotFoundError;
     if (portName.isEmpty())
         return false;
 
@@ -42,8 +43,11 @@ bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
     // at the close. Parity comes after the open: a port that cannot keep it
     // (a pseudo-terminal) would otherwise refuse the open as a whole.
     port->setParity(QSerialPort::NoParity);
-    if (!port->open(QIODevice::ReadWrite))
+    if (!port->open(QIODevice::ReadWrite)) {
+        openError_ = port->error();
         return false;
+    }
+    openError_ = QSerialPort::NoError;
     port->setParity(settings.parity);
     // Qt would otherwise read all the port offers into memory whenever the
     // event loop runs, without limit.

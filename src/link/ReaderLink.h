@@ -7,10 +7,9 @@
 #include "link/Frames.h"
 
 #include <QByteArray>
+#include <QSerialPort>
 #include <QString>
 #include <memory>
-
-class QSerialPort;
 
 class ReaderLink {
 public:
@@ -26,6 +25,8 @@ public:
     // Closes the open port, if any, giving it back its settings from before.
     void ClosePort();
     bool isOpen() const { return PortHandle != nullptr; }
+    // Why the last OpenPort failed (NoError after a successful one).
+    QSerialPort::SerialPortError openError() const { return openError_; }
 
     bool SendSohCommand(const QByteArray& command);
     bool SendTabCommand(const QByteArray& command);
@@ -58,4 +59,5 @@ private:
 
     std::unique_ptr<QSerialPort> PortHandle;
     Frames::ReplyState reply_;
+    QSerialPort::SerialPortError openError_ = QSerialPort::NoError;
 };

@@ -1,5 +1,6 @@
 #include "reading/PollingCycle.h"
 
+#include "link/PortProblem.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
 #include "reading/CardFormat.h"
@@ -55,8 +56,10 @@ void PollingCycle::connectPhase(const PollInputs& in)
     host_.AddInfoLine(tr(Text::Connecting, in));
     if (!link_.OpenPort(in.portName, in.lineSettings)) {
         host_.AddInfoLine(tr(Text::OpenError, in));
+        explainOpenFailure(in);
         return;
     }
+    lastPortProblem_ = {};
     QString identity;
     for (int attempt = 0; attempt < ConnectAttempts; ++attempt) {
         ReaderLink::pause(20);
@@ -73,6 +76,27 @@ void PollingCycle::connectPhase(const PollInputs& in)
         return;
     }
     host_.AddInfoLine(tr(Text::ConnectError, in));
+}
+
+void PollingCycle::explainOpenFailure(const PollInputs& in)
+{
+    // Said once for each port and cause, not at every connect attempt.
+    const PortProblem problem = classifyOpenFailure(link_.openError(), in.portName);
+    if (problem.kind == PortProblem::None
+        || (problem == lastPortProblem_ && in.portName == lastProblemPort_))
+        return;
+    lastPortProblem_ = problem;
+    lastProblemPort_ = in.portName;
+    switch (problem.kind) {
+    case PortProblem::Missing: host_.AddInfoLine(tr(Text::PortMissing, in).arg(in.portName)); break;
+    case PortProblem::Busy: host_.AddInfoLine(tr(Text::PortBusy, in).arg(in.portName)); break;
+    case PortProblem::NoPermission:
+        host_.AddInfoLine(problem.group.isEmpty()
+                              ? tr(Text::PortNoAccess, in).arg(in.portName)
+                              : tr(Text::PortNoPermission, in).arg(in.portName, problem.group));
+        break;
+    case PortProblem::None: break;
+    }
 }
 
 bool PollingCycle::handshake(const PollInputs& in, QString& identity)

@@ -6,6 +6,7 @@
 // with plain values.
 #pragma once
 
+#include "link/PortProblem.h"
 #include "output/CardLog.h"
 #include "reading/SameCardFilter.h"
 
@@ -70,6 +71,7 @@ public:
 
 private:
     void connectPhase(const PollInputs& in);
+    void explainOpenFailure(const PollInputs& in);
     bool handshake(const PollInputs& in, QString& identity);
     void typeBModeCheck(const PollInputs& in);
     QByteArray pollPhase(const PollInputs& in);
@@ -82,4 +84,6 @@ private:
     PollingHost& host_;
     SameCardFilter filter_;
     CardLog cardLog_;
+    PortProblem lastPortProblem_;  // the open failure last explained, and its port
+    QString lastProblemPort_;
 };

@@ -1,5 +1,6 @@
 // Starting the program at login: a desktop entry in the user's XDG autostart
-// folder.
+// folder; on Windows the value of the user's Run key instead
+// (settings/windows/RunEntryAutostart.cpp).
 #pragma once
 
 #include <QString>

@@ -44,6 +44,21 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"Save settings error!", "储存设定错误!", "儲存設定錯誤!"}},
     {{"Settings not saved, the file is not a settings file", "设定未储存, 此档案不是设定档",
       "設定未儲存, 此檔案不是設定檔"}},
+    {{"Port %1 does not exist: is the reader plugged in?",
+      "通讯阜 %1 不存在: 读卡机是否已连接?",
+      "通訊阜 %1 不存在: 讀卡機是否已連接?"}},
+    {{"Port %1 is in use by another program: close that program first.",
+      "通讯阜 %1 正被其他程序使用: 请先关闭该程序.",
+      "通訊阜 %1 正被其他程式使用: 請先關閉該程式."}},
+    {{"No permission to open port %1: your user must be in the group \"%2\" "
+      "(sudo usermod -aG %2 $USER), then log out and log in again.",
+      "没有权限开启通讯阜 %1: 您的用户必须加入群组 \"%2\" "
+      "(sudo usermod -aG %2 $USER), 然后注销并重新登录.",
+      "沒有權限開啟通訊阜 %1: 您的使用者必須加入群組 \"%2\" "
+      "(sudo usermod -aG %2 $USER), 然後登出並重新登入."}},
+    {{"No permission to open port %1: ask your administrator for access to it.",
+      "没有权限开启通讯阜 %1: 请向系统管理员申请使用权限.",
+      "沒有權限開啟通訊阜 %1: 請向系統管理員申請使用權限."}},
     {{"Keystrokes through: ", "键盘输出方式: ", "鍵盤輸出方式: "}},
     {{"No keystrokes: no desktop to type into.", "无键盘输出: 没有可输入的桌面.", "無鍵盤輸出: 沒有可輸入的桌面."}},
     {{"The desktop refused keystrokes; cards are not typed.", "桌面拒绝了键盘输出, 卡号不会被输入.",

@@ -25,6 +25,11 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include "settings/windows/RegistryStore.h"
+#include "settings/windows/WinSettings.h"
+#endif
+
 namespace {
 
 // No settings file of ours comes anywhere near this; anything larger (or a
@@ -420,28 +425,6 @@ QString boolText(bool value)
     return value ? QStringLiteral("-1") : QStringLiteral("0");
 }
 
-#ifdef Q_OS_WIN
-void writeValues(QSettings& s, StoredSettings& v)
-{
-    if (v.ExportFile.trimmed().isEmpty())
-        v.ExportFile = defaultExportFile();
-    s.setValue(QStringLiteral("CommName"), v.CommName);
-    s.setValue(QStringLiteral("CommBaudRate"), v.CommBaudRate);
-    s.setValue(QStringLiteral("ReaderType"), v.ReaderType);
-    s.setValue(QStringLiteral("ReaderID"), v.ReaderID);
-    s.setValue(QStringLiteral("SameCardTime"), v.SameCardTime);
-    s.setValue(QStringLiteral("AddReturn"), boolText(v.AddReturn));
-    s.setValue(QStringLiteral("AddDown"), boolText(v.AddDown));
-    s.setValue(QStringLiteral("CardIDReverse"), boolText(v.CardIDReverse));
-    s.setValue(QStringLiteral("AutoRun"), boolText(v.AutoRun));
-    s.setValue(QStringLiteral("Language"), v.Language);
-    s.setValue(QStringLiteral("SendFormat"), v.SendFormat);
-    s.setValue(QStringLiteral("SaveToFile"), boolText(v.SaveToFile));
-    s.setValue(QStringLiteral("TimeField"), boolText(v.TimeField));
-    s.setValue(QStringLiteral("ExportFile"), v.ExportFile);
-}
-#endif
-
 bool isHexDigitChar(char16_t c)
 {
     return c < 0x80 && hexDigit(static_cast<char>(c)) >= 0;
@@ -650,10 +633,14 @@ bool replaceFile(const QString& dir, const QString& base, const QByteArray& text
 
 QString defaultSettingsPath()
 {
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::SettingsKeyPath);
+#else
     // On Unix Qt's native format is an INI file named .conf.
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorix"),
                      QStringLiteral("Tallyport"))
         .fileName();
+#endif
 }
 
 QString defaultPortName()
@@ -668,7 +655,8 @@ QString defaultPortName()
 QString defaultExportFile()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("C:\\card.txt");
+    // Not "C:\card.txt": an ordinary user cannot create files there.
+    return QString::fromStdWString(winsettings::defaultCardLogPath());
 #else
     return QDir::homePath() + QStringLiteral("/card.txt");
 #endif
@@ -685,12 +673,8 @@ StoredSettings defaultSettings()
 LoadResult loadSettings(const QString& path)
 {
 #ifdef Q_OS_WIN
-    if (isRegistryPath(path)) {
-        QSettings registry(path, QSettings::NativeFormat);
-        if (registry.childKeys().isEmpty())
-            return LoadResult();
-        return readValues(registry);
-    }
+    if (isRegistryPath(path))
+        return loadRegistrySettings();
 #endif
     const auto data = readSettingsFile(path);
     if (!data)
@@ -715,10 +699,7 @@ SaveResult saveSettings(const QString& path, StoredSettings& values)
     SaveResult result;
 #ifdef Q_OS_WIN
     if (isRegistryPath(path)) {
-        QSettings registry(path, QSettings::NativeFormat);
-        writeValues(registry, values);
-        registry.sync();
-        result.outcome = registry.status() == QSettings::NoError ? SaveResult::Saved : SaveResult::Failed;
+        result.outcome = saveRegistrySettings(values) ? SaveResult::Saved : SaveResult::Failed;
         return result;
     }
 #endif

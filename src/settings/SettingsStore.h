@@ -1,5 +1,6 @@
 // The fourteen persisted settings: a plain record, and loading and saving it
-// as an INI file through QSettings (the registry key itself on Windows).
+// as an INI file through QSettings, or on Windows in the registry
+// (settings/windows/RegistryStore.h).
 #pragma once
 
 #include <QString>
@@ -22,11 +23,13 @@ struct StoredSettings {
     QString PortalRestoreToken;  // from the desktop portal: permission to type without asking again
 };
 
-// $XDG_CONFIG_HOME/Quorix/Tallyport.conf; the registry key on Windows.
+// $XDG_CONFIG_HOME/Quorix/Tallyport.conf; on Windows the user's registry key
+// "\HKEY_CURRENT_USER\Software\Quorix\Tallyport" (any path starting with
+// "HKEY_" or "\HKEY_" stands for that key).
 QString defaultSettingsPath();
 // "/dev/ttyS0" ("COM1" on Windows).
 QString defaultPortName();
-// ~/card.txt ("C:\card.txt" on Windows).
+// ~/card.txt (card.txt in the user's Documents folder on Windows).
 QString defaultExportFile();
 // Every value at its default, CommName and ExportFile filled in.
 StoredSettings defaultSettings();

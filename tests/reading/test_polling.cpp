@@ -214,6 +214,9 @@ private slots:
         QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
         rig.host.inputs.portName = "/nonexistent/port";
         rig.cycle.LinkSettingsChanged = true;
+        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!",
+                                          "Port /nonexistent/port does not exist: is the reader plugged in?"}));
+        // Said once for the port, not at every attempt.
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
     }
 

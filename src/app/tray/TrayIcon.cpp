@@ -1,13 +1,15 @@
 #include "app/tray/TrayIcon.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusInterface>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#ifndef Q_OS_WIN
+#include <QDBusInterface>
+#endif
 
 TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
     : QObject(parent), window_(window), icon_(new QSystemTrayIcon(this))
@@ -22,9 +24,13 @@ TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
 // (asked only once there is a click, so that no bus is needed before).
 bool TTrayIcon::statusNotifierTray()
 {
+#ifdef Q_OS_WIN
+    return false;  // the Windows notification area reports double-clicks
+#else
     QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
                            QStringLiteral("org.kde.StatusNotifierWatcher"));
     return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+#endif
 }
 
 void TTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)

@@ -1,0 +1,282 @@
+#include "settings/windows/WinSettings.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
+#include <vector>
+
+namespace winsettings {
+
+const wchar_t* const SettingsKeyPath = L"Software\\Quorix\\Tallyport";
+const wchar_t* const RunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+namespace {
+
+const wchar_t* const RunValueName = L"Tallyport";
+
+// An open registry key, closed with its owner.
+class Key {
+public:
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+
+    bool open(HKEY root, const wchar_t* path, REGSAM access)
+    {
+        return RegOpenKeyExW(root, path, 0, access, &key_) == ERROR_SUCCESS;
+    }
+    bool create(HKEY root, const wchar_t* path)
+    {
+        return RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                               &key_, nullptr)
+            == ERROR_SUCCESS;
+    }
+    HKEY handle() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// `out` changes only when the value is there and of its type.
+enum class Read { Missing, Ok, WrongType };
+
+// The type and bytes of a value; Missing when there is none.
+Read rawValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& data)
+{
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LONG status = RegQueryValueExW(key, name, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
+        if (status == ERROR_FILE_NOT_FOUND)
+            return Read::Missing;
+        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && data.size() < size)) {
+            data.resize(size);  // the value may grow between the two calls
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            return Read::WrongType;  // unreadable: as good as of the wrong type
+        data.resize(size);
+        return Read::Ok;
+    }
+}
+
+Read readText(HKEY key, const wchar_t* name, std::wstring& out)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    const Read read = rawValue(key, name, type, data);
+    if (read != Read::Ok)
+        return read;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return Read::WrongType;
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    // Stored with its terminating null, or several, or none.
+    const std::size_t end = text.find(L'\0');
+    if (end != std::wstring::npos)
+        text.resize(end);
+    out = text;
+    return Read::Ok;
+}
+
+Read readInteger(HKEY key, const wchar_t* name, int& out)
+{
+    DWORD type = 0;
+    std::vector<BYTE> data(sizeof(DWORD));
+    const Read read = rawValue(key, name, type, data);
+    if (read != Read::Ok)
+        return read;
+    if (type != REG_DWORD || data.size() != sizeof(DWORD))
+        return Read::WrongType;
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), sizeof value);
+    out = static_cast<int>(static_cast<std::int32_t>(value));
+    return Read::Ok;
+}
+
+std::wstring trimmed(const std::wstring& text)
+{
+    const auto begin = text.find_first_not_of(L" \t\r\n");
+    if (begin == std::wstring::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(L" \t\r\n") - begin + 1);
+}
+
+bool booleanOf(const std::wstring& raw)
+{
+    const std::wstring text = trimmed(raw);
+    const std::size_t digits = (!text.empty() && (text[0] == L'+' || text[0] == L'-')) ? 1 : 0;
+    if (text.size() > digits && text.find_first_not_of(L"0123456789", digits) == std::wstring::npos)
+        return text.find_first_not_of(L"0", digits) != std::wstring::npos;
+    if (text.size() != 4)
+        return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (std::towlower(text[i]) != L"true"[i])
+            return false;
+    }
+    return true;
+}
+
+// Reads values in order until one is of the wrong type; after that every
+// call leaves its value alone.
+class Reader {
+public:
+    explicit Reader(HKEY key) : key_(key) {}
+
+    void text(const wchar_t* name, std::wstring& out)
+    {
+        read(name, [&] { return readText(key_, name, out); });
+    }
+    void integer(const wchar_t* name, int& out)
+    {
+        read(name, [&] { return readInteger(key_, name, out); });
+    }
+    void boolean(const wchar_t* name, bool& out)
+    {
+        std::wstring t;
+        if (read(name, [&] { return readText(key_, name, t); }))
+            out = booleanOf(t);
+    }
+    const std::wstring& stoppedAt() const { return stoppedAt_; }
+
+private:
+    // True when the value was there and of its type.
+    template <typename ReadValue>
+    bool read(const wchar_t* name, ReadValue readValue)
+    {
+        if (!stoppedAt_.empty())
+            return false;
+        const Read result = readValue();
+        if (result == Read::WrongType)
+            stoppedAt_ = name;
+        return result == Read::Ok;
+    }
+
+    HKEY key_;
+    std::wstring stoppedAt_;
+};
+
+bool writeText(HKEY key, const wchar_t* name, const std::wstring& text)
+{
+    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes)
+        == ERROR_SUCCESS;
+}
+
+bool writeInteger(HKEY key, const wchar_t* name, int value)
+{
+    const DWORD data = static_cast<DWORD>(value);
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data)
+        == ERROR_SUCCESS;
+}
+
+bool writeBoolean(HKEY key, const wchar_t* name, bool value)
+{
+    return writeText(key, name, value ? L"-1" : L"0");
+}
+
+}  // namespace
+
+LoadOutcome load(Values& v)
+{
+    LoadOutcome outcome;
+    Key key;
+    if (!key.open(HKEY_CURRENT_USER, SettingsKeyPath, KEY_READ)) {
+        // The earlier program was a 32-bit one: on 64-bit Windows its key
+        // sits in the 32-bit view of the machine's registry.
+        if (!key.open(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_READ | KEY_WOW64_32KEY))
+            return outcome;
+        outcome.fromMachineKey = true;
+    }
+    Reader r(key.handle());
+    r.text(L"CommName", v.CommName);
+    r.text(L"CommBaudRate", v.CommBaudRate);
+    r.integer(L"ReaderType", v.ReaderType);
+    r.integer(L"ReaderID", v.ReaderID);
+    r.integer(L"SameCardTime", v.SameCardTime);
+    r.boolean(L"AddReturn", v.AddReturn);
+    r.boolean(L"AddDown", v.AddDown);
+    r.boolean(L"CardIDReverse", v.CardIDReverse);
+    r.boolean(L"AutoRun", v.AutoRun);
+    r.integer(L"Language", v.Language);
+    r.integer(L"SendFormat", v.SendFormat);
+    r.boolean(L"SaveToFile", v.SaveToFile);
+    r.boolean(L"TimeField", v.TimeField);
+    r.text(L"ExportFile", v.ExportFile);
+    outcome.stoppedAt = r.stoppedAt();
+    outcome.kind = outcome.stoppedAt.empty() ? LoadOutcome::Loaded : LoadOutcome::StoppedAtWrongType;
+    return outcome;
+}
+
+bool save(const Values& v)
+{
+    Key key;
+    if (!key.create(HKEY_CURRENT_USER, SettingsKeyPath))
+        return false;
+    const HKEY k = key.handle();
+    return writeText(k, L"CommName", v.CommName) && writeText(k, L"CommBaudRate", v.CommBaudRate)
+        && writeInteger(k, L"ReaderType", v.ReaderType) && writeInteger(k, L"ReaderID", v.ReaderID)
+        && writeInteger(k, L"SameCardTime", v.SameCardTime) && writeBoolean(k, L"AddReturn", v.AddReturn)
+        && writeBoolean(k, L"AddDown", v.AddDown) && writeBoolean(k, L"CardIDReverse", v.CardIDReverse)
+        && writeBoolean(k, L"AutoRun", v.AutoRun) && writeInteger(k, L"Language", v.Language)
+        && writeInteger(k, L"SendFormat", v.SendFormat) && writeBoolean(k, L"SaveToFile", v.SaveToFile)
+        && writeBoolean(k, L"TimeField", v.TimeField) && writeText(k, L"ExportFile", v.ExportFile);
+}
+
+std::wstring moduleFileName()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], size);
+        if (length == 0)
+            return {};
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);  // cut short: a longer path than MAX_PATH
+    }
+}
+
+bool setRunEntry(bool enabled)
+{
+    Key key;
+    if (!key.create(HKEY_CURRENT_USER, RunKeyPath))
+        return false;
+    if (!enabled) {
+        const LONG status = RegDeleteValueW(key.handle(), RunValueName);
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    const std::wstring path = moduleFileName();
+    return !path.empty() && writeText(key.handle(), RunValueName, path);
+}
+
+std::wstring defaultCardLogPath()
+{
+    std::wstring folder;
+    PWSTR documents = nullptr;
+    if (SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents) == S_OK)
+        folder = documents;
+    CoTaskMemFree(documents);
+    if (folder.empty()) {
+        wchar_t profile[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            folder = profile;
+    }
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    return folder + L"card.txt";
+}
+
+}  // namespace winsettings

@@ -1,0 +1,199 @@
+// The settings in Wine's registry (the user's key, the carry-over from an
+// earlier installation's machine key, the value types), the log-on entry,
+// the port list and the default card log path.
+
+#include "WineCheck.h"
+#include "link/windows/WinPorts.h"
+#include "settings/windows/WinSettings.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+using namespace winsettings;
+
+namespace {
+
+void deleteTree(HKEY root, const wchar_t* path, REGSAM view = 0)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, nullptr);
+        RegCloseKey(key);
+    }
+    RegDeleteKeyExW(root, path, view, 0);
+}
+
+HKEY createKey(HKEY root, const wchar_t* path, REGSAM view = 0, DWORD options = REG_OPTION_NON_VOLATILE)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExW(root, path, 0, nullptr, options, KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+    return key;
+}
+
+void setText(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ)
+{
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void setInteger(HKEY key, const wchar_t* name, DWORD value)
+{
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// The type of a value, and its text (REG_SZ) or number (REG_DWORD) as text;
+// L"missing" when there is none.
+std::wstring stored(HKEY root, const wchar_t* path, const wchar_t* name)
+{
+    DWORD type = 0;
+    BYTE data[1024] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(root, path, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) != ERROR_SUCCESS)
+        return L"missing";
+    if (type == REG_DWORD)
+        return L"dword:" + std::to_wstring(static_cast<int>(*reinterpret_cast<DWORD*>(data)));
+    if (type == REG_SZ)
+        return L"sz:" + std::wstring(reinterpret_cast<wchar_t*>(data));
+    return L"type " + std::to_wstring(type);
+}
+
+Values defaults()
+{
+    Values v;
+    v.CommName = L"COM1";
+    v.CommBaudRate = L"19200,e,8,1";
+    v.ReaderID = 1;
+    v.AddReturn = true;
+    v.ExportFile = L"C:\\default.txt";
+    return v;
+}
+
+void settingsCarryOverAndTypes()
+{
+    deleteTree(HKEY_CURRENT_USER, SettingsKeyPath);
+    deleteTree(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_WOW64_32KEY);
+
+    Values v = defaults();
+    CHECK(load(v).kind == LoadOutcome::NotFound);
+    CHECK_TEXT(v.CommName, L"COM1");
+
+    // An earlier installation, a 32-bit program, wrote the machine's key.
+    HKEY machine = createKey(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_WOW64_32KEY);
+    CHECK(machine != nullptr);
+    setText(machine, L"CommName", L"COM4");
+    setInteger(machine, L"ReaderType", 3);
+    setInteger(machine, L"ReaderID", 150);
+    setInteger(machine, L"SameCardTime", static_cast<DWORD>(-5));
+    setText(machine, L"AddReturn", L"0");
+    setText(machine, L"AddDown", L"True");
+    setText(machine, L"CardIDReverse", L"-1");
+    setText(machine, L"AutoRun", L"yes");
+    setText(machine, L"ExportFile", L"%USERPROFILE%\\cards.txt", REG_EXPAND_SZ);
+
+    v = defaults();
+    LoadOutcome outcome = load(v);
+    CHECK(outcome.kind == LoadOutcome::Loaded);
+    CHECK(outcome.fromMachineKey);
+    CHECK_TEXT(v.CommName, L"COM4");
+    CHECK_TEXT(v.CommBaudRate, L"19200,e,8,1");
+    CHECK(v.ReaderType == 3 && v.ReaderID == 150 && v.SameCardTime == -5);
+    CHECK(!v.AddReturn && v.AddDown && v.CardIDReverse && !v.AutoRun);
+    CHECK_TEXT(v.ExportFile, L"%USERPROFILE%\\cards.txt");
+
+    // Saving goes to the user's key, with the registry's types.
+    v.Language = 2;
+    v.SaveToFile = true;
+    CHECK(save(v));
+    const wchar_t* path = SettingsKeyPath;
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"ReaderType"), L"dword:3");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"SameCardTime"), L"dword:-5");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"Language"), L"dword:2");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"AddDown"), L"sz:-1");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"AddReturn"), L"sz:0");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"CommBaudRate"), L"sz:19200,e,8,1");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"ExportFile"), L"sz:%USERPROFILE%\\cards.txt");
+
+    // From now on the machine's key is not read.
+    setText(machine, L"CommName", L"COM9");
+    Values again = defaults();
+    outcome = load(again);
+    CHECK(outcome.kind == LoadOutcome::Loaded && !outcome.fromMachineKey);
+    CHECK_TEXT(again.CommName, L"COM4");
+    CHECK(again.Language == 2 && again.SaveToFile && again.AddDown && !again.AddReturn);
+    CHECK(again.ReaderType == 3 && again.ReaderID == 150 && again.SameCardTime == -5);
+    RegCloseKey(machine);
+
+    // An integer stored as text stops the reading there.
+    HKEY user = createKey(HKEY_CURRENT_USER, SettingsKeyPath);
+    setText(user, L"ReaderID", L"5");
+    RegCloseKey(user);
+    Values partial = defaults();
+    outcome = load(partial);
+    CHECK(outcome.kind == LoadOutcome::StoppedAtWrongType);
+    CHECK_TEXT(outcome.stoppedAt, L"ReaderID");
+    CHECK(partial.ReaderType == 3 && partial.ReaderID == 1 && partial.Language == 0 && partial.AddReturn);
+}
+
+void runEntry()
+{
+    HKEY run = createKey(HKEY_CURRENT_USER, RunKeyPath);
+    setText(run, L"Tallyport", L"C:\\old\\tallyport.exe");
+    setText(run, L"Other", L"C:\\other.exe");
+
+    CHECK(setRunEntry(true));
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Tallyport"), L"sz:" + std::wstring(module));
+
+    CHECK(setRunEntry(false));
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Tallyport"), L"missing");
+    CHECK(setRunEntry(false));  // already gone: no error
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Other"), L"sz:C:\\other.exe");
+    RegDeleteValueW(run, L"Other");
+    RegCloseKey(run);
+}
+
+void portList()
+{
+    const wchar_t* path = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    deleteTree(HKEY_LOCAL_MACHINE, path);
+    CHECK(windowsSerialPorts().empty());
+
+    // The system keeps HARDWARE in memory only.
+    HKEY key = createKey(HKEY_LOCAL_MACHINE, path, 0, REG_OPTION_VOLATILE);
+    CHECK(key != nullptr);
+    setText(key, L"\\Device\\Serial1", L"COM2");
+    setText(key, L"\\device\\serial10", L"COM11");
+    setText(key, L"\\Device\\Serial0", L"COM5");
+    setInteger(key, L"\\Device\\Odd", 7);
+    RegCloseKey(key);
+    const std::vector<std::wstring> expected{L"COM5", L"COM2", L"COM11"};
+    CHECK(windowsSerialPorts() == expected);
+}
+
+void defaultCardLog()
+{
+    wchar_t documents[MAX_PATH] = {};
+    CHECK(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents) == S_OK);
+    const std::wstring path = defaultCardLogPath();
+    CHECK_TEXT(path, std::wstring(documents) + L"\\card.txt");
+    // An ordinary user can create it there.
+    CreateDirectoryW(documents, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    CHECK(file != INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+int main()
+{
+    settingsCarryOverAndTypes();
+    runEntry();
+    portList();
+    defaultCardLog();
+    return wineCheckResult("wine_settings");
+}
