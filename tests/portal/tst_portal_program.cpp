@@ -104,7 +104,7 @@ void TestPortalProgram::permissionRemembered()
                      QString("token-1"));
 
         // Exit by its accelerator, which saves the settings, the token with them.
-        QVERIFY(sway_.focus("tallyport"));
+        QVERIFY(sway_.focus(waytest::kProgramAppId));
         QProcess exit;
         sway_.prepare(exit, {"wtype", "-M", "alt", "x", "-m", "alt"});
         exit.start();

@@ -7,6 +7,9 @@
 
 namespace waytest {
 
+// The Wayland app id of the program's window: its desktop file's name.
+inline const QString kProgramAppId = QStringLiteral("com.quorix.Tallyport");
+
 class Program : public RunningProgram {
 public:
     // As the session's user, unless `ownUser`; `extra` adds to the session's

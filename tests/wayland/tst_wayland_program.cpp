@@ -82,9 +82,9 @@ void TestWaylandProgram::cardsGoToTheFocusedWindow()
                      QProcessEnvironment());
         second.start();
         QVERIFY(second.waitForFinished(10000));
-        QVERIFY(sway.waitFocused("tallyport", 5000));
+        QVERIFY(sway.waitFocused(waytest::kProgramAppId, 5000));
     }
-    QVERIFY(sway.focus("tallyport"));
+    QVERIFY(sway.focus(waytest::kProgramAppId));
     QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
     QVERIFY(program.waitFor("Card ID : 00C0FFEE"));
     if (tray) {
