@@ -15,6 +15,7 @@ target_compile_definitions(keyboard_xsession PRIVATE
 target_link_libraries(keyboard_xsession PUBLIC ${X11_LIBRARIES})
 add_dependencies(keyboard_xsession keyboard_key_recorder)
 
+tallyport_add_test(keyboard_keymap_plan keyboard/tst_keymapplan.cpp LIBS tallyport_x11)
 tallyport_add_test(keyboard_recording keyboard/tst_recordingkeyboard.cpp support/RecordingKeyboard.cpp
   LIBS tallyport_core)
 tallyport_add_test(keyboard_x11_wm keyboard/tst_x11keyboard_wm.cpp

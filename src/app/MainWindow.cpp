@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -37,8 +38,11 @@ constexpr int MaxInfoLines = 26;
 TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> keyboard, QWidget* parent)
     : QWidget(parent), options_(options), keyboard_(std::move(keyboard))
 {
-    if (!keyboard_)
-        keyboard_ = makePlatformKeyboard();
+    if (!keyboard_) {
+        PlatformKeyboard chosen = makePlatformKeyboard(options_.keyboard);
+        keyboard_ = std::move(chosen.output);
+        keyboardName_ = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
+    }
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tallyport"));
     setWindowIcon(TTrayIcon::image(0));
@@ -171,6 +175,7 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::tmrStartTimer()
 {
     tmrStart->stop();
+    startKeyboard();
     // The worker opens the port, detects when it does not open, then polls;
     // the window stays free meanwhile.
     detectPorts_ = portList();
@@ -404,9 +409,71 @@ void TfrmMain::appEventsIdle()
         TargetWindow = window;
 }
 
+// Says which output types the cards, once, and lets it ask the desktop for
+// permission where it has to.
+void TfrmMain::startKeyboard()
+{
+    if (keyboardName_.isEmpty())
+        return;  // an output handed in by a test
+    AddInfoLine(keyboardName_ == QLatin1String("-")
+                    ? LanguageTable(Text::KeystrokesNone, settings_.Language)
+                    : LanguageTable(Text::KeystrokesVia, settings_.Language) + keyboardName_);
+    QPointer<TfrmMain> self(this);
+    keyboard_->start(portalRestoreToken_.toStdString(),
+                     [self](KeyboardOutput::Notice notice, const std::string& token) {
+                         if (!self)
+                             return;
+                         switch (notice) {
+                         case KeyboardOutput::Notice::RestoreToken:
+                             self->portalRestoreToken_ = QString::fromStdString(token);
+                             self->storePortalRestoreToken();
+                             break;
+                         case KeyboardOutput::Notice::Refused:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesRefused, self->settings_.Language));
+                             break;
+                         case KeyboardOutput::Notice::Unavailable:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesNoPortal, self->settings_.Language));
+                             break;
+                         }
+                     });
+}
+
 void TfrmMain::TypeText(const QByteArray& text)
 {
-    keyboard_->typeText(TargetWindow, text.toStdString(), settings_.AddDown, settings_.AddReturn,
+    const PendingCard card{text, settings_.AddDown, settings_.AddReturn};
+    // Where keys go to the focused window, our own must give the focus up
+    // first: minimise, then type once it has gone elsewhere.
+    if (keyboard_->followsFocus() &&
+        (QGuiApplication::applicationState() == Qt::ApplicationActive || !pendingCards_.isEmpty())) {
+        pendingCards_.append(card);
+        if (!tmrFocusWait->isActive()) {
+            minimizeToTray();
+            focusWaitClock_.start();
+            tmrFocusWait->start();
+        }
+        return;
+    }
+    typeCard(card);
+}
+
+void TfrmMain::focusWaitTick()
+{
+    if (QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        tmrFocusWait->stop();
+        const QList<PendingCard> cards = std::move(pendingCards_);
+        pendingCards_.clear();
+        for (const PendingCard& card : cards)
+            typeCard(card);
+    } else if (focusWaitClock_.elapsed() >= 500) {
+        tmrFocusWait->stop();
+        pendingCards_.clear();
+        AddInfoLine(LanguageTable(Text::KeystrokesFocusKept, settings_.Language));
+    }
+}
+
+void TfrmMain::typeCard(const PendingCard& card)
+{
+    keyboard_->typeText(TargetWindow, card.text.toStdString(), card.comma, card.enter,
                         [](const std::string& utf8) {
                             QApplication::clipboard()->setText(QString::fromStdString(utf8));
                         });

@@ -12,6 +12,9 @@
 #include "reading/InfoLine.h"
 #include "settings/Settings.h"
 
+#include <QElapsedTimer>
+#include <QList>
+
 #include <QThread>
 #include <QWidget>
 #include <memory>
@@ -139,6 +142,22 @@ private:
     Mailbox* inbox_ = nullptr;  // what the worker reports arrives here
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
+    QString keyboardName_;       // the output chosen at start, for the info log
+    QString portalRestoreToken_; // lets the desktop portal skip asking again
+    // Cards held back while our own window gives up the keyboard focus (on
+    // Wayland keys go to the focused window).
+    struct PendingCard {
+        QByteArray text;
+        bool comma;
+        bool enter;
+    };
+    QList<PendingCard> pendingCards_;
+    QTimer* tmrFocusWait = nullptr;
+    QElapsedTimer focusWaitClock_;
+    void focusWaitTick();
+    void typeCard(const PendingCard& card);
+    void startKeyboard();
+    void storePortalRestoreToken();
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;

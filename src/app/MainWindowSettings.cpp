@@ -53,6 +53,7 @@ void TfrmMain::LoadSettings()
     fillPortList();
     cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(s.CommBaudRate));
     setSendFormat(s.SendFormat);
+    portalRestoreToken_ = s.PortalRestoreToken;
     --editing_;
     settingsEdited();
 
@@ -71,8 +72,22 @@ void TfrmMain::LoadSettings()
     }
 }
 
+// The portal's permission is written at once, beside the values as the file
+// holds them (the controls may hold changes nobody asked to save): a program
+// that ends with the session, without Exit, must not ask again next time.
+// Before the first save there is no file, and the first run stays a first run.
+void TfrmMain::storePortalRestoreToken()
+{
+    LoadResult stored = loadSettings(settingsPath());
+    if (stored.outcome != LoadResult::Loaded)
+        return;
+    stored.values.PortalRestoreToken = portalRestoreToken_;
+    saveSettings(settingsPath(), stored.values);
+}
+
 void TfrmMain::SaveSettings()
 {
+    settings_.PortalRestoreToken = portalRestoreToken_;
     const SaveResult saved = saveSettings(settingsPath(), settings_);
     if (!saved)
         AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced

@@ -304,6 +304,7 @@ void TfrmMain::buildNonVisual()
         return t;
     };
     tmrStart = timer("tmrStart", 1, &TfrmMain::tmrStartTimer);
+    tmrFocusWait = timer("tmrFocusWait", 10, &TfrmMain::focusWaitTick);
 
     // The last window of another application, followed as the desktop
     // announces it, or by a modest poll where it cannot.

@@ -5,17 +5,60 @@
 #ifdef _WIN32
 #include "output/windows/WinKeyboard.h"
 #else
+#include "output/portal/PortalKeyboard.h"
+#include "output/wayland/WaylandKeyboard.h"
 #include "output/x11/X11Keyboard.h"
 #endif
 
-std::unique_ptr<KeyboardOutput> makePlatformKeyboard()
-{
 #ifdef _WIN32
-    return std::make_unique<WinKeyboard>();
-#else
-    auto x11 = std::make_unique<X11Keyboard>();
-    if (x11->available())
-        return x11;
-    return std::make_unique<NoKeyboard>();
-#endif
+
+PlatformKeyboard makePlatformKeyboard(const QString& forced)
+{
+    if (forced == QLatin1String("none"))
+        return {std::make_unique<NoKeyboard>(), {}};
+    return {std::make_unique<WinKeyboard>(), QStringLiteral("SendInput")};
 }
+
+#else
+
+namespace {
+
+template <typename Output>
+PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
+{
+    if (!output->available())
+        return {std::make_unique<NoKeyboard>(), {}};
+    return {std::move(output), QString::fromLatin1(name)};
+}
+
+}  // namespace
+
+PlatformKeyboard makePlatformKeyboard(const QString& forced)
+{
+    QString kind = forced;
+    if (kind.isEmpty()) {
+        if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+            auto wayland = std::make_unique<WaylandKeyboard>();
+            if (wayland->available())
+                return {std::move(wayland), QStringLiteral("Wayland virtual keyboard")};
+            // Without the protocol (GNOME, KDE Plasma) the portal asks the
+            // user; a missing portal is told in the info log once started.
+            kind = QStringLiteral("portal");
+        } else if (qEnvironmentVariableIsSet("DISPLAY")) {
+            kind = QStringLiteral("x11");
+        } else {
+            kind = QStringLiteral("none");
+        }
+    }
+    if (kind == QLatin1String("x11"))
+        return ifAvailable(std::make_unique<X11Keyboard>(), "X11 (XTest)");
+    if (kind == QLatin1String("wayland"))
+        return ifAvailable(std::make_unique<WaylandKeyboard>(), "Wayland virtual keyboard");
+    // Even without a session bus: its start tells the info log that there
+    // is no portal.
+    if (kind == QLatin1String("portal"))
+        return {std::make_unique<PortalKeyboard>(), QStringLiteral("desktop portal (RemoteDesktop)")};
+    return {std::make_unique<NoKeyboard>(), {}};
+}
+
+#endif

@@ -2,8 +2,18 @@
 
 #include "output/KeyboardOutput.h"
 
+#include <QString>
+
 #include <memory>
 
-// The keyboard output of this desktop: SendInput on Windows; X11 where a
-// display is reachable, otherwise one that has no target and types nothing.
-std::unique_ptr<KeyboardOutput> makePlatformKeyboard();
+struct PlatformKeyboard {
+    std::unique_ptr<KeyboardOutput> output;
+    QString name;  // for the info log; empty when nothing can be typed
+};
+
+// The keystroke output of this desktop session: SendInput on Windows; on
+// Wayland the virtual keyboard where the compositor offers it, else the
+// desktop portal; XTest on X11; none without a display. `forced` (x11,
+// wayland, portal, none) picks one instead; one that cannot start leaves
+// none. On Windows only "none" changes anything.
+PlatformKeyboard makePlatformKeyboard(const QString& forced = {});

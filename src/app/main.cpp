@@ -90,8 +90,12 @@ AppOptions parseOptions(int argc, char* argv[])
                                   QStringLiteral("Offer <path> in the port list as well (a pseudo-terminal, a "
                                                  "network serial link); may be given more than once."),
                                   QStringLiteral("path"));
+    const QCommandLineOption keyboard(QStringLiteral("keyboard"),
+                                      QStringLiteral("Type through <output>: x11, wayland, portal or none "
+                                                     "(by default the one the desktop session offers)."),
+                                      QStringLiteral("output"));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
-    parser.addOptions({settings, verbose, port, version});
+    parser.addOptions({settings, verbose, port, keyboard, version});
     for (const char* name : {"platform", "platformtheme", "style", "stylesheet", "display", "qwindowgeometry"}) {
         QCommandLineOption qtOption(QLatin1String(name), QString(), QStringLiteral("value"));
         qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -121,7 +125,14 @@ AppOptions parseOptions(int argc, char* argv[])
                      qPrintable(parser.positionalArguments().first()));
         std::exit(2);
     }
+    const QStringList outputs{QStringLiteral("x11"), QStringLiteral("wayland"), QStringLiteral("portal"),
+                              QStringLiteral("none")};
+    if (parser.isSet(keyboard) && !outputs.contains(parser.value(keyboard))) {
+        std::fprintf(stderr, "tallyport: --keyboard takes x11, wayland, portal or none\nTry 'tallyport --help'.\n");
+        std::exit(2);
+    }
     AppOptions options;
+    options.keyboard = parser.value(keyboard);
     options.settingsFile = parser.value(settings);
     if (parser.isSet(settings) && QFile::encodeName(options.settingsFile) != rawSettingsValue(argc, argv)) {
         // The name would reach the file system as other bytes: another file.
@@ -160,6 +171,10 @@ int main(int argc, char* argv[])
         std::fputs("tallyport: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): running headless; "
                    "cards reach the info log and the card log, no keystrokes are typed\n",
                    stderr);
+    // A native client on Wayland sessions, X11 through Xwayland only when
+    // the Wayland platform cannot start.
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyport"));
     QApplication::setApplicationVersion(QStringLiteral(TALLYPORT_VERSION));

@@ -1,8 +1,8 @@
 // Typing card numbers into the user's own application.
 //
 // Qt-free on purpose: the Windows implementation must compile with a bare
-// cross compiler. One implementation per platform (x11/, windows/) and a
-// recording one for tests.
+// cross compiler. One implementation per desktop (x11/, wayland/, portal/,
+// windows/) and a recording one for tests.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,10 @@ public:
     using WindowId = std::uint64_t;  // 0 is "no window"
     using ClipboardSetter = std::function<void(const std::string& utf8)>;
 
+    // What foregroundWindow() returns when the output cannot tell windows
+    // apart and types into whatever holds the keyboard focus.
+    static constexpr WindowId kFocusedWindow = 1;
+
     virtual ~KeyboardOutput() = default;
 
     // False when there is no desktop to type into (no display, lost connection).
@@ -24,6 +28,25 @@ public:
 
     // True when `window` belongs to this process (our own window, menu, dialog).
     virtual bool isOwnWindow(WindowId window) = 0;
+
+    // True when the keys go to the window that holds the keyboard focus,
+    // whatever `target` typeText() is given (Wayland): the output can neither
+    // see nor activate other windows, so the caller must first make sure the
+    // focus is not in our own window.
+    virtual bool followsFocus() const { return false; }
+
+    // What an output that needs the desktop's permission reports once it
+    // has asked: refused, no way to ask at all, or a new token that lets the
+    // next start go without asking (to be stored with the settings).
+    enum class Notice { Refused, Unavailable, RestoreToken };
+    using NoticeHandler = std::function<void(Notice, const std::string& token)>;
+    // Asks for the permission, with the token of an earlier start (may be
+    // empty). Outputs that need none ignore it.
+    virtual void start(const std::string& restoreToken, NoticeHandler notice)
+    {
+        (void)restoreToken;
+        (void)notice;
+    }
 
     // A file descriptor that becomes readable when the foreground window may
     // have changed, or -1 when the caller has to poll foregroundWindow().

@@ -59,6 +59,14 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"No permission to open port %1: ask your administrator for access to it.",
       "没有权限开启通讯阜 %1: 请向系统管理员申请使用权限.",
       "沒有權限開啟通訊阜 %1: 請向系統管理員申請使用權限."}},
+    {{"Keystrokes through: ", "键盘输出方式: ", "鍵盤輸出方式: "}},
+    {{"No keystrokes: no desktop to type into.", "无键盘输出: 没有可输入的桌面.", "無鍵盤輸出: 沒有可輸入的桌面."}},
+    {{"The desktop refused keystrokes; cards are not typed.", "桌面拒绝了键盘输出, 卡号不会被输入.",
+      "桌面拒絕了鍵盤輸出, 卡號不會被輸入."}},
+    {{"No desktop portal for keystrokes; cards are not typed.", "没有可用于键盘输出的桌面门户, 卡号不会被输入.",
+      "沒有可用於鍵盤輸出的桌面入口, 卡號不會被輸入."}},
+    {{"Our window kept the keyboard focus; card not typed.", "本程序窗口仍持有键盘焦点, 卡号未输入.",
+      "本程式視窗仍持有鍵盤焦點, 卡號未輸入."}},
 };
 
 const LanguageFont kFonts[LanguageCount] = {

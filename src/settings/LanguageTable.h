@@ -15,6 +15,8 @@ enum class Text {
     SettingsNotReplaced,  // the settings file is something else, left alone
     // Why the port did not open: %1 the port, %2 the device's group.
     PortMissing, PortBusy, PortNoPermission, PortNoAccess,
+    // Info-log lines about the keystroke output.
+    KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
     Count
 };
 

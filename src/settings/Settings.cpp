@@ -39,5 +39,5 @@ bool Settings::operator==(const Settings& o) const
     return sameLink(o) && SameCardTime == o.SameCardTime && AddReturn == o.AddReturn && AddDown == o.AddDown
         && CardIDReverse == o.CardIDReverse && AutoRun == o.AutoRun && Language == o.Language
         && SendFormat == o.SendFormat && SaveToFile == o.SaveToFile && TimeField == o.TimeField
-        && ExportFile == o.ExportFile;
+        && ExportFile == o.ExportFile && PortalRestoreToken == o.PortalRestoreToken;
 }

@@ -1,4 +1,4 @@
-// The fourteen settings as one plain value: the settings store reads and
+// The fourteen settings (and the desktop portal's token) as one plain value: the settings store reads and
 // writes it, the window edits it, and the reader worker receives a copy of it
 // whenever it changes.
 #pragma once
@@ -21,6 +21,7 @@ struct Settings {
     bool SaveToFile = false;
     bool TimeField = false;
     QString ExportFile;          // default: defaultExportFile()
+    QString PortalRestoreToken;  // from the desktop portal: permission to type without asking again
 
     static constexpr int MaxReaderID = 99;
     static constexpr int MaxSameCardTime = 99999;

@@ -398,6 +398,7 @@ LoadResult readValues(QSettings& settings)
     r.boolean("SaveToFile", v.SaveToFile);
     r.boolean("TimeField", v.TimeField);
     r.text("ExportFile", v.ExportFile);
+    r.text("PortalRestoreToken", v.PortalRestoreToken);
 
     // Qt parses the [General] section on first access, so only now does the
     // status tell about every line of it.
@@ -477,7 +478,7 @@ QByteArray iniText(const QString& value)
 
 const char* const kValueNames[] = {"CommName", "CommBaudRate", "ReaderType", "ReaderID", "SameCardTime",
     "AddReturn", "AddDown", "CardIDReverse", "AutoRun", "Language", "SendFormat", "SaveToFile",
-    "TimeField", "ExportFile"};
+    "TimeField", "ExportFile", "PortalRestoreToken"};
 
 QByteArray valueLines(StoredSettings& v)
 {
@@ -491,6 +492,9 @@ QByteArray valueLines(StoredSettings& v)
     QByteArray out = "[General]\n";
     for (int i = 0; i < 14; ++i)
         out += QByteArray(kValueNames[i]) + '=' + values[i] + '\n';
+    // Only on desktops that use the portal.
+    if (!v.PortalRestoreToken.isEmpty())
+        out += "PortalRestoreToken=" + iniText(v.PortalRestoreToken) + '\n';
     return out;
 }
 

@@ -92,7 +92,7 @@ private slots:
     {
         // In table order, none at its default.
         const StoredSettings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true, true, true, 2, 3,
-                               true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt"};
+                               true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt", {}};
         const QString path = dir_.path() + "/new/folders/t.conf";
         StoredSettings saved = v;
         QVERIFY(saveSettings(path, saved));

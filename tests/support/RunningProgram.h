@@ -39,6 +39,8 @@ public:
         return env;
     }
     static QString program() { return qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport"; }
+    // Not started: for a caller that sets `process` up itself.
+    RunningProgram() = default;
     ~RunningProgram()
     {
         if (process.state() != QProcess::NotRunning) {

@@ -1,0 +1,187 @@
+#include "output/portal/PortalKeyboard.h"
+
+#include "output/KeySymbols.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+
+constexpr uint kDeviceKeyboard = 1;
+// Kept until the user revokes it, across restarts of the program.
+constexpr uint kPersistUntilRevoked = 2;
+constexpr uint kReleased = 0;
+constexpr uint kPressed = 1;
+constexpr int kKeyTimeoutMs = 2000;
+
+}  // namespace
+
+PortalKeyboard::PortalKeyboard(const QDBusConnection& bus, QObject* parent) : QObject(parent), bus_(bus) {}
+
+PortalKeyboard::~PortalKeyboard()
+{
+    if (!session_.isEmpty() && bus_.isConnected()) {
+        bus_.call(QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")),
+                  QDBus::NoBlock);
+    }
+}
+
+bool PortalKeyboard::present() const
+{
+    if (!bus_.isConnected() || !bus_.interface())
+        return false;
+    const auto iface = bus_.interface();
+    return iface->isServiceRegistered(kService).value() ||
+           iface->activatableServiceNames().value().contains(kService);
+}
+
+bool PortalKeyboard::available() const
+{
+    return bus_.isConnected() && state_ != State::Failed;
+}
+
+void PortalKeyboard::start(const std::string& restoreToken, NoticeHandler notice)
+{
+    if (state_ != State::Idle)
+        return;
+    notice_ = std::move(notice);
+    restoreToken_ = QString::fromStdString(restoreToken);
+    if (!present()) {
+        fail(Notice::Unavailable);
+        return;
+    }
+    QVariantMap options;
+    options.insert(QStringLiteral("session_handle_token"), QStringLiteral("tallyport"));
+    state_ = State::CreatingSession;
+    request(QStringLiteral("CreateSession"), {}, options);
+}
+
+// Every portal request answers with a Response signal on a request object
+// whose path follows from our bus name and the token we pick; we listen
+// there before asking, so the answer cannot slip by.
+bool PortalKeyboard::request(const QString& method, QList<QVariant> arguments, QVariantMap options)
+{
+    if (!requestPath_.isEmpty()) {
+        bus_.disconnect(kService, requestPath_, kRequest, QStringLiteral("Response"), this,
+                        SLOT(onResponse(uint, QVariantMap)));
+    }
+    const QString token = QStringLiteral("tallyport%1").arg(++requests_);
+    QString sender = bus_.baseService().mid(1);
+    sender.replace('.', '_');
+    requestPath_ = kPath + QStringLiteral("/request/") + sender + '/' + token;
+    bus_.connect(kService, requestPath_, kRequest, QStringLiteral("Response"), this,
+                 SLOT(onResponse(uint, QVariantMap)));
+    options.insert(QStringLiteral("handle_token"), token);
+
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+    arguments.append(options);
+    message.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        // No such service or interface, or a portal that turned us down flat.
+        if (call->isError())
+            fail(Notice::Unavailable);
+    });
+    return true;
+}
+
+void PortalKeyboard::onResponse(uint response, const QVariantMap& results)
+{
+    if (response != 0) {
+        fail(Notice::Refused);
+        return;
+    }
+    switch (state_) {
+    case State::CreatingSession: {
+        session_ = results.value(QStringLiteral("session_handle")).toString();
+        if (session_.isEmpty()) {
+            fail(Notice::Unavailable);
+            return;
+        }
+        bus_.connect(kService, session_, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed()));
+        QVariantMap options;
+        options.insert(QStringLiteral("types"), kDeviceKeyboard);
+        options.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
+        if (!restoreToken_.isEmpty())
+            options.insert(QStringLiteral("restore_token"), restoreToken_);
+        state_ = State::SelectingDevices;
+        request(QStringLiteral("SelectDevices"), {QVariant::fromValue(QDBusObjectPath(session_))}, options);
+        break;
+    }
+    case State::SelectingDevices:
+        state_ = State::Starting;
+        request(QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {});
+        break;
+    case State::Starting: {
+        if (!(results.value(QStringLiteral("devices")).toUInt() & kDeviceKeyboard)) {
+            fail(Notice::Refused);
+            return;
+        }
+        state_ = State::Ready;
+        // A token is good for one start: each start hands out the next.
+        const QString token = results.value(QStringLiteral("restore_token")).toString();
+        if (!token.isEmpty() && token != restoreToken_) {
+            restoreToken_ = token;
+            if (notice_)
+                notice_(Notice::RestoreToken, token.toStdString());
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void PortalKeyboard::onSessionClosed()
+{
+    session_.clear();
+    fail(Notice::Refused);
+}
+
+// Reported once: later cards are simply not typed.
+void PortalKeyboard::fail(Notice why)
+{
+    if (state_ == State::Failed)
+        return;
+    state_ = State::Failed;
+    if (notice_)
+        notice_(why, {});
+}
+
+bool PortalKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
+                              const ClipboardSetter& setClipboard)
+{
+    if (!ready() || target == 0)
+        return false;
+    if (setClipboard)
+        setClipboard(text);
+    const auto syms = keysyms::forCard(text, addComma, addEnter);
+    const QVariant session = QVariant::fromValue(QDBusObjectPath(session_));
+    for (std::size_t i = 0; i < syms.size(); ++i) {
+        for (uint state : {kPressed, kReleased}) {
+            QDBusMessage key = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
+                                                              QStringLiteral("NotifyKeyboardKeysym"));
+            key.setArguments({session, QVariantMap(), int(syms[i]), state});
+            // Messages on one connection arrive in order; waiting for the
+            // answer to the last one tells that the portal has them all.
+            if (i + 1 < syms.size() || state == kPressed) {
+                key.setAutoStartService(false);
+                if (!bus_.send(key))
+                    return false;
+            } else if (bus_.call(key, QDBus::Block, kKeyTimeoutMs).type() == QDBusMessage::ErrorMessage) {
+                return false;
+            }
+        }
+    }
+    return true;
+}

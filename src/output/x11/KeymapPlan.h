@@ -1,0 +1,75 @@
+// Which keycode types each character on X11, decided from a copy of the
+// server's keymap: plain code without any X connection, so it can be tested
+// on its own.
+//
+// Characters are typed through spare keycodes (keycodes the keymap leaves
+// empty) bound to exactly the character needed, so the text arrives
+// unchanged whatever the layout and the Shift state. Bindings are kept for
+// the life of the keyboard: a client reads the keymap only when it gets
+// round to the MappingNotify, so a binding must not change while key events
+// for it may still be waiting in some client's queue.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace x11plan {
+
+using Clock = std::chrono::steady_clock;
+using KeySym = unsigned long;
+using KeyCode = unsigned char;
+
+// A binding unused for this long may be given to another character when the
+// spare keycodes run out: by then every client has long read the keys typed
+// through it.
+constexpr auto kRebindAfter = std::chrono::seconds(5);
+
+// The server's keyboard mapping: `perCode` keysyms for each keycode from
+// `minCode` to `maxCode`.
+struct Keymap {
+    int minCode = 0;
+    int maxCode = 0;
+    int perCode = 0;
+    std::vector<KeySym> syms;
+
+    // The keysym at one level of a keycode; 0 (NoSymbol) outside the map.
+    KeySym at(int code, int index) const;
+    // The first keycode with `sym` at `index`, or 0.
+    int find(KeySym sym, int index) const;
+};
+
+struct Binding {
+    KeySym sym;
+    KeyCode code;
+    Clock::time_point lastUse;
+};
+
+struct Stroke {
+    KeyCode code;
+    bool shift;      // press Shift with it
+    bool layoutKey;  // a key of the layout rather than one of our bindings
+};
+
+struct Plan {
+    bool ok = false;  // false: some character found no key; type nothing
+    std::vector<Stroke> strokes;                         // one per keysym asked for
+    std::vector<std::pair<KeyCode, KeySym>> bind;        // keymap changes to make first
+    KeyCode shiftCode = 0;                               // the layout's Shift key, or 0
+};
+
+// Finds a keycode for every keysym: our own bindings first (dropped when the
+// keymap no longer holds them, as after setxkbmap), then newly bound spare
+// keycodes, then a key of the layout that carries the keysym without or with
+// Shift. Enter always goes through the layout's own Return key. `bindings`
+// is updated to what the keymap holds once `bind` is written.
+// `modifierCodes` names the keycodes of modifiers, which are never spare; it
+// is asked only when something has to be bound.
+Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& modifierCodes,
+                 std::vector<Binding>& bindings, const std::vector<KeySym>& syms,
+                 Clock::time_point now);
+
+}  // namespace x11plan

@@ -1,0 +1,84 @@
+// A private session bus (dbus-daemon) for a test, and the stand-in portal on
+// it, which writes down the calls it gets.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QThread>
+
+class PrivateBus {
+public:
+    ~PrivateBus()
+    {
+        stopPortal();
+        daemon_.kill();
+        daemon_.waitForFinished(2000);
+    }
+
+    bool start(QString* error)
+    {
+        if (QStandardPaths::findExecutable("dbus-daemon").isEmpty()) {
+            *error = "not installed: dbus-daemon (scripts/install installs dbus)";
+            return false;
+        }
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!daemon_.waitForReadyRead(5000)) {
+            *error = "dbus-daemon did not start";
+            return false;
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        return !address_.isEmpty();
+    }
+    QString address() const { return address_; }
+
+    // Starts the stand-in portal, which logs to `logPath`; "refuse" turns
+    // the user's answer into no.
+    bool startPortal(const QString& logPath, const QString& mode = "grant")
+    {
+        stopPortal();
+        log_ = logPath;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", address_);
+        portal_.setProcessEnvironment(env);
+        portal_.setProcessChannelMode(QProcess::ForwardedChannels);
+        portal_.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tests/portal_standin", {logPath, mode});
+        portal_.waitForStarted(5000);
+        // Ready once the name is taken: dbus-send finds it.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && portal_.state() == QProcess::Running) {
+            QProcess probe;
+            probe.setProcessEnvironment(env);
+            probe.start("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                                      "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.portal.Desktop"});
+            if (probe.waitForFinished(2000) && probe.exitCode() == 0)
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+    void stopPortal()
+    {
+        if (portal_.state() != QProcess::NotRunning) {
+            portal_.terminate();
+            portal_.waitForFinished(2000);
+        }
+    }
+    // The calls the portal has recorded so far.
+    QStringList calls() const
+    {
+        QFile f(log_);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    QProcess daemon_;
+    QProcess portal_;
+    QString address_;
+    QString log_;
+};
