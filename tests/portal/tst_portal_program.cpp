@@ -57,6 +57,7 @@ private:
         s.setValue("CommName", port);
         s.setValue("ReaderType", 2);
         s.setValue("ReaderID", 7);
+        s.setValue("SameCardTime", 60);  // a card held on the reader goes out once
         s.setValue("AddDown", "-1");
         s.setValue("AddReturn", "-1");
         s.setValue("SaveToFile", "-1");
