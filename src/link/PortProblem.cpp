@@ -37,6 +37,7 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
             problem.group = QString::fromLocal8Bit(owner->gr_name);
 #else
         // Windows denies a port that another program holds.
+        Q_UNUSED(portName);
         problem.kind = PortProblem::Busy;
 #endif
         break;

@@ -30,11 +30,11 @@ void pumpMessages()
     }
 }
 
-// Pumps this thread's messages until `done` holds or five seconds passed.
+// Pumps this thread's messages until `done` holds or `seconds` passed.
 template <typename Condition>
-bool waitFor(Condition done)
+bool waitFor(Condition done, int seconds = 5)
 {
-    for (int i = 0; i < 250; ++i) {
+    for (int i = 0; i < seconds * 50; ++i) {
         pumpMessages();
         if (done())
             return true;
@@ -117,7 +117,8 @@ void typingIntoAnotherProcess()
     PROCESS_INFORMATION process = {};
     CHECK(startTarget(process));
     HWND target = nullptr;
-    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) != nullptr; }));
+    // A new Wine process takes a while on a busy machine.
+    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) != nullptr; }, 30));
     if (!target)
         return;
     const HWND edit = GetWindow(target, GW_CHILD);

@@ -96,6 +96,16 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
         setClipboard(text);
     }
     BringWindowToTop(hwnd);
+    // Another program's window comes to the front a moment later, when its
+    // own thread has activated it; keys sent before then would go to the
+    // window still in front. Sent messages are answered while waiting, as
+    // the activation may send some to our windows.
+    const HWND root = GetAncestor(hwnd, GA_ROOTOWNER);
+    for (int waited = 0; waited < 500 && GetAncestor(GetForegroundWindow(), GA_ROOTOWNER) != root; waited += 10) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        Sleep(10);
+    }
 
     // The keyboard focus belongs to the target's thread; sharing its input
     // state for a moment tells us whether it has a focus window at all.
