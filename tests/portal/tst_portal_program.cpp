@@ -107,9 +107,13 @@ void TestPortalProgram::permissionRemembered()
         // Exit by its accelerator, which saves the settings, the token with them.
         // A window that has only just been given the focus may not take the
         // accelerator yet: asked again until the program ends.
-        for (int attempt = 0; attempt < 5 && first.process.state() != QProcess::NotRunning; ++attempt) {
-            if (!sway_.focus(waytest::kProgramAppId))
+        // A slow build (the sanitizers) may take a while to show the window
+        // again after typing: up to about 30 s in all.
+        for (int attempt = 0; attempt < 10 && first.process.state() != QProcess::NotRunning; ++attempt) {
+            if (!sway_.focus(waytest::kProgramAppId)) {
+                QTest::qWait(1000);
                 continue;
+            }
             QProcess exit;
             sway_.prepare(exit, {"wtype", "-M", "alt", "x", "-m", "alt"});
             exit.start();
