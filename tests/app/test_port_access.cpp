@@ -61,7 +61,8 @@ QString infoLogAsNobody(const QString& port, int attempts)
     QString log;
     QElapsedTimer clock;
     clock.start();
-    while (log.count("Connecting reader ...") < attempts && clock.elapsed() < 15000
+    // Each failed attempt ends with this line; the explanation, if any, follows it at once.
+    while (log.count("Open communication port error!") < attempts && clock.elapsed() < 15000
            && program.state() != QProcess::NotRunning) {
         program.waitForReadyRead(100);
         log += QString::fromUtf8(program.readAllStandardError());
