@@ -89,7 +89,7 @@ void TestPortalProgram::permissionRemembered()
         waytest::Program first(sway_, args, environment(), true);
         QVERIFY2(first.waitFor("Keystrokes through: desktop portal"), qPrintable(first.seen));
         QVERIFY2(first.waitFor("Read card ..."), qPrintable(first.seen));
-        QTRY_VERIFY(bus_.calls().contains("Start"));
+        QTRY_VERIFY_WITH_TIMEOUT(bus_.calls().contains("Start"), 20000);
         QCOMPARE(bus_.calls().mid(0, 2),
                  (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=2 restore_token="}));
 
@@ -99,7 +99,7 @@ void TestPortalProgram::permissionRemembered()
         QStringList expected;
         for (int sym : std::initializer_list<int>{'1', 'A', '2', 'B', '3', 'C', '4', 'D', ',', 0xff0d})
             expected << QString("Keysym %1 1").arg(sym) << QString("Keysym %1 0").arg(sym);
-        QTRY_COMPARE(keysymCalls(bus_.calls()), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(keysymCalls(bus_.calls()), expected, 20000);
         // Kept at once, not only when the settings are saved.
         QTRY_COMPARE(QSettings(args[3], QSettings::IniFormat).value("PortalRestoreToken").toString(),
                      QString("token-1"));
@@ -126,7 +126,7 @@ void TestPortalProgram::permissionRemembered()
 
     // The next start hands the token back: the desktop need not ask again.
     waytest::Program second(sway_, args, environment(), true);
-    QTRY_VERIFY(bus_.calls().contains("SelectDevices types=1 persist_mode=2 restore_token=token-1"));
+    QTRY_VERIFY_WITH_TIMEOUT(bus_.calls().contains("SelectDevices types=1 persist_mode=2 restore_token=token-1"), 20000);
 }
 
 void TestPortalProgram::refusedOrMissing()
