@@ -5,6 +5,7 @@
 #include "link/PortList.h"
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
+#include "settings/FileNameBytes.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
 
@@ -93,7 +94,7 @@ void TfrmMain::SaveSettings()
         AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced
                                                                            : Text::SettingsSaveError,
                                   settings_.Language)
-                    + QStringLiteral(" : ") + settingsPath());
+                    + QStringLiteral(" : ") + printableFileName(settingsPath()));
     // Saving fills in a blank card log path.
     edExportFile->setText(settings_.ExportFile);
     setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);

@@ -3,6 +3,7 @@
 #include "app/AppOptions.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "settings/FileNameBytes.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -44,7 +45,6 @@ void catchStopSignals(TfrmMain& window)
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
-#endif
 
 // The value of the last --settings as the system gave it (bytes), or empty.
 QByteArray rawSettingsValue(int argc, char* argv[])
@@ -64,6 +64,7 @@ QByteArray rawSettingsValue(int argc, char* argv[])
     }
     return value;
 }
+#endif
 
 // Reads the command line before there is an application object, so that
 // --help, --version and a bad option need no display. Exits with status 2
@@ -134,11 +135,13 @@ AppOptions parseOptions(int argc, char* argv[])
     AppOptions options;
     options.keyboard = parser.value(keyboard);
     options.settingsFile = parser.value(settings);
-    if (parser.isSet(settings) && QFile::encodeName(options.settingsFile) != rawSettingsValue(argc, argv)) {
-        // The name would reach the file system as other bytes: another file.
-        std::fputs("tallyport: --settings: the file name is not valid in the system's encoding (UTF-8)\n", stderr);
-        std::exit(2);
-    }
+#ifndef Q_OS_WIN
+    // Qt reads the name as UTF-8, which would turn bytes that are not into
+    // another file; the name is taken as the system gave it.
+    const QByteArray rawSettings = rawSettingsValue(argc, argv);
+    if (parser.isSet(settings) && QString::fromLocal8Bit(rawSettings) == options.settingsFile)
+        options.settingsFile = fileNameFromBytes(rawSettings);
+#endif
     options.verbose = parser.isSet(verbose);
     // A relative port is a path from here, not a name under /dev.
     for (const QString& path : parser.values(port))

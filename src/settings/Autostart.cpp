@@ -1,5 +1,7 @@
 #include "settings/Autostart.h"
 
+#include "settings/FileNameBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,6 +54,23 @@ std::optional<QString> entryValue(const QString& text)
     return out;
 }
 
+// A desktop entry is UTF-8 text, so a settings file name holding bytes that
+// are not UTF-8 cannot stand in it. The entry then starts a shell that makes
+// the name with printf from octal escapes; the 'x' keeps the command
+// substitution from dropping a newline at the end of the name.
+QStringList startThroughShell(const QString& executable, const QByteArray& file)
+{
+    QString escaped;
+    for (const char c : file) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || QByteArrayView("/._-+,:=@").contains(c);
+        escaped += plain ? QString(QLatin1Char(c)) : QString::asprintf("\\%03o", unsigned(uchar(c)));
+    }
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+            execArgument(QStringLiteral("s=$(printf \"$1x\"); exec \"$0\" --settings \"${s%x}\"")),
+            executable, execArgument(escaped)};
+}
+
 }  // namespace
 
 QString autostartEntryPath()
@@ -70,8 +89,13 @@ bool setAutostart(bool enabled, const QString& executable, const QString& settin
         return false;
     // The session starts the program from anywhere, so no path may be relative.
     QStringList args{execArgument(QFileInfo(executable).absoluteFilePath())};
-    if (!settingsFile.isEmpty())
-        args << QStringLiteral("--settings") << execArgument(QFileInfo(settingsFile).absoluteFilePath());
+    if (!settingsFile.isEmpty()) {
+        const QString file = absoluteFileName(settingsFile);
+        if (holdsRawBytes(file))
+            args = startThroughShell(args.first(), fileNameBytes(file));
+        else
+            args << QStringLiteral("--settings") << execArgument(file);
+    }
     const auto exec = entryValue(args.join(QLatin1Char(' ')));
     if (!exec)
         return false;

@@ -9,6 +9,7 @@
 QString autostartEntryPath();
 
 // Writes the entry when `enabled`, starting `executable` (made absolute) with
-// "--settings FILE" when `settingsFile` is not empty; removes it otherwise
-// (a missing entry is no error). Returns false when that failed.
+// "--settings FILE" when `settingsFile` is not empty (a name holding bytes
+// that are not UTF-8, see FileNameBytes.h, through /bin/sh); removes it
+// otherwise (a missing entry is no error). Returns false when that failed.
 bool setAutostart(bool enabled, const QString& executable, const QString& settingsFile);

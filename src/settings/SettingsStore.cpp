@@ -1,5 +1,7 @@
 #include "settings/SettingsStore.h"
 
+#include "settings/FileNameBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +12,6 @@
 #include <QVariant>
 
 #include <QMutex>
-#include <QRegularExpression>
 
 #include <climits>
 #include <optional>
@@ -20,6 +21,8 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,6 +242,37 @@ private:
     bool ok_ = false;
 };
 
+#ifdef Q_OS_UNIX
+// Opened without waiting (a FIFO would block) and read only when it is a
+// regular file.
+std::optional<QByteArray> readSettingsFile(const QString& path)
+{
+    const int fd = ::open(fileNameBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<QByteArray> data;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        QByteArray read(kMaxFileSize + 1, Qt::Uninitialized);
+        qsizetype size = 0;
+        while (size < read.size()) {
+            const ssize_t n = ::read(fd, read.data() + size, size_t(read.size() - size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n < 0)
+                    size = -1;
+                break;
+            }
+            size += n;
+        }
+        if (size >= 0 && size <= kMaxFileSize)
+            data = read.first(size);
+    }
+    ::close(fd);
+    return data;
+}
+#else
 std::optional<QByteArray> readSettingsFile(const QString& path)
 {
     const QFileInfo info(path);
@@ -252,6 +286,7 @@ std::optional<QByteArray> readSettingsFile(const QString& path)
         return std::nullopt;
     return data;
 }
+#endif
 
 #ifdef Q_OS_WIN
 bool isRegistryPath(const QString& path)
@@ -551,10 +586,10 @@ FileId fileId(const struct stat& st)
     return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
             qint64(st.st_mtim.tv_nsec)};
 }
-void rememberFile(const QString& path)
+void rememberFile(const QByteArray& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
         QMutexLocker lock(&knownMutex);
         knownFiles().insert(fileId(st));
     }
@@ -565,25 +600,59 @@ bool isKnownFile(const struct stat& st)
     return knownFiles().count(fileId(st)) > 0;
 }
 
+// Creates the folder and the ones above it, as mkdir -p does.
+bool makeFolders(const QByteArray& folder)
+{
+    for (qsizetype end = folder.indexOf('/', 1); ; end = folder.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? folder : folder.first(end);
+        if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (end < 0)
+            break;
+    }
+    struct stat st {};
+    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isLeftover(const char* name, const QByteArray& prefix)
+{
+    const QByteArrayView view(name);
+    if (!view.startsWith(prefix) || view.size() != prefix.size() + 8)
+        return false;
+    for (const char c : view.sliced(prefix.size())) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
 // Writes `text` under a new name beside `base` in `dir`, then renames it over
 // `base`. The data goes first into a file without a name (O_TMPFILE), which
 // a killed process leaves nowhere; it gets a name only for the rename. A name
 // left by a process killed just then (or by a system without O_TMPFILE) is
 // removed by the next save.
-bool replaceFile(const QString& dir, const QString& base, const QByteArray& text, std::optional<mode_t> keepMode)
+bool replaceFile(const QByteArray& dir, const QByteArray& base, const QByteArray& text, std::optional<mode_t> keepMode)
 {
-    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return false;
-    const QString prefix = QLatin1Char('.') + base + QLatin1Char('.');
-    const QRegularExpression leftover(QLatin1Char('^') + QRegularExpression::escape(prefix) + QStringLiteral("[0-9a-f]{8}$"));
-    for (const QString& name : QDir(dir).entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
-        if (leftover.match(name).hasMatch())
-            ::unlinkat(dirFd, QFile::encodeName(name).constData(), 0);
+    const QByteArray prefix = '.' + base + '.';
+    const int listFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (DIR* listing = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
+        QList<QByteArray> leftovers;
+        while (const dirent* entry = ::readdir(listing)) {
+            if (isLeftover(entry->d_name, prefix))
+                leftovers << entry->d_name;
+        }
+        ::closedir(listing);
+        for (const QByteArray& name : leftovers)
+            ::unlinkat(dirFd, name.constData(), 0);
+    } else if (listFd >= 0) {
+        ::close(listFd);
     }
     std::random_device random;
     const auto freshName = [&] {
-        return QFile::encodeName(prefix + QStringLiteral("%1").arg(random(), 8, 16, QLatin1Char('0')));
+        return prefix + QByteArray::number(random(), 16).rightJustified(8, '0');
     };
     QByteArray name;
     bool ok = false;
@@ -619,7 +688,7 @@ bool replaceFile(const QString& dir, const QString& base, const QByteArray& text
             if (!ok)
                 name.clear();
         }
-        ok = ok && ::renameat(dirFd, name.constData(), dirFd, QFile::encodeName(base).constData()) == 0;
+        ok = ok && ::renameat(dirFd, name.constData(), dirFd, base.constData()) == 0;
         if (!ok && !name.isEmpty())
             ::unlinkat(dirFd, name.constData(), 0);
         ::close(fd);
@@ -672,6 +741,25 @@ StoredSettings defaultSettings()
 
 namespace {
 
+LoadResult readFileItself(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    // Qt cannot name a file whose name is not UTF-8, but it can name the
+    // open file.
+    if (holdsRawBytes(path)) {
+        const int fd = ::open(fileNameBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return LoadResult();
+        QSettings settings(QStringLiteral("/proc/self/fd/%1").arg(fd), QSettings::IniFormat);
+        const LoadResult result = readValues(settings);
+        ::close(fd);
+        return result;
+    }
+#endif
+    QSettings settings(path, QSettings::IniFormat);
+    return readValues(settings);
+}
+
 LoadResult loadRaw(const QString& path)
 {
 #ifdef Q_OS_WIN
@@ -686,12 +774,11 @@ LoadResult loadRaw(const QString& path)
         result = *parsed;
     } else if (withoutStreamedValues(*data) == *data) {
         // No room for a private copy: read the file itself, as it is safe.
-        QSettings settings(path, QSettings::IniFormat);
-        result = readValues(settings);
+        result = readFileItself(path);
     }
 #ifdef Q_OS_UNIX
     if (result.outcome != LoadResult::NoFile)
-        rememberFile(path);
+        rememberFile(fileNameBytes(path));
 #endif
     return result;
 }
@@ -714,30 +801,44 @@ SaveResult saveSettings(const QString& path, StoredSettings& values)
         return result;
     }
 #endif
+    QByteArray previous;
+#ifdef Q_OS_UNIX
     // A symbolic link stays: the file it points to is replaced.
+    QByteArray target = fileNameBytes(absoluteFileName(path));
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(target.constData(), nullptr);
+        if (!real) {
+            result.outcome = SaveResult::NotReplaced;  // a link to nothing
+            return result;
+        }
+        target = real;
+        std::free(real);
+    }
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash == 0 ? QByteArray("/") : target.first(slash);
+    const QByteArray base = target.sliced(slash + 1);
+    std::optional<mode_t> keepMode;
+    if (::stat(target.constData(), &st) == 0) {
+        // A file changed by someone else since is read again (loading it
+        // makes it known when it is a settings file).
+        if (!S_ISREG(st.st_mode)
+            || (!isKnownFile(st) && loadSettings(fileNameFromBytes(target)).outcome == LoadResult::NoFile)) {
+            result.outcome = SaveResult::NotReplaced;
+            return result;
+        }
+        keepMode = st.st_mode & 07777;
+        previous = readSettingsFile(fileNameFromBytes(target)).value_or(QByteArray());
+    } else if (errno != ENOENT || !makeFolders(folder)) {
+        return result;
+    }
+#else
     const QFileInfo info(path);
     const QString target = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
     if (target.isEmpty()) {
         result.outcome = SaveResult::NotReplaced;  // a link to nothing
         return result;
     }
-    QByteArray previous;
-#ifdef Q_OS_UNIX
-    std::optional<mode_t> keepMode;
-    struct stat st {};
-    if (::stat(QFile::encodeName(target).constData(), &st) == 0) {
-        // A file changed by someone else since is read again (loading it
-        // makes it known when it is a settings file).
-        if (!S_ISREG(st.st_mode) || (!isKnownFile(st) && loadSettings(target).outcome == LoadResult::NoFile)) {
-            result.outcome = SaveResult::NotReplaced;
-            return result;
-        }
-        keepMode = st.st_mode & 07777;
-        previous = readSettingsFile(target).value_or(QByteArray());
-    } else if (errno != ENOENT || !QDir().mkpath(QFileInfo(target).absolutePath())) {
-        return result;
-    }
-#else
     if (QFileInfo::exists(target)) {
         if (!QFileInfo(target).isFile() || loadSettings(target).outcome == LoadResult::NoFile) {
             result.outcome = SaveResult::NotReplaced;
@@ -753,7 +854,7 @@ SaveResult saveSettings(const QString& path, StoredSettings& values)
     if (text.size() > kMaxFileSize)
         return result;
 #ifdef Q_OS_UNIX
-    if (!replaceFile(QFileInfo(target).absolutePath(), QFileInfo(target).fileName(), text, keepMode))
+    if (!replaceFile(folder, base, text, keepMode))
         return result;
     rememberFile(target);
 #else

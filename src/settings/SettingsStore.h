@@ -7,6 +7,9 @@
 
 #include <QString>
 
+// On Unix a path may hold bytes that are not UTF-8, kept as FileNameBytes.h
+// describes; they reach the file system unchanged.
+
 // The settings record under the name the store has always used for it.
 using StoredSettings = Settings;
 

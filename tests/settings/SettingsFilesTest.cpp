@@ -1,8 +1,10 @@
 // The autostart entry and the name and folders of the export file.
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
+#include "settings/FileNameBytes.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,6 +56,51 @@ private slots:
         QVERIFY(setAutostart(false, executable, settingsFile));
         QVERIFY(!QFile::exists(path));
         QVERIFY(setAutostart(false, executable, settingsFile));  // nothing to remove
+    }
+
+    // Names pass through a QString byte for byte, whatever the bytes.
+    void fileNamesKeepTheirBytes()
+    {
+        const QList<QByteArray> names = {
+            "/home/u/caf\xc3\xa9 \xf0\x9f\x92\xb3.conf",  // valid UTF-8
+            "/home/u/caf\xe9.conf",                        // Latin-1
+            "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82",  // overlong, surrogate, past U+10FFFF, cut short
+            "\x80\xbf\xff\xfe",
+        };
+        for (const QByteArray& bytes : names) {
+            const QString name = fileNameFromBytes(bytes);
+            QCOMPARE(fileNameBytes(name), bytes);
+            QCOMPARE(holdsRawBytes(name), !bytes.isValidUtf8());
+        }
+        QCOMPARE(fileNameFromBytes(names[0]), QString::fromUtf8(names[0]));
+        QCOMPARE(printableFileName(fileNameFromBytes(names[1])), QString("/home/u/caf\\xE9.conf"));
+        // A character outside the Basic Multilingual Plane is no kept byte.
+        QCOMPARE(fileNameBytes(QString::fromUtf8("\xf0\x9f\x92\xb3")), QByteArray("\xf0\x9f\x92\xb3"));
+    }
+
+    // An entry for a settings file whose name is not UTF-8 still starts the
+    // program with exactly that name, as a desktop (GLib here) reads it.
+    void autostartEntryKeepsTheBytesOfTheSettingsName()
+    {
+        const QString recorder = dir_.path() + "/record args";
+        const QString recorded = dir_.path() + "/args";
+        {
+            QFile script(recorder);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '" + QFile::encodeName(recorded) + "'\n");
+            script.setPermissions(script.permissions() | QFile::ExeOwner);
+        }
+        const QByteArray settings = QFile::encodeName(dir_.path()) + "/caf\xe9 100% \"$x`\\\xff.conf\n";
+        QVERIFY(setAutostart(true, recorder, fileNameFromBytes(settings)));
+        QProcess gio;
+        gio.start("gio", {"launch", autostartEntryPath()});
+        QVERIFY(gio.waitForFinished(10000));
+        QCOMPARE(gio.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recorded), 10000);
+        QFile args(recorded);
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), "--settings" + QByteArray(1, '\0') + settings + QByteArray(1, '\0'));
+        QVERIFY(setAutostart(false, recorder, QString()));
     }
 
     void exportFileExtension_data()

@@ -1,5 +1,6 @@
 // The settings file: round trips, hand-edited and damaged files, and saves
 // that cannot be written.
+#include "settings/FileNameBytes.h"
 #include "settings/SettingsStore.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -287,6 +289,38 @@ private slots:
         const LoadResult r = loadSettings(path);
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(r.values.ReaderID, 43);
+    }
+
+    // File names are bytes: a folder and a file whose names are not UTF-8
+    // are made, replaced and read under exactly those names, also when the
+    // file must be read without a private copy.
+    void namesThatAreNotUtf8()
+    {
+        const QByteArray folder = QFile::encodeName(dir_.path()) + "/caf\xe9";
+        const QString path = fileNameFromBytes(folder + "/t\xff\xfe.conf");
+        // Qt could not remove them with the temporary folder.
+        auto removeThem = qScopeGuard([&] {
+            ::unlink(fileNameBytes(path).constData());
+            ::rmdir(folder.constData());
+        });
+        StoredSettings v = defaultSettings();
+        v.ReaderID = 17;
+        QVERIFY(saveSettings(path, v));
+        v.ReaderID = 18;
+        QVERIFY(saveSettings(path, v));
+        QStringList names;
+        if (DIR* listing = ::opendir(folder.constData())) {
+            while (const dirent* entry = ::readdir(listing))
+                names << QString::fromLatin1(QByteArray(entry->d_name).toHex());
+            ::closedir(listing);
+        }
+        names.sort();
+        QCOMPARE(names, (QStringList{"2e", "2e2e", QString::fromLatin1(QByteArray("t\xff\xfe.conf").toHex())}));
+        QCOMPARE(loadSettings(path).values.ReaderID, 18);
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(dir_.path() + "/no/such/tmp"));
+        auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
+        QCOMPARE(loadSettings(path).values.ReaderID, 18);
     }
 
     void saveToReadOnlyFolderKeepsOldFile()
