@@ -65,8 +65,10 @@ private slots:
 
     void aSingleActivationRestores()
     {
+        QTemporaryDir dir;
         QProcess bus;
-        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        // The socket goes with the folder: a killed bus leaves none in /tmp.
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1", "--address=unix:dir=" + dir.path()});
         QVERIFY(bus.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), 5000);
         const QString address = QString::fromUtf8(bus.readLine()).trimmed();
@@ -91,7 +93,6 @@ private slots:
         kbdtest::XSession session;
         std::string error;
         QVERIFY2(session.start(true, error), error.c_str());
-        QTemporaryDir dir;
         SimulatedReader reader({"--type", "C", "--id", "07"});
         const QString settings = dir.filePath("tallyport.conf");
         {

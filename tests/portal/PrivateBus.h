@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QThread>
 
 class PrivateBus {
@@ -24,7 +25,9 @@ public:
             *error = "not installed: dbus-daemon (scripts/install installs dbus)";
             return false;
         }
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        // The socket goes with the folder: a killed bus leaves none in /tmp.
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
+                                      "--address=unix:dir=" + socketDir_.path()});
         if (!daemon_.waitForReadyRead(5000)) {
             *error = "dbus-daemon did not start";
             return false;
@@ -77,6 +80,7 @@ public:
     }
 
 private:
+    QTemporaryDir socketDir_;
     QProcess daemon_;
     QProcess portal_;
     QString address_;

@@ -78,6 +78,11 @@ void TestPortalProgram::initTestCase()
     QVERIFY2(sway_.start("us", false, &error), qPrintable(error));
     QVERIFY2(sink_.start(sway_, "cardsink", &error), qPrintable(error));
     QVERIFY2(!waytest::SwaySession::missingPrograms({"wtype"}).size(), "not installed: wtype");
+    // A headless sway has no keyboard of its own. Without one the seat has
+    // none, and each short-lived wtype below makes the program take a new
+    // keyboard, which races wtype's keys: they came under the wrong keymap,
+    // or not at all. This virtual keyboard stays for the whole test.
+    QVERIFY(sway_.spawn({"wtype", "-s", "3600000"}));
 }
 
 void TestPortalProgram::permissionRemembered()
