@@ -110,9 +110,6 @@ void TfrmMain::startReader()
     relay(w, &ReaderWorker::detectionFinished, inbox_, [this](const DetectionResult& result) {
         onDetectionFinished(result);
     });
-    relay(w, &ReaderWorker::cardLogFailed, inbox_, [this](const QString& path) {
-        AddInfoLine(LanguageTable(Text::SaveError, settings_.Language) + QStringLiteral(" : ") + path);
-    });
     relay(w, &ReaderWorker::closeWindow, inbox_, [this] { closeMainWindow(); });
     relay(w, &ReaderWorker::minimizeWindow, inbox_, [this] { minimizeToTray(); });
     readerThread_.start();
@@ -419,13 +416,13 @@ void TfrmMain::startKeyboard()
                     ? LanguageTable(Text::KeystrokesNone, settings_.Language)
                     : LanguageTable(Text::KeystrokesVia, settings_.Language) + keyboardName_);
     QPointer<TfrmMain> self(this);
-    keyboard_->start(portalRestoreToken_.toStdString(),
+    keyboard_->start(settings_.PortalRestoreToken.toStdString(),
                      [self](KeyboardOutput::Notice notice, const std::string& token) {
                          if (!self)
                              return;
                          switch (notice) {
                          case KeyboardOutput::Notice::RestoreToken:
-                             self->portalRestoreToken_ = QString::fromStdString(token);
+                             self->settings_.PortalRestoreToken = QString::fromStdString(token);
                              self->storePortalRestoreToken();
                              break;
                          case KeyboardOutput::Notice::Refused:

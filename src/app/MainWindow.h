@@ -7,9 +7,7 @@
 #pragma once
 
 #include "app/AppOptions.h"
-#include "link/Detector.h"
 #include "output/KeyboardOutput.h"
-#include "reading/InfoLine.h"
 #include "settings/Settings.h"
 
 #include <QElapsedTimer>
@@ -143,7 +141,6 @@ private:
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     QString keyboardName_;       // the output chosen at start, for the info log
-    QString portalRestoreToken_; // lets the desktop portal skip asking again
     // Cards held back while our own window gives up the keyboard focus (on
     // Wayland keys go to the focused window).
     struct PendingCard {

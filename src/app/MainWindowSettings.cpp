@@ -54,7 +54,6 @@ void TfrmMain::LoadSettings()
     fillPortList();
     cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(s.CommBaudRate));
     setSendFormat(s.SendFormat);
-    portalRestoreToken_ = s.PortalRestoreToken;
     --editing_;
     settingsEdited();
 
@@ -82,13 +81,12 @@ void TfrmMain::storePortalRestoreToken()
     LoadResult stored = loadSettings(settingsPath());
     if (stored.outcome != LoadResult::Loaded)
         return;
-    stored.values.PortalRestoreToken = portalRestoreToken_;
+    stored.values.PortalRestoreToken = settings_.PortalRestoreToken;
     saveSettings(settingsPath(), stored.values);
 }
 
 void TfrmMain::SaveSettings()
 {
-    settings_.PortalRestoreToken = portalRestoreToken_;
     const SaveResult saved = saveSettings(settingsPath(), settings_);
     if (!saved)
         AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced

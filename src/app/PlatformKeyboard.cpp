@@ -23,6 +23,8 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
 
 namespace {
 
+constexpr const char* kWaylandName = "Wayland virtual keyboard";
+
 template <typename Output>
 PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
 {
@@ -38,9 +40,9 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
     QString kind = forced;
     if (kind.isEmpty()) {
         if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
-            auto wayland = std::make_unique<WaylandKeyboard>();
-            if (wayland->available())
-                return {std::move(wayland), QStringLiteral("Wayland virtual keyboard")};
+            PlatformKeyboard wayland = ifAvailable(std::make_unique<WaylandKeyboard>(), kWaylandName);
+            if (!wayland.name.isEmpty())
+                return wayland;
             // Without the protocol (GNOME, KDE Plasma) the portal asks the
             // user; a missing portal is told in the info log once started.
             kind = QStringLiteral("portal");
@@ -53,7 +55,7 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
     if (kind == QLatin1String("x11"))
         return ifAvailable(std::make_unique<X11Keyboard>(), "X11 (XTest)");
     if (kind == QLatin1String("wayland"))
-        return ifAvailable(std::make_unique<WaylandKeyboard>(), "Wayland virtual keyboard");
+        return ifAvailable(std::make_unique<WaylandKeyboard>(), kWaylandName);
     // Even without a session bus: its start tells the info log that there
     // is no portal.
     if (kind == QLatin1String("portal"))

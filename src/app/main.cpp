@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <cstdio>

@@ -14,7 +14,6 @@ struct PortProblem {
     QString group;  // NoPermission: the device's owning group, when it has one
 
     bool operator==(const PortProblem& o) const { return kind == o.kind && group == o.group; }
-    bool operator!=(const PortProblem& o) const { return !(*this == o); }
 };
 
 // Classifies a failed open of `portName` from the port's error and the device

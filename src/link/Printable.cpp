@@ -2,11 +2,15 @@
 
 #include <cstdio>
 
+namespace {
+
 bool isPrintableAscii(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 0x20 && byte < 0x7F;
 }
+
+}  // namespace
 
 QByteArray printable(const QByteArray& text)
 {

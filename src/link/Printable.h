@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QString>
 
-bool isPrintableAscii(char c);
-
 // `text` with every byte outside printable ASCII written as \xNN, for the log.
 QByteArray printable(const QByteArray& text);
 

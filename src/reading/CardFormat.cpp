@@ -1,6 +1,6 @@
 #include "reading/CardFormat.h"
 
-#include "link/Printable.h"
+#include <cstdio>
 
 namespace {
 

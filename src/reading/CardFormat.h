@@ -2,8 +2,6 @@
 // send formats the user can choose.
 #pragma once
 
-#include "link/Printable.h"  // printable(), which the card texts of the log use
-
 #include <QByteArray>
 #include <optional>
 

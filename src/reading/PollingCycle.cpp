@@ -1,6 +1,5 @@
 #include "reading/PollingCycle.h"
 
-#include "link/PortProblem.h"
 #include "link/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
@@ -163,10 +162,8 @@ void PollingCycle::outputStep(const QByteArray& cardHex)
     host_.TypeText(CardOutput);
     // The card was typed all the same; say that the file did not get it.
     const CardLog::Options options{config_.SaveToFile, config_.TimeField, config_.ExportFile};
-    if (!cardLog_.append(CardOutput, options)) {
-        host_.saveToFileFailed(options.path);
-        StatusShown = true;
-    }
+    if (!cardLog_.append(CardOutput, options))
+        AddInfoLine({Text::SaveError, QStringLiteral(" : ") + options.path});
 }
 
 void PollingCycle::idleStep()

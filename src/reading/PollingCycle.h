@@ -28,8 +28,6 @@ public:
     virtual void setStatusText(const InfoLine& text) = 0;
     // Types the card (the comma and Enter are the host's to add).
     virtual void TypeText(const QByteArray& cardOutput) = 0;
-    // A card was typed but its card log record could not be written.
-    virtual void saveToFileFailed(const QString& path) = 0;
     virtual void setConnected(bool connected) = 0;
     virtual void setTrayImage(int index) = 0;
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;

@@ -68,7 +68,6 @@ signals:
     void cardRead(const QByteArray& cardOutput);
     void detectionStarted();
     void detectionFinished(const DetectionResult& result);
-    void cardLogFailed(const QString& path);
     void closeWindow();
     void minimizeWindow();
 
@@ -77,7 +76,6 @@ private:
     void AddInfoLine(const InfoLine& line) override { emit infoLine(line); }
     void setStatusText(const InfoLine& text) override { emit statusText(text); }
     void TypeText(const QByteArray& cardOutput) override { emit cardRead(cardOutput); }
-    void saveToFileFailed(const QString& path) override { emit cardLogFailed(path); }
     void setConnected(bool connected) override { emit connectedChanged(connected); }
     void setTrayImage(int index) override { emit trayImage(index); }
     void setPollingTimer(bool enabled, int intervalMs) override;

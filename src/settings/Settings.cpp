@@ -33,11 +33,3 @@ bool Settings::sameLink(const Settings& other) const
     return CommName == other.CommName && CommBaudRate == other.CommBaudRate && ReaderType == other.ReaderType
         && ReaderID == other.ReaderID;
 }
-
-bool Settings::operator==(const Settings& o) const
-{
-    return sameLink(o) && SameCardTime == o.SameCardTime && AddReturn == o.AddReturn && AddDown == o.AddDown
-        && CardIDReverse == o.CardIDReverse && AutoRun == o.AutoRun && Language == o.Language
-        && SendFormat == o.SendFormat && SaveToFile == o.SaveToFile && TimeField == o.TimeField
-        && ExportFile == o.ExportFile && PortalRestoreToken == o.PortalRestoreToken;
-}

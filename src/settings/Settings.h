@@ -38,9 +38,6 @@ struct Settings {
     // Port, line settings, reader type or reader ID differ: a link made with
     // `other` does not serve these settings.
     bool sameLink(const Settings& other) const;
-
-    bool operator==(const Settings& other) const;
-    bool operator!=(const Settings& other) const { return !(*this == other); }
 };
 
 Q_DECLARE_METATYPE(Settings)

@@ -5,15 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryFile>
 #include <QVariant>
 
-#include <QMutex>
-
 #include <climits>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <set>
@@ -243,11 +243,16 @@ private:
 };
 
 #ifdef Q_OS_UNIX
-// Opened without waiting (a FIFO would block) and read only when it is a
-// regular file.
+// Without waiting: a FIFO would block.
+int openForReading(const QString& path)
+{
+    return ::open(fileNameBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+// Read only when it is a regular file.
 std::optional<QByteArray> readSettingsFile(const QString& path)
 {
-    const int fd = ::open(fileNameBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = openForReading(path);
     if (fd < 0)
         return std::nullopt;
     struct stat st {};
@@ -515,21 +520,21 @@ const char* const kValueNames[] = {"CommName", "CommBaudRate", "ReaderType", "Re
     "AddReturn", "AddDown", "CardIDReverse", "AutoRun", "Language", "SendFormat", "SaveToFile",
     "TimeField", "ExportFile", "PortalRestoreToken"};
 
-QByteArray valueLines(StoredSettings& v)
+QByteArray valueLines(const StoredSettings& v)
 {
-    if (v.ExportFile.trimmed().isEmpty())
-        v.ExportFile = defaultExportFile();
     const QByteArray values[] = {iniText(v.CommName), iniText(v.CommBaudRate),
         QByteArray::number(v.ReaderType), QByteArray::number(v.ReaderID), QByteArray::number(v.SameCardTime),
         iniText(boolText(v.AddReturn)), iniText(boolText(v.AddDown)), iniText(boolText(v.CardIDReverse)),
         iniText(boolText(v.AutoRun)), QByteArray::number(v.Language), QByteArray::number(v.SendFormat),
         iniText(boolText(v.SaveToFile)), iniText(boolText(v.TimeField)), iniText(v.ExportFile)};
+    // Every value but the last, which is written only when there is one.
+    static_assert(std::size(kValueNames) == std::size(values) + 1);
     QByteArray out = "[General]\n";
-    for (int i = 0; i < 14; ++i)
+    for (std::size_t i = 0; i < std::size(values); ++i)
         out += QByteArray(kValueNames[i]) + '=' + values[i] + '\n';
     // Only on desktops that use the portal.
     if (!v.PortalRestoreToken.isEmpty())
-        out += "PortalRestoreToken=" + iniText(v.PortalRestoreToken) + '\n';
+        out += QByteArray(kValueNames[std::size(values)]) + '=' + iniText(v.PortalRestoreToken) + '\n';
     return out;
 }
 
@@ -545,7 +550,7 @@ bool isOurValue(QByteArrayView key)
 // The INI text of `previous` (a file that loaded as settings) with our values
 // in a [General] section at the top and their old lines taken out; every
 // other line is kept as it was. QSettings merges a section that appears twice.
-QByteArray renderIni(const QByteArray& previous, StoredSettings& values)
+QByteArray renderIni(const QByteArray& previous, const StoredSettings& values)
 {
     QByteArray out = valueLines(values);
     qsizetype copied = previous.startsWith("\xef\xbb\xbf") ? 3 : 0;
@@ -747,7 +752,7 @@ LoadResult readFileItself(const QString& path)
     // Qt cannot name a file whose name is not UTF-8, but it can name the
     // open file.
     if (holdsRawBytes(path)) {
-        const int fd = ::open(fileNameBytes(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        const int fd = openForReading(path);
         if (fd < 0)
             return LoadResult();
         QSettings settings(QStringLiteral("/proc/self/fd/%1").arg(fd), QSettings::IniFormat);
@@ -795,6 +800,8 @@ LoadResult loadSettings(const QString& path)
 SaveResult saveSettings(const QString& path, StoredSettings& values)
 {
     SaveResult result;
+    if (values.ExportFile.trimmed().isEmpty())
+        values.ExportFile = defaultExportFile();
 #ifdef Q_OS_WIN
     if (isRegistryPath(path)) {
         result.outcome = saveRegistrySettings(values) ? SaveResult::Saved : SaveResult::Failed;

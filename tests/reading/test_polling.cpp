@@ -32,11 +32,6 @@ public:
     }
     void setStatusText(const InfoLine& text) override { status = text.render(0); }
     void TypeText(const QByteArray& text) override { typed << text; }
-    void saveToFileFailed(const QString& path) override
-    {
-        lines << LanguageTable(Text::SaveError, 0) + " : " + path;
-        status = lines.last();
-    }
     void setConnected(bool value) override { connected = value; }
     void setTrayImage(int index) override { tray = index; }
     void setPollingTimer(bool enabled, int ms) override

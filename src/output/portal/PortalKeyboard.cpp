@@ -68,7 +68,7 @@ void PortalKeyboard::start(const std::string& restoreToken, NoticeHandler notice
 // Every portal request answers with a Response signal on a request object
 // whose path follows from our bus name and the token we pick; we listen
 // there before asking, so the answer cannot slip by.
-bool PortalKeyboard::request(const QString& method, QList<QVariant> arguments, QVariantMap options)
+void PortalKeyboard::request(const QString& method, QList<QVariant> arguments, QVariantMap options)
 {
     if (!requestPath_.isEmpty()) {
         bus_.disconnect(kService, requestPath_, kRequest, QStringLiteral("Response"), this,
@@ -92,7 +92,6 @@ bool PortalKeyboard::request(const QString& method, QList<QVariant> arguments, Q
         if (call->isError())
             fail(Notice::Unavailable);
     });
-    return true;
 }
 
 void PortalKeyboard::onResponse(uint response, const QVariantMap& results)

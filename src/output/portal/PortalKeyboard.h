@@ -48,7 +48,7 @@ private:
 
     // Sends `method` with `arguments` and an options map that names the
     // request; its answer comes to onResponse.
-    bool request(const QString& method, QList<QVariant> arguments, QVariantMap options);
+    void request(const QString& method, QList<QVariant> arguments, QVariantMap options);
     void fail(Notice why);
 
     QDBusConnection bus_;

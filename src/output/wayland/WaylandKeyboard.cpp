@@ -88,7 +88,10 @@ bool WaylandKeyboard::Impl::uploadKeymap()
     return ok;
 }
 
-std::string WaylandKeyboard::keymapText()
+namespace {
+
+// The keymap we upload: printable ASCII and Return.
+std::string keymapText()
 {
     const auto syms = ourKeysyms();
     std::string keycodes;
@@ -129,6 +132,8 @@ std::string WaylandKeyboard::keymapText()
     xkb_context_unref(context);
     return out;
 }
+
+}  // namespace
 
 WaylandKeyboard::WaylandKeyboard(const std::string& displayName) : d_(std::make_unique<Impl>())
 {

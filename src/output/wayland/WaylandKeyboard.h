@@ -36,9 +36,6 @@ public:
     bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
                   const ClipboardSetter& setClipboard) override;
 
-    // The keymap we upload: printable ASCII and Return. Exposed for tests.
-    static std::string keymapText();
-
     struct Impl;
 
 private:

@@ -205,10 +205,10 @@ void X11Keyboard::Impl::open(const std::string& displayName) {
 
     const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK",
                            "_NET_WM_PID",        "WM_STATE",       "_NET_WM_STATE",
-                           "_NET_WM_STATE_HIDDEN", "WM_CLIENT_MACHINE"};
-    Atom atoms[8] = {};
-    XInternAtoms(dpy, const_cast<char**>(names), 8, False, atoms);
-    atom = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+                           "_NET_WM_STATE_HIDDEN"};
+    Atom atoms[7] = {};
+    XInternAtoms(dpy, const_cast<char**>(names), 7, False, atoms);
+    atom = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6]};
 
     // The watch connection: the same server, root property changes only.
     if (Display* w = XOpenDisplay(DisplayString(dpy))) {

@@ -11,7 +11,6 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 // ---------------------------------------------------------------------------
 // Keystrokes

@@ -29,8 +29,7 @@ struct X11Keyboard::Impl {
     unsigned long lastErrorSerial = 0;
 
     struct Atoms {
-        Atom activeWindow, supported, supportingCheck, wmPid, wmState, netWmState, stateHidden,
-            clientMachine;
+        Atom activeWindow, supported, supportingCheck, wmPid, wmState, netWmState, stateHidden;
     } atom{};
 
     std::vector<x11plan::Binding> bindings;  // spare keycodes we bound, kept until destruction
@@ -44,7 +43,6 @@ struct X11Keyboard::Impl {
 
     // Windows and focus (X11Windows.cpp)
     std::vector<unsigned long> property32(Window w, Atom prop, Atom type, bool* present = nullptr);
-    std::string propertyString(Window w, Atom prop);
     bool wmAnnouncesActive();
     Window parentOf(Window w, Window* rootOut);
     Window topLevelOf(Window w);

@@ -60,27 +60,6 @@ std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, At
     return out;
 }
 
-std::string X11Keyboard::Impl::propertyString(Window w, Atom prop) {
-    std::string out;
-    if (lost || !w) {
-        return out;
-    }
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(dpy, w, prop, 0, 256, False, AnyPropertyType, &actualType, &format,
-                           &count, &after, &data) == Success &&
-        data && format == 8) {
-        out.assign(reinterpret_cast<const char*>(data), count);
-    }
-    if (data) {
-        XFree(data);
-    }
-    return out;
-}
-
 // True when a running EWMH window manager maintains _NET_ACTIVE_WINDOW. The
 // supporting-check window tells a live manager from properties left behind
 // by one that has exited.
@@ -195,7 +174,17 @@ Window X11Keyboard::Impl::findClient(Window target, Window top) {
 }
 
 bool X11Keyboard::Impl::sameMachine(Window w) {
-    const std::string machine = propertyString(w, atom.clientMachine);
+    XTextProperty prop{};
+    if (lost || !w || !XGetWMClientMachine(dpy, w, &prop)) {
+        return true;
+    }
+    std::string machine;
+    if (prop.value && prop.format == 8) {
+        machine.assign(reinterpret_cast<const char*>(prop.value), prop.nitems);
+    }
+    if (prop.value) {
+        XFree(prop.value);
+    }
     if (machine.empty()) {
         return true;
     }

@@ -66,9 +66,7 @@ LoadResult loadRegistrySettings()
     return result;
 }
 
-bool saveRegistrySettings(StoredSettings& values)
+bool saveRegistrySettings(const StoredSettings& values)
 {
-    if (values.ExportFile.trimmed().isEmpty())
-        values.ExportFile = defaultExportFile();
     return winsettings::save(toRegistry(values));
 }

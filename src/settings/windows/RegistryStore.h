@@ -6,5 +6,4 @@
 #include "settings/SettingsStore.h"
 
 LoadResult loadRegistrySettings();
-// A blank ExportFile is replaced by defaultExportFile() in `values` first.
-bool saveRegistrySettings(StoredSettings& values);
+bool saveRegistrySettings(const StoredSettings& values);
