@@ -12,7 +12,10 @@
 
 #include <cstdio>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shellapi.h>
+#else
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -71,8 +74,21 @@ QByteArray rawSettingsValue(int argc, char* argv[])
 AppOptions parseOptions(int argc, char* argv[])
 {
     QStringList arguments;
+#ifdef Q_OS_WIN
+    // argv is in the ANSI code page there, which cannot hold every file
+    // name; the wide command line can, as Qt itself reads it.
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    int count = 0;
+    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments << QString::fromWCharArray(wide[i]);
+        ::LocalFree(wide);
+    }
+#else
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+#endif
     QCommandLineParser parser;
     // Single-dash words are options of their own, as Qt's -platform, -style
     // and -display are; the application object takes those.
@@ -152,11 +168,15 @@ AppOptions parseOptions(int argc, char* argv[])
 // card log, with no window to see and no keystrokes. True when it does.
 bool chooseHeadless()
 {
+#ifdef Q_OS_WIN
+    return false;  // Windows has no display variables: its desktop is always there
+#else
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return false;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     return true;
+#endif
 }
 
 }  // namespace
