@@ -95,7 +95,8 @@ void TfrmMain::SaveSettings()
                     + QStringLiteral(" : ") + printableFileName(settingsPath()));
     // Saving fills in a blank card log path.
     edExportFile->setText(settings_.ExportFile);
-    setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile);
+    if (!setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile))
+        AddInfoLine(LanguageTable(Text::AutostartError, settings_.Language).arg(printableFileName(autostartEntryPath())));
 }
 
 void TfrmMain::btnExportFileClick()

@@ -64,6 +64,21 @@ QString runtimeFolder(QString& why)
     return folder;
 }
 
+// Qt removes a stale lock only when it can open it; a link to nothing it
+// cannot.
+bool removeLinkToNothing(const QString& path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false;
+#else
+    struct stat info = {};
+    const QByteArray name = QFile::encodeName(path);
+    return ::lstat(name.constData(), &info) == 0 && S_ISLNK(info.st_mode) && ::stat(name.constData(), &info) != 0
+        && ::unlink(name.constData()) == 0;
+#endif
+}
+
 const QByteArray ShowRequest = "show\n";
 
 }  // namespace
@@ -83,12 +98,25 @@ SingleInstance::Claim SingleInstance::claim()
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) {
         const int error = errno;  // from the failed create, when it failed
-        const bool held = lock_->error() == QLockFile::LockFailedError;
-        lock_.reset();
-        if (held)
+        if (lock_->error() != QLockFile::LockFailedError) {
+            lock_.reset();
+            reason_ = QStringLiteral("cannot create %1: %2").arg(lockPath, errorText(error));
+            return Unguarded;
+        }
+        // Qt keeps a lock it cannot read (empty, damaged, a folder, a link to
+        // nothing) as held. Such a lock names no running copy: it is stale.
+        if (lock_->getLockInfo(nullptr, nullptr, nullptr)) {
+            lock_.reset();
             return Running;
-        reason_ = QStringLiteral("cannot create %1: %2").arg(lockPath, errorText(error));
-        return Unguarded;
+        }
+        if (!(lock_->removeStaleLockFile() || removeLinkToNothing(lockPath)) || !lock_->tryLock(0)) {
+            const bool held = lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(nullptr, nullptr, nullptr);
+            lock_.reset();
+            if (held)
+                return Running;  // another copy took it just now
+            reason_ = QStringLiteral("%1 names no running copy and cannot be replaced").arg(lockPath);
+            return Unguarded;
+        }
     }
     const QString socketPath = folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket");
     server_ = new QLocalServer(this);

@@ -213,7 +213,8 @@ int main(int argc, char* argv[])
     switch (instance.claim()) {
     case SingleInstance::Running:
         // Already running: bring that copy forward and leave quietly.
-        instance.askRunningToShow();
+        if (!instance.askRunningToShow())
+            std::fprintf(stderr, "tallyport: another copy is running but did not answer; it keeps the window\n");
         return 0;
     case SingleInstance::Unguarded:
         std::fprintf(stderr, "tallyport: single-instance guard off: %s\n", qPrintable(instance.reason()));

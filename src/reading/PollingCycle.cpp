@@ -136,13 +136,9 @@ QByteArray PollingCycle::pollPhase(const ReaderType* type)
         if (reply.card.isEmpty())
             return {};
         const QByteArray cardHex = BuildCardHex(reply.card, config_.CardIDReverse);
-        switch (filter_.PassSameCardFilter(cardHex, config_.SameCardTime)) {
-        case SameCardFilter::Verdict::Pass: return cardHex;
-        case SameCardFilter::Verdict::Repeat:
-            AddInfoLine({Text::SameCardFilter, QStringLiteral(" : ") + latin1(cardHex)});
-            break;
-        case SameCardFilter::Verdict::Full: AddInfoLine({Text::Count, QStringLiteral("Same card full!")}); break;
-        }
+        if (filter_.PassSameCardFilter(cardHex, config_.SameCardTime) == SameCardFilter::Verdict::Pass)
+            return cardHex;
+        AddInfoLine({Text::SameCardFilter, QStringLiteral(" : ") + latin1(cardHex)});
     } catch (...) {
         // Whatever went wrong, this tick simply read no card.
     }

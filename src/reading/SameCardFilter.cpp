@@ -1,25 +1,26 @@
 #include "reading/SameCardFilter.h"
 
+#include <algorithm>
+
 SameCardFilter::Verdict SameCardFilter::PassSameCardFilter(const QByteArray& cardHex, int filterTime)
 {
     if (filterTime <= 0)
         return Verdict::Pass;
-    for (int i = 0; i < SameCardCount; ++i) {
-        // The age stays: holding a card on the reader does not prolong it.
-        if (SameCardList[i].age > 0 && SameCardList[i].text == cardHex)
-            return Verdict::Repeat;
-    }
     int slot = -1;
-    for (int i = 0; i < SameCardCount && slot < 0; ++i) {
-        if (SameCardList[i].age == 0)
+    for (int i = 0; i < SameCardCount; ++i) {
+        const Entry& entry = SameCardList[std::size_t(i)];
+        // The age stays: holding a card on the reader does not prolong it.
+        if (entry.age > 0 && entry.text == cardHex)
+            return Verdict::Repeat;
+        if (entry.age == 0 && slot < 0)
             slot = i;
     }
     if (slot < 0) {
-        if (SameCardCount >= Capacity)
-            return Verdict::Full;
         slot = SameCardCount++;
+        if (std::size_t(slot) == SameCardList.size())
+            SameCardList.emplace_back();
     }
-    SameCardList[slot] = {cardHex, 1};
+    SameCardList[std::size_t(slot)] = {cardHex, 1};
     return Verdict::Pass;
 }
 
@@ -28,8 +29,15 @@ void SameCardFilter::tick(int filterTime)
     if (filterTime <= 0)
         return;
     for (int i = 0; i < SameCardCount; ++i) {
-        Entry& entry = SameCardList[i];
+        Entry& entry = SameCardList[std::size_t(i)];
         if (entry.age > 0 && ++entry.age > filterTime)
-            entry.age = 0;
+            entry = {};
+    }
+    while (SameCardCount > 0 && SameCardList[std::size_t(SameCardCount - 1)].age == 0)
+        --SameCardCount;
+    // Past the first thousand, a table that emptied out gives its memory back.
+    if (SameCardList.size() > std::size_t(InitialCapacity) && std::size_t(SameCardCount) * 2 < SameCardList.size()) {
+        SameCardList.resize(std::max<std::size_t>(std::size_t(SameCardCount), InitialCapacity));
+        SameCardList.shrink_to_fit();
     }
 }

@@ -1,18 +1,25 @@
 // Suppresses repeated reads of the same card for a number of seconds: a
-// fixed table of recently output cards, aged once a second.
+// table of recently output cards, aged once a second.
 #pragma once
 
 #include <QByteArray>
+#include <vector>
 
 class SameCardFilter {
 public:
-    static constexpr int Capacity = 1000;
+    // The table starts with room for this many cards and grows past it when
+    // more different cards fall within the filter time (a day's badge-in rule
+    // sees thousands): a new card is always output. Entries that expire at the
+    // end of the table give their memory back, so the table holds no more
+    // than the cards read within the filter time.
+    static constexpr int InitialCapacity = 1000;
 
     enum class Verdict {
         Pass,    // output the read
         Repeat,  // the same card was output less than the filter time ago
-        Full,    // every entry is live: the read cannot be tracked
     };
+
+    SameCardFilter() { SameCardList.reserve(InitialCapacity); }
 
     // `filterTime` is in seconds; 0 or less lets everything pass untouched.
     Verdict PassSameCardFilter(const QByteArray& cardHex, int filterTime);
@@ -20,14 +27,15 @@ public:
     // One tick of the one-second ageing timer.
     void tick(int filterTime);
 
+    // Entries below this are looked at; freed ones among them are reused.
     int SameCardCount = 0;
 
     struct Entry {
         QByteArray text;
         int age = 0;  // 0 free, 1 or more live
     };
-    const Entry& entry(int index) const { return SameCardList[index]; }
+    const Entry& entry(int index) const { return SameCardList[std::size_t(index)]; }
 
 private:
-    Entry SameCardList[Capacity];
+    std::vector<Entry> SameCardList;
 };

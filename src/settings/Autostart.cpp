@@ -54,8 +54,9 @@ std::optional<QString> entryValue(const QString& text)
     return out;
 }
 
-// A desktop entry is UTF-8 text, so a settings file name holding bytes that
-// are not UTF-8 cannot stand in it. The entry then starts a shell that makes
+// A desktop entry is UTF-8 text without most control characters, so a
+// settings file name holding bytes that are not UTF-8, or such characters,
+// cannot stand in it. The entry then starts a shell that makes
 // the name with printf from octal escapes; the 'x' keeps the command
 // substitution from dropping a newline at the end of the name.
 QStringList startThroughShell(const QString& executable, const QByteArray& file)
@@ -91,7 +92,8 @@ bool setAutostart(bool enabled, const QString& executable, const QString& settin
     QStringList args{execArgument(QFileInfo(executable).absoluteFilePath())};
     if (!settingsFile.isEmpty()) {
         const QString file = absoluteFileName(settingsFile);
-        if (holdsRawBytes(file))
+        // The shell also carries control characters, which an entry cannot hold.
+        if (holdsRawBytes(file) || !entryValue(execArgument(file)))
             args = startThroughShell(args.first(), fileNameBytes(file));
         else
             args << QStringLiteral("--settings") << execArgument(file);

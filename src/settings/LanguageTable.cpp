@@ -44,6 +44,8 @@ const Row kRows[static_cast<int>(Text::Count)] = {
     {{"Save settings error!", "储存设定错误!", "儲存設定錯誤!"}},
     {{"Settings not saved, the file is not a settings file", "设定未储存, 此档案不是设定档",
       "設定未儲存, 此檔案不是設定檔"}},
+    {{"Start at login not changed, cannot write %1", "未能更改登录时自动执行, 无法写入 %1",
+      "未能更改登入時自動執行, 無法寫入 %1"}},
     {{"Port %1 does not exist: is the reader plugged in?",
       "通讯阜 %1 不存在: 读卡机是否已连接?",
       "通訊阜 %1 不存在: 讀卡機是否已連接?"}},

@@ -13,6 +13,7 @@ enum class Text {
     SaveError,  // not a caption: a card could not be written to the card log
     SettingsSaveError,    // the settings could not be written
     SettingsNotReplaced,  // the settings file is something else, left alone
+    AutostartError,       // the start at login could not be set up or removed: %1 the entry
     // Why the port did not open: %1 the port, %2 the device's group.
     PortMissing, PortBusy, PortNoPermission, PortNoAccess,
     // Info-log lines about the keystroke output.

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -163,6 +164,32 @@ private slots:
         QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
         QVERIFY2(program.seen.contains("single-instance guard off: cannot create /dev/null/runtime/Tallyport.lock"),
                  qPrintable(program.seen));
+    }
+
+    // A lock that names no running copy never keeps the program from starting.
+    void aDamagedLockIsNoOtherCopy()
+    {
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QList<QPair<QString, std::function<bool(const QString&)>>> damages{
+            {"empty", [](const QString& lock) { QFile f(lock); return f.open(QIODevice::WriteOnly); }},
+            {"random", [](const QString& lock) {
+                 QFile f(lock);
+                 return f.open(QIODevice::WriteOnly) && f.write("\x9c\x01garbage\n\xff\n") > 0;
+             }},
+            {"a link to nothing", [](const QString& lock) { return QFile::link("/nonexistent/lock", lock); }},
+            {"a folder", [](const QString& lock) { return QDir().mkpath(lock + "/inside"); }},
+        };
+        for (const auto& [what, damage] : damages) {
+            QTemporaryDir dir;
+            QVERIFY2(damage(dir.filePath("Tallyport.lock")), qPrintable(what));
+            RunningProgram program(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose"});
+            QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(what + ": " + program.seen));
+            if (what == "a folder")
+                QVERIFY2(program.seen.contains("single-instance guard off: " + dir.filePath("Tallyport.lock")
+                                               + " names no running copy"), qPrintable(program.seen));
+            else  // replaced by a real lock, so the guard works again
+                QVERIFY2(QFileInfo(dir.filePath("Tallyport.lock")).isFile(), qPrintable(what + ": " + program.seen));
+        }
     }
 
     // Without a session runtime folder the lock lives in a folder of the

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "output/NoKeyboard.h"
 #include "reading/ReaderWorker.h"
+#include "settings/Autostart.h"
 #include "settings/SettingsStore.h"
 #include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
@@ -290,6 +291,21 @@ private slots:
         QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().size(), 40);
+    }
+
+    void aFailedStartAtLoginIsSaid()
+    {
+        auto frm = window(freshSettings(), {});
+        // The autostart folder is a file.
+        const QString folder = QFileInfo(autostartEntryPath()).absolutePath();
+        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        frm->chkAutoRun->click();
+        frm->SaveSettings();
+        QVERIFY(blocker.remove());
+        QCOMPARE(logLines(*frm).last(), "Start at login not changed, cannot write " + autostartEntryPath());
     }
 
     void aWrongTypeStopsTheReading()

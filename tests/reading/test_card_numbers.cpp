@@ -117,14 +117,19 @@ private slots:
         QCOMPARE(filter.entry(0).text, QByteArray("A"));
     }
 
-    void fullTableDropsTheNewCard()
+    void newCardsPassWhenMoreThanTheFirstThousandAreLive()
     {
         SameCardFilter filter;
-        for (int i = 0; i < SameCardFilter::Capacity; ++i)
+        const int cards = 3 * SameCardFilter::InitialCapacity;
+        for (int i = 0; i < cards; ++i)
             QCOMPARE(filter.PassSameCardFilter(QByteArray::number(i), 60), SameCardFilter::Verdict::Pass);
-        QCOMPARE(filter.PassSameCardFilter("new", 60), SameCardFilter::Verdict::Full);
-        QCOMPARE(filter.PassSameCardFilter("999", 60), SameCardFilter::Verdict::Repeat);
-        QCOMPARE(filter.SameCardCount, SameCardFilter::Capacity);
+        // Repeats of every one of them, old and new, are still suppressed.
+        for (const int i : {0, 999, 1000, cards - 1})
+            QCOMPARE(filter.PassSameCardFilter(QByteArray::number(i), 60), SameCardFilter::Verdict::Repeat);
+        for (int tick = 0; tick < 60; ++tick)
+            filter.tick(60);
+        QCOMPARE(filter.SameCardCount, 0);
+        QCOMPARE(filter.PassSameCardFilter("0", 60), SameCardFilter::Verdict::Pass);
     }
 
     void filterTimeZeroStopsAgeingAndLoweringItFreesOldEntries()

@@ -90,16 +90,20 @@ private slots:
             script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '" + QFile::encodeName(recorded) + "'\n");
             script.setPermissions(script.permissions() | QFile::ExeOwner);
         }
-        const QByteArray settings = QFile::encodeName(dir_.path()) + "/caf\xe9 100% \"$x`\\\xff.conf\n";
-        QVERIFY(setAutostart(true, recorder, fileNameFromBytes(settings)));
-        QProcess gio;
-        gio.start("gio", {"launch", autostartEntryPath()});
-        QVERIFY(gio.waitForFinished(10000));
-        QCOMPARE(gio.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recorded), 10000);
-        QFile args(recorded);
-        QVERIFY(args.open(QIODevice::ReadOnly));
-        QCOMPARE(args.readAll(), "--settings" + QByteArray(1, '\0') + settings + QByteArray(1, '\0'));
+        // Not UTF-8; UTF-8 with control characters an entry cannot hold.
+        for (const QByteArray& name : {QByteArray("/caf\xe9 100% \"$x`\\\xff.conf\n"), QByteArray("/t\x01\x1b[0m.conf")}) {
+            const QByteArray settings = QFile::encodeName(dir_.path()) + name;
+            QVERIFY(setAutostart(true, recorder, fileNameFromBytes(settings)));
+            QProcess gio;
+            gio.start("gio", {"launch", autostartEntryPath()});
+            QVERIFY(gio.waitForFinished(10000));
+            QCOMPARE(gio.exitCode(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recorded), 10000);
+            QFile args(recorded);
+            QVERIFY(args.open(QIODevice::ReadOnly));
+            QCOMPARE(args.readAll(), "--settings" + QByteArray(1, '\0') + settings + QByteArray(1, '\0'));
+            QVERIFY(QFile::remove(recorded));
+        }
         QVERIFY(setAutostart(false, recorder, QString()));
     }
 
