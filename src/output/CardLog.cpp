@@ -1,5 +1,7 @@
 #include "output/CardLog.h"
 
+#include "settings/FileNameBytes.h"
+
 #include <QFile>
 
 #ifdef Q_OS_UNIX
@@ -21,7 +23,8 @@ std::unique_ptr<QFile> openLog(const QString& path)
     // Text mode stores the line end as the platform writes it.
     const auto mode = QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered;
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(),
+    // The name's own bytes, also where they are not UTF-8 (FileNameBytes.h).
+    const int fd = ::open(fileNameBytes(path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;

@@ -2,6 +2,11 @@
 
 #include <QDir>
 
+#ifdef Q_OS_UNIX
+#include "settings/FileNameBytes.h"
+#include "settings/ReplaceFile.h"
+#endif
+
 QString exportFileWithExtension(const QString& chosen)
 {
     if (chosen.isEmpty() || chosen.toUpper().contains(QLatin1String("TXT")))
@@ -16,5 +21,10 @@ bool createFoldersOf(const QString& path)
     if (slash < 0)
         return false;
     const QString folder = slash == 0 ? QStringLiteral("/") : file.left(slash);
+#ifdef Q_OS_UNIX
+    // The folder's own bytes, also where they are not UTF-8.
+    return makeFolders(fileNameBytes(absoluteFileName(folder)));
+#else
     return QDir().mkpath(folder);
+#endif
 }

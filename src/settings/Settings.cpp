@@ -3,10 +3,15 @@
 #include "link/ReaderTypes.h"
 #include "reading/CardFormat.h"
 #include "settings/LanguageTable.h"
-#include "settings/SettingsStore.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QStandardPaths>
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#include "settings/windows/WinSettings.h"
+#endif
 
 Settings Settings::validated() const
 {
@@ -20,6 +25,8 @@ Settings Settings::validated() const
         v.SendFormat = 0;
     if (v.ExportFile.trimmed().isEmpty())
         v.ExportFile = defaultExportFile();
+    if (v.PortalRestoreToken.size() > MaxPortalRestoreToken)
+        v.PortalRestoreToken.clear();
     return v;
 }
 
@@ -32,4 +39,42 @@ bool Settings::sameLink(const Settings& other) const
 {
     return CommName == other.CommName && CommBaudRate == other.CommBaudRate && ReaderType == other.ReaderType
         && ReaderID == other.ReaderID;
+}
+
+QString defaultSettingsPath()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::SettingsKeyPath);
+#else
+    // Where QSettings keeps the user's settings of organisation Quorix, program Tallyport.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Quorix/Tallyport.conf");
+#endif
+}
+
+QString defaultPortName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM1");
+#else
+    return QStringLiteral("/dev/ttyS0");
+#endif
+}
+
+QString defaultExportFile()
+{
+#ifdef Q_OS_WIN
+    // Not "C:\card.txt": an ordinary user cannot create files there.
+    return QString::fromStdWString(winsettings::defaultCardLogPath());
+#else
+    return QDir::homePath() + QStringLiteral("/card.txt");
+#endif
+}
+
+Settings defaultSettings()
+{
+    Settings values;
+    values.CommName = defaultPortName();
+    values.ExportFile = defaultExportFile();
+    return values;
 }

@@ -1,6 +1,7 @@
-// The fourteen settings (and the desktop portal's token) as one plain value: the settings store reads and
-// writes it, the window edits it, and the reader worker receives a copy of it
-// whenever it changes.
+// The fourteen settings (and the desktop portal's token) as one plain value:
+// the settings store reads and writes it, the window edits it, and the reader
+// worker receives a copy of it whenever it changes. Their stored names and
+// kinds are listed once, in SettingsFields.h.
 #pragma once
 
 #include <QMetaType>
@@ -25,11 +26,14 @@ struct Settings {
 
     static constexpr int MaxReaderID = 99;
     static constexpr int MaxSameCardTime = 99999;
+    // Portals hand out short tokens; a longer one is refused, not stored.
+    static constexpr int MaxPortalRestoreToken = 4096;
 
     // The same values brought into the ranges the program works with: a
     // number beyond a range takes its nearest end (reader ID, filter time) or
-    // its default (reader type, language, send format), and a blank card log
-    // path the default path. Every record the program acts on is made so.
+    // its default (reader type, language, send format), a blank card log
+    // path the default path, and a token past its limit none. Every record
+    // the program acts on is made so.
     Settings validated() const;
 
     // The reader ID as the commands carry it: two decimal digits.
@@ -38,6 +42,30 @@ struct Settings {
     // Port, line settings, reader type or reader ID differ: a link made with
     // `other` does not serve these settings.
     bool sameLink(const Settings& other) const;
+};
+
+// $XDG_CONFIG_HOME/Quorix/Tallyport.conf; on Windows the user's registry key
+// "\HKEY_CURRENT_USER\Software\Quorix\Tallyport" (any path starting with
+// "HKEY_" or "\HKEY_" stands for that key).
+QString defaultSettingsPath();
+// "/dev/ttyS0" ("COM1" on Windows).
+QString defaultPortName();
+// ~/card.txt (card.txt in the user's Documents folder on Windows).
+QString defaultExportFile();
+// Every value at its default, CommName and ExportFile filled in.
+Settings defaultSettings();
+
+struct LoadResult {
+    Settings values = defaultSettings();
+    enum Outcome {
+        NoFile,              // missing, unreadable or corrupt: first run
+        Loaded,
+        StoppedAtWrongType,  // values before stoppedAt were read, the rest are defaults
+    } outcome = NoFile;
+    QString stoppedAt;       // name of the value that was not of its type
+    // Some value of ours was there, or nothing at all was: a file a save may
+    // replace. Another program's INI file loads, but is no file of ours.
+    bool ours = false;
 };
 
 Q_DECLARE_METATYPE(Settings)

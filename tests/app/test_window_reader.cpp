@@ -103,7 +103,7 @@ private slots:
         SimulatedReader silent({"--type", "A"});
         silent.command("silent on");
         const QString settings = freshSettings();
-        StoredSettings stored;
+        Settings stored;
         stored.CommName = silent.path();
         stored.CommBaudRate = "9600,n,8,1";
         stored.ExportFile = dir.filePath("cards.txt");
@@ -195,7 +195,7 @@ private slots:
         const QString chosen = longFolder + "/chosen cards.txt";
         QVERIFY(stored.size() > 200);
         const QString settings = freshSettings();
-        StoredSettings values;
+        Settings values;
         values.CommName = reader.path();
         values.ReaderID = 7;
         values.SameCardTime = 60;  // polling runs on: a card held on the reader goes out once

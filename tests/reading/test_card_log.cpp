@@ -1,5 +1,7 @@
 // The card log file in a temporary folder.
 #include "output/CardLog.h"
+#include "settings/ExportFileName.h"
+#include "settings/FileNameBytes.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +25,27 @@ QByteArray contents(const QString& path)
 class TestCardLog : public QObject {
     Q_OBJECT
 private slots:
+    // A path holding bytes that are not UTF-8, as the settings file keeps
+    // it, names exactly that folder and file.
+    void aPathThatIsNotUtf8KeepsItsBytes()
+    {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()) + "/caf\xe9";
+        const CardLog::Options options{true, false, fileNameFromBytes(folder + "/cards.txt")};
+        QVERIFY(createFoldersOf(options.path));
+        CardLog log;
+        QVERIFY(log.append("0439041101", options));
+        log.close();
+        const int fd = ::open((folder + "/cards.txt").constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        char text[32] = {};
+        QCOMPARE(::read(fd, text, sizeof text), ssize_t(11));
+        ::close(fd);
+        QCOMPARE(QByteArray(text), QByteArray("0439041101\n"));
+        ::unlink((folder + "/cards.txt").constData());  // Qt cannot name them to remove them
+        ::rmdir(folder.constData());
+    }
+
     void tenRecordsThenReopen()
     {
         QTemporaryDir dir;

@@ -18,10 +18,10 @@ private slots:
         QTemporaryDir tmp;
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         const QString path = dir.filePath("s.conf");
-        StoredSettings a;
+        Settings a;
         a.CommName = "/dev/ttyA";
         a.ReaderID = 11;
-        StoredSettings b;
+        Settings b;
         b.CommName = "/dev/ttyB";
         b.ReaderID = 22;
         QVERIFY(saveSettings(path, a));

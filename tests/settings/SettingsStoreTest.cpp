@@ -1,6 +1,7 @@
 // The settings file: round trips, hand-edited and damaged files, and saves
 // that cannot be written.
 #include "settings/FileNameBytes.h"
+#include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
 
 #include <QDir>
@@ -18,23 +19,37 @@
 
 namespace {
 
-const QStringList kNames = {"CommName", "CommBaudRate", "ReaderType", "ReaderID", "SameCardTime",
-    "AddReturn", "AddDown", "CardIDReverse", "AutoRun", "Language", "SendFormat", "SaveToFile",
-    "TimeField", "ExportFile"};
-
-// Name=value lines, so that a failed comparison shows which value differs.
-QString describe(const StoredSettings& v)
+// Texts with every control and non-ASCII character as \uXXXX.
+QString escaped(const QString& text)
 {
-    const QStringList values = {v.CommName, v.CommBaudRate, QString::number(v.ReaderType),
-        QString::number(v.ReaderID), QString::number(v.SameCardTime), QString::number(v.AddReturn),
-        QString::number(v.AddDown), QString::number(v.CardIDReverse), QString::number(v.AutoRun),
-        QString::number(v.Language), QString::number(v.SendFormat), QString::number(v.SaveToFile),
-        QString::number(v.TimeField), v.ExportFile};
-    QStringList lines;
-    for (int i = 0; i < kNames.size(); ++i)
-        lines << kNames[i] + '=' + values[i];
-    return lines.join('\n');
+    QString out;
+    for (const QChar c : text)
+        out += c.unicode() < 0x20 || c.unicode() > 0x7e || c == '\\' ? QString::asprintf("\\u%04x", c.unicode()) : QString(c);
+    return out;
 }
+
+// Name=value lines in the stored order, so that a failed comparison shows
+// which value differs.
+struct Describer {
+    QStringList lines;
+    void text(const char* key, const QString& v) { lines << QString(key) + '=' + escaped(v); }
+    void integer(const char* key, int v) { lines << QString(key) + '=' + QString::number(v); }
+    void boolean(const char* key, bool v) { integer(key, v); }
+};
+
+QString describe(const Settings& v)
+{
+    Describer d;
+    forEachStoredValue(d, v);
+    return d.lines.join('\n');
+}
+
+const QStringList kNames = [] {
+    QStringList names;
+    for (const QString& line : describe(Settings()).split('\n'))
+        names << line.section('=', 0, 0);
+    return names;
+}();
 
 QByteArray readAll(const QString& path)
 {
@@ -69,7 +84,7 @@ class SettingsStoreTest : public QObject
     {
         const QByteArray before = readAll(path);
         const QStringList entries = QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden);
-        StoredSettings changed = defaultSettings();
+        Settings changed = defaultSettings();
         changed.ExportFile = QString(6000, 'x');
         QVERIFY(!saveSettings(path, changed));
         QCOMPARE(readAll(path), before);
@@ -93,10 +108,10 @@ private slots:
     void everyValueRoundTrips()
     {
         // In table order, none at its default.
-        const StoredSettings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true, true, true, 2, 3,
+        const Settings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true, true, true, 2, 3,
                                true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt", {}};
         const QString path = dir_.path() + "/new/folders/t.conf";
-        StoredSettings saved = v;
+        Settings saved = v;
         QVERIFY(saveSettings(path, saved));
         const LoadResult r = loadSettings(path);
         QCOMPARE(r.outcome, LoadResult::Loaded);
@@ -203,7 +218,7 @@ private slots:
     void blankExportFileSavesTheDefault()
     {
         QFile::remove(file_);
-        StoredSettings v = defaultSettings();
+        Settings v = defaultSettings();
         v.ExportFile = "  \t ";
         QVERIFY(saveSettings(file_, v));
         QCOMPARE(v.ExportFile, defaultExportFile());
@@ -212,7 +227,7 @@ private slots:
 
     void saveOverExistingFile()
     {
-        StoredSettings v = defaultSettings();
+        Settings v = defaultSettings();
         v.ReaderID = 9;
         writeFile(file_, "[Window]\ngeometry=10\nReaderID=3\n[General]\nReaderID=4\nOther=x\n");
         QCOMPARE(loadSettings(file_).values.ReaderID, 4);
@@ -234,14 +249,14 @@ private slots:
         for (const QByteArray& content : {readme, cardLog, big}) {
             writeFile(file_, content);
             QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
-            StoredSettings v = defaultSettings();
+            Settings v = defaultSettings();
             QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
             QCOMPARE(readAll(file_), content);
         }
         // Nor is anything that is not a regular file, loaded or not.
         const QString fifo = dir_.path() + "/fifo.conf";
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        StoredSettings v = defaultSettings();
+        Settings v = defaultSettings();
         QCOMPARE(saveSettings(fifo, v).outcome, SaveResult::NotReplaced);
         QCOMPARE(saveSettings(dir_.path(), v).outcome, SaveResult::NotReplaced);
         QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
@@ -271,7 +286,7 @@ private slots:
         const QByteArray oldTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(dir_.path() + "/no/such/tmp"));
         auto restore = qScopeGuard([&] { qputenv("TMPDIR", oldTmp); });
-        StoredSettings v = defaultSettings();
+        Settings v = defaultSettings();
         v.ReaderID = 42;
         QVERIFY(saveSettings(path, v));
         v.ReaderID = 43;
@@ -283,7 +298,7 @@ private slots:
         QCOMPARE(loadSettings(path).values.ReaderID, 43);
 
         // A save that would make a file too large to load fails, and the file stays.
-        StoredSettings huge = v;
+        Settings huge = v;
         huge.ExportFile = QString(1100000, 'x');
         QCOMPARE(saveSettings(path, huge).outcome, SaveResult::Failed);
         const LoadResult r = loadSettings(path);
@@ -303,7 +318,7 @@ private slots:
             ::unlink(fileNameBytes(path).constData());
             ::rmdir(folder.constData());
         });
-        StoredSettings v = defaultSettings();
+        Settings v = defaultSettings();
         v.ReaderID = 17;
         QVERIFY(saveSettings(path, v));
         v.ReaderID = 18;
@@ -323,12 +338,113 @@ private slots:
         QCOMPARE(loadSettings(path).values.ReaderID, 18);
     }
 
+    // The files in tests/settings/corpus load as they did when QSettings
+    // read them (corpus/expected.txt was written by that loader).
+    void storedFilesLoadAsBefore()
+    {
+        const QString corpus = qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/settings/corpus";
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", "/home/u");  // the default card log of the expectations
+        auto restore = qScopeGuard([&] { qputenv("HOME", home); });
+        const QStringList expected = QString::fromUtf8(readAll(corpus + "/expected.txt")).split("== ", Qt::SkipEmptyParts);
+        QVERIFY(expected.size() >= 20);
+        for (const QString& entry : expected) {
+            const QString name = entry.section('\n', 0, 0);
+            const LoadResult r = loadSettings(corpus + '/' + name);
+            const char* outcomes[] = {"NoFile", "Loaded", "StoppedAtWrongType"};
+            const QStringList lines{"outcome=" + QString(outcomes[r.outcome]), "stoppedAt=" + r.stoppedAt,
+                                    describe(r.values), "PortalRestoreToken=" + escaped(r.values.PortalRestoreToken)};
+            QCOMPARE(name + '\n' + lines.join('\n'), entry.trimmed());
+        }
+    }
+
+    // One codec decides what a key is, for reading and for rewriting: a
+    // save replaces every line that loading takes as ours, keeps the rest,
+    // and saving the same values again gives the same bytes.
+    void savesReplaceWhatLoadingReads()
+    {
+        const QByteArray foreign = "; kept\n[Window]\ngeometry=10\nReaderID=3\n";
+        writeFile(file_, "[General]\nComm%4Eame=/dev/escaped\n%43ommName=x\nSave%54oFile=-1\nPortal%52estoreToken=t\n"
+                         "  ReaderID = 4 ; old\n[general]\nOther=x\n" + foreign);
+        QCOMPARE(loadSettings(file_).values.CommName, QString("x"));
+        Settings v = defaultSettings();
+        v.CommName = "/dev/chosen";
+        QVERIFY(saveSettings(file_, v));
+        const QByteArray once = readAll(file_);
+        const LoadResult r = loadSettings(file_);
+        QCOMPARE(describe(r.values), describe(v));
+        QCOMPARE(r.values.PortalRestoreToken, QString());
+        QVERIFY2(once.endsWith("Other=x\n" + foreign), once);
+        QCOMPARE(once.count('%'), 0);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(saveSettings(file_, v));
+            QCOMPARE(readAll(file_), once);
+        }
+    }
+
+    // Another program's INI file, or a shell file, loads as defaults but is
+    // never rewritten; an empty file is ours to fill.
+    void foreignFilesAreNotRewritten()
+    {
+        for (const QByteArray& content : {QByteArray("[user]\n\tname = someone\n[core]\n\teditor = vi\n"),
+                                          QByteArray("export A=1\nexport B=2\n")}) {
+            writeFile(file_, content);
+            QCOMPARE(loadSettings(file_).outcome, LoadResult::Loaded);
+            Settings v = defaultSettings();
+            QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
+            QCOMPARE(readAll(file_), content);
+        }
+        writeFile(file_, "\n");
+        Settings v = defaultSettings();
+        QVERIFY(saveSettings(file_, v));
+    }
+
+    // Texts come back as they were saved: a byte order mark at the start,
+    // "@Variant(" inside, bytes that are not UTF-8 in the card log path; and
+    // a token past its limit is refused without failing the save.
+    void oddTextsRoundTrip()
+    {
+        QFile::remove(file_);
+        Settings v = defaultSettings();
+        v.CommName = QString(QChar(0xFEFF)) + "/dev/ttyUSB0";
+        v.CommBaudRate = "9600,@Variant(x),8,1";
+        v.ExportFile = fileNameFromBytes(QFile::encodeName(dir_.path()) + "/caf\xe9/cards.txt");
+        v.PortalRestoreToken = QString(2 * 1024 * 1024, 't');
+        QVERIFY(saveSettings(file_, v));
+        QVERIFY(readAll(file_).contains("/caf\xe9/cards.txt\n"));
+        const LoadResult r = loadSettings(file_);
+        QCOMPARE(r.outcome, LoadResult::Loaded);
+        v.PortalRestoreToken.clear();
+        QCOMPARE(describe(r.values), describe(v));
+        QCOMPARE(r.values.PortalRestoreToken, QString());
+    }
+
+    // A link that another user put in a shared sticky folder (as /tmp) is
+    // not followed by a save, as the kernel would not follow it either.
+    void anotherUsersLinkInASharedFolderIsNotFollowed()
+    {
+        if (geteuid() != 0)
+            QSKIP("making a link owned by another user needs root (CI runs as root)");
+        const QString shared = dir_.path() + "/shared";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        writeFile(file_, "ReaderID=2\n");
+        const QString link = shared + "/x.conf";
+        QVERIFY(QFile::link(file_, link));
+        Settings v = defaultSettings();
+        QVERIFY(saveSettings(link, v));  // our own link
+        QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+        const QByteArray before = readAll(file_);
+        QCOMPARE(saveSettings(link, v).outcome, SaveResult::Failed);
+        QCOMPARE(readAll(file_), before);
+    }
+
     void saveToReadOnlyFolderKeepsOldFile()
     {
         if (geteuid() == 0)
             QSKIP("root writes into read-only folders; saveToFullDiskKeepsOldFile covers root");
         const QString folder = dir_.path() + "/readonly";
-        StoredSettings old = defaultSettings();
+        Settings old = defaultSettings();
         QVERIFY(saveSettings(folder + "/t.conf", old));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         auto restore = qScopeGuard([&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
@@ -342,7 +458,7 @@ private slots:
         if (mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=16k") != 0)
             QSKIP("mounting a small tmpfs needs root");
         auto unmount = qScopeGuard([&] { umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
-        StoredSettings old = defaultSettings();
+        Settings old = defaultSettings();
         QVERIFY(saveSettings(mountPoint + "/t.conf", old));
         QFile filler(mountPoint + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));

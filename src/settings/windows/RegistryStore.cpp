@@ -1,47 +1,27 @@
 #include "settings/windows/RegistryStore.h"
 
+#include "settings/SettingsFields.h"
 #include "settings/windows/WinSettings.h"
 
 namespace {
 
-winsettings::Values toRegistry(const StoredSettings& s)
+// Copies each value from one kind of record to the other.
+struct ToRegistry {
+    void text(const char*, const QString& from, std::wstring& to) { to = from.toStdWString(); }
+    void integer(const char*, int from, int& to) { to = from; }
+    void boolean(const char*, bool from, bool& to) { to = from; }
+};
+struct FromRegistry {
+    void text(const char*, QString& to, const std::wstring& from) { to = QString::fromStdWString(from); }
+    void integer(const char*, int& to, int from) { to = from; }
+    void boolean(const char*, bool& to, bool from) { to = from; }
+};
+
+winsettings::Values toRegistry(const Settings& s)
 {
     winsettings::Values v;
-    v.CommName = s.CommName.toStdWString();
-    v.CommBaudRate = s.CommBaudRate.toStdWString();
-    v.ReaderType = s.ReaderType;
-    v.ReaderID = s.ReaderID;
-    v.SameCardTime = s.SameCardTime;
-    v.AddReturn = s.AddReturn;
-    v.AddDown = s.AddDown;
-    v.CardIDReverse = s.CardIDReverse;
-    v.AutoRun = s.AutoRun;
-    v.Language = s.Language;
-    v.SendFormat = s.SendFormat;
-    v.SaveToFile = s.SaveToFile;
-    v.TimeField = s.TimeField;
-    v.ExportFile = s.ExportFile.toStdWString();
+    forEachStoredValue(ToRegistry(), s, v);
     return v;
-}
-
-StoredSettings fromRegistry(const winsettings::Values& v)
-{
-    StoredSettings s;
-    s.CommName = QString::fromStdWString(v.CommName);
-    s.CommBaudRate = QString::fromStdWString(v.CommBaudRate);
-    s.ReaderType = v.ReaderType;
-    s.ReaderID = v.ReaderID;
-    s.SameCardTime = v.SameCardTime;
-    s.AddReturn = v.AddReturn;
-    s.AddDown = v.AddDown;
-    s.CardIDReverse = v.CardIDReverse;
-    s.AutoRun = v.AutoRun;
-    s.Language = v.Language;
-    s.SendFormat = v.SendFormat;
-    s.SaveToFile = v.SaveToFile;
-    s.TimeField = v.TimeField;
-    s.ExportFile = QString::fromStdWString(v.ExportFile);
-    return s;
 }
 
 }  // namespace
@@ -62,11 +42,12 @@ LoadResult loadRegistrySettings()
         result.stoppedAt = QString::fromStdWString(outcome.stoppedAt);
         break;
     }
-    result.values = fromRegistry(values);
+    result.ours = true;
+    forEachStoredValue(FromRegistry(), result.values, values);
     return result;
 }
 
-bool saveRegistrySettings(const StoredSettings& values)
+bool saveRegistrySettings(const Settings& values)
 {
     return winsettings::save(toRegistry(values));
 }

@@ -1,9 +1,9 @@
 // The settings store's registry branch on Windows: the record of
-// SettingsStore.h read from and written to the user's registry key (see
+// Settings.h read from and written to the user's registry key (see
 // WinSettings.h for where and how).
 #pragma once
 
-#include "settings/SettingsStore.h"
+#include "settings/Settings.h"
 
 LoadResult loadRegistrySettings();
-bool saveRegistrySettings(const StoredSettings& values);
+bool saveRegistrySettings(const Settings& values);

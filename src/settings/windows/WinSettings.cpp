@@ -1,5 +1,7 @@
 #include "settings/windows/WinSettings.h"
 
+#include "settings/SettingsFields.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -103,6 +105,12 @@ Read readInteger(HKEY key, const wchar_t* name, int& out)
     return Read::Ok;
 }
 
+// Value names are ASCII.
+std::wstring wide(const char* name)
+{
+    return std::wstring(name, name + std::strlen(name));
+}
+
 std::wstring trimmed(const std::wstring& text)
 {
     const auto begin = text.find_first_not_of(L" \t\r\n");
@@ -132,18 +140,21 @@ class Reader {
 public:
     explicit Reader(HKEY key) : key_(key) {}
 
-    void text(const wchar_t* name, std::wstring& out)
+    void text(const char* key, std::wstring& out)
     {
-        read(name, [&] { return readText(key_, name, out); });
+        const std::wstring name = wide(key);
+        read(name, [&] { return readText(key_, name.c_str(), out); });
     }
-    void integer(const wchar_t* name, int& out)
+    void integer(const char* key, int& out)
     {
-        read(name, [&] { return readInteger(key_, name, out); });
+        const std::wstring name = wide(key);
+        read(name, [&] { return readInteger(key_, name.c_str(), out); });
     }
-    void boolean(const wchar_t* name, bool& out)
+    void boolean(const char* key, bool& out)
     {
+        const std::wstring name = wide(key);
         std::wstring t;
-        if (read(name, [&] { return readText(key_, name, t); }))
+        if (read(name, [&] { return readText(key_, name.c_str(), t); }))
             out = booleanOf(t);
     }
     const std::wstring& stoppedAt() const { return stoppedAt_; }
@@ -151,7 +162,7 @@ public:
 private:
     // True when the value was there and of its type.
     template <typename ReadValue>
-    bool read(const wchar_t* name, ReadValue readValue)
+    bool read(const std::wstring& name, ReadValue readValue)
     {
         if (!stoppedAt_.empty())
             return false;
@@ -179,10 +190,14 @@ bool writeInteger(HKEY key, const wchar_t* name, int value)
         == ERROR_SUCCESS;
 }
 
-bool writeBoolean(HKEY key, const wchar_t* name, bool value)
-{
-    return writeText(key, name, value ? L"-1" : L"0");
-}
+// Writes values in order until one fails; the values after it are not written.
+struct Writer {
+    HKEY key;
+    bool ok = true;
+    void text(const char* name, const std::wstring& value) { ok = ok && writeText(key, wide(name).c_str(), value); }
+    void integer(const char* name, int value) { ok = ok && writeInteger(key, wide(name).c_str(), value); }
+    void boolean(const char* name, bool value) { text(name, value ? L"-1" : L"0"); }
+};
 
 }  // namespace
 
@@ -198,20 +213,7 @@ LoadOutcome load(Values& v)
         outcome.fromMachineKey = true;
     }
     Reader r(key.handle());
-    r.text(L"CommName", v.CommName);
-    r.text(L"CommBaudRate", v.CommBaudRate);
-    r.integer(L"ReaderType", v.ReaderType);
-    r.integer(L"ReaderID", v.ReaderID);
-    r.integer(L"SameCardTime", v.SameCardTime);
-    r.boolean(L"AddReturn", v.AddReturn);
-    r.boolean(L"AddDown", v.AddDown);
-    r.boolean(L"CardIDReverse", v.CardIDReverse);
-    r.boolean(L"AutoRun", v.AutoRun);
-    r.integer(L"Language", v.Language);
-    r.integer(L"SendFormat", v.SendFormat);
-    r.boolean(L"SaveToFile", v.SaveToFile);
-    r.boolean(L"TimeField", v.TimeField);
-    r.text(L"ExportFile", v.ExportFile);
+    forEachStoredValue(r, v);
     outcome.stoppedAt = r.stoppedAt();
     outcome.kind = outcome.stoppedAt.empty() ? LoadOutcome::Loaded : LoadOutcome::StoppedAtWrongType;
     return outcome;
@@ -222,14 +224,9 @@ bool save(const Values& v)
     Key key;
     if (!key.create(HKEY_CURRENT_USER, SettingsKeyPath))
         return false;
-    const HKEY k = key.handle();
-    return writeText(k, L"CommName", v.CommName) && writeText(k, L"CommBaudRate", v.CommBaudRate)
-        && writeInteger(k, L"ReaderType", v.ReaderType) && writeInteger(k, L"ReaderID", v.ReaderID)
-        && writeInteger(k, L"SameCardTime", v.SameCardTime) && writeBoolean(k, L"AddReturn", v.AddReturn)
-        && writeBoolean(k, L"AddDown", v.AddDown) && writeBoolean(k, L"CardIDReverse", v.CardIDReverse)
-        && writeBoolean(k, L"AutoRun", v.AutoRun) && writeInteger(k, L"Language", v.Language)
-        && writeInteger(k, L"SendFormat", v.SendFormat) && writeBoolean(k, L"SaveToFile", v.SaveToFile)
-        && writeBoolean(k, L"TimeField", v.TimeField) && writeText(k, L"ExportFile", v.ExportFile);
+    Writer w{key.handle()};
+    forEachStoredValue(w, v);
+    return w.ok;
 }
 
 std::wstring moduleFileName()

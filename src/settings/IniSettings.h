@@ -1,0 +1,18 @@
+// The settings record as the text of an INI file, read and written through
+// the codec (IniCodec.h) and the one list of values (SettingsFields.h).
+#pragma once
+
+#include "settings/Settings.h"
+
+#include <QByteArray>
+
+// Reads the [General] section (and the keys before any section): values in
+// their stored order until the first of the wrong type; a missing value keeps
+// its default. A line that is neither a section nor a value makes the whole
+// text no settings file (NoFile). Values come back as stored, not validated.
+LoadResult readIniSettings(const QByteArray& text);
+
+// `previous` (a file of ours, or empty) with `values` in a [General] section
+// at the top and their old lines taken out; every other line stays as it was.
+// The same values over a file made so give the same bytes again.
+QByteArray renderIniSettings(const QByteArray& previous, const Settings& values);
