@@ -1,5 +1,5 @@
 tallyport_add_test(test_window app/test_window.cpp LIBS tallyport_app)
-tallyport_add_test(test_lifecycle app/test_lifecycle.cpp)
+tallyport_add_test(test_lifecycle app/test_lifecycle.cpp LIBS Qt6::Network)
 add_dependencies(test_lifecycle tallyport tallyport-readersim)
 tallyport_add_test(test_window_reader app/test_window_reader.cpp support/RecordingKeyboard.cpp LIBS tallyport_app)
 add_dependencies(test_window_reader tallyport-readersim)

@@ -3,6 +3,7 @@
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 
+#include <QLocalServer>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -190,6 +191,20 @@ private slots:
             else  // replaced by a real lock, so the guard works again
                 QVERIFY2(QFileInfo(dir.filePath("Tallyport.lock")).isFile(), qPrintable(what + ": " + program.seen));
         }
+    }
+
+    // A compositor that takes the connection and never answers costs the
+    // start two seconds, not the whole program.
+    void aSilentCompositorDoesNotHoldTheStart()
+    {
+        QTemporaryDir dir;
+        QLocalServer silent;  // listens, and never reads or answers
+        QVERIFY(silent.listen(dir.filePath("wayland-silent")));
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        RunningProgram program(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose", "--keyboard", "wayland"},
+                               QString(), {{"WAYLAND_DISPLAY", dir.filePath("wayland-silent")}});
+        QVERIFY2(program.waitFor("No keystrokes: no desktop to type into."), qPrintable(program.seen));
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
     }
 
     // Without a session runtime folder the lock lives in a folder of the

@@ -1,6 +1,7 @@
 #include "output/wayland/WaylandKeyboard.h"
 
 #include "output/KeySymbols.h"
+#include "output/wayland/WaylandRoundtrip.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <fcntl.h>
@@ -49,7 +50,15 @@ struct WaylandKeyboard::Impl {
     std::map<std::uint32_t, std::uint32_t> keyOf;  // keysym -> evdev code
     std::string keymap;                            // the text we upload
 
-    bool alive() const { return display && keyboard && wl_display_get_error(display) == 0; }
+    bool stalled = false;                          // the compositor stopped answering
+
+    bool alive() const { return display && keyboard && !stalled && wl_display_get_error(display) == 0; }
+    // Past this the compositor counts as gone, and this output is off.
+    bool roundtrip()
+    {
+        stalled = stalled || !roundtripWithin(display, 2000);
+        return !stalled;
+    }
     bool uploadKeymap();
 
     static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
@@ -144,7 +153,7 @@ WaylandKeyboard::WaylandKeyboard(const std::string& displayName) : d_(std::make_
     static const wl_registry_listener listener = {&Impl::global, &Impl::globalRemove};
     d.registry = wl_display_get_registry(d.display);
     wl_registry_add_listener(d.registry, &listener, &d);
-    if (wl_display_roundtrip(d.display) < 0 || !d.seat || !d.manager)
+    if (!d.roundtrip() || !d.seat || !d.manager)
         return;
     d.keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(d.manager, d.seat);
     d.keymap = keymapText();
@@ -157,7 +166,7 @@ WaylandKeyboard::WaylandKeyboard(const std::string& displayName) : d_(std::make_
     for (std::size_t i = 0; i < syms.size(); ++i)
         d.keyOf[syms[i]] = static_cast<std::uint32_t>(kFirstKeycode - 8 + i);
     // A compositor that refuses us a keyboard says so with a protocol error.
-    wl_display_roundtrip(d.display);
+    d.roundtrip();
 }
 
 WaylandKeyboard::~WaylandKeyboard()
@@ -209,5 +218,5 @@ bool WaylandKeyboard::typeText(WindowId target, const std::string& text, bool ad
         zwp_virtual_keyboard_v1_key(d.keyboard, time, key, kKeyReleased);
     }
     // Back once the compositor has handled every key.
-    return wl_display_roundtrip(d.display) >= 0 && d.alive();
+    return d.roundtrip() && d.alive();
 }
