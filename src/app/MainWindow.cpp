@@ -410,6 +410,7 @@ void TfrmMain::appEventsIdle()
 // permission where it has to.
 void TfrmMain::startKeyboard()
 {
+    typingWorks_ = keyboard_->available();
     if (keyboardName_.isEmpty())
         return;  // an output handed in by a test
     AddInfoLine(keyboardName_ == QLatin1String("-")
@@ -474,6 +475,12 @@ void TfrmMain::typeCard(const PendingCard& card)
                         [](const std::string& utf8) {
                             QApplication::clipboard()->setText(QString::fromStdString(utf8));
                         });
+    // A compositor or portal that went away would otherwise leave every
+    // later card untyped without a word.
+    if (typingWorks_ != keyboard_->available()) {
+        typingWorks_ = !typingWorks_;
+        AddInfoLine(LanguageTable(typingWorks_ ? Text::KeystrokesBack : Text::KeystrokesLost, settings_.Language));
+    }
 }
 
 // ---------------------------------------------------------------- detection

@@ -149,6 +149,9 @@ private:
         bool enter;
     };
     QList<PendingCard> pendingCards_;
+    // Whether the keystroke output worked after the last card: a change
+    // either way is told once.
+    bool typingWorks_ = true;
     QTimer* tmrFocusWait = nullptr;
     QElapsedTimer focusWaitClock_;
     void focusWaitTick();

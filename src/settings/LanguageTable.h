@@ -14,6 +14,8 @@ enum class Text {
     SettingsSaveError,    // the settings could not be written
     SettingsNotReplaced,  // the settings file is something else, left alone
     AutostartError,       // the start at login could not be set up or removed: %1 the entry
+    KeystrokesLost,       // the keystroke output went away after the start
+    KeystrokesBack,       // ... and works again
     // Why the port did not open: %1 the port, %2 the device's group.
     PortMissing, PortBusy, PortNoPermission, PortNoAccess,
     // Info-log lines about the keystroke output.

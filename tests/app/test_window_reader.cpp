@@ -259,6 +259,44 @@ private slots:
         QTRY_COMPARE(fileText(chosen), QByteArray("earlier\n00C0FFEE\n"));
     }
 
+    // An output that goes away, and comes back, is told once each way.
+    void aLostKeyboardIsSaid()
+    {
+        SimulatedReader reader({"--type", "A", "--id", "01"});
+        auto keyboard = std::make_unique<RecordingKeyboard>();
+        RecordingKeyboard* typed = keyboard.get();
+        typed->addWindow(42);
+        typed->setForegroundWindow(42);
+        AppOptions options;
+        options.settingsFile = freshSettings();
+        options.systemPorts = false;
+        Settings values = defaultSettings();
+        values.CommName = reader.path();
+        QVERIFY(saveSettings(options.settingsFile, values));
+        TfrmMain frm(options, std::move(keyboard));
+        frm.show();
+        frm.tmrStart->stop();
+        frm.appEventsIdle();
+        frm.worker()->post(&ReaderWorker::startPolling);
+        QTRY_VERIFY(frm.ReaderConnected);
+        const QString lost = "Cards are no longer typed: the connection to the desktop was lost.";
+        const auto present = [&](const char* card) {
+            QCOMPARE(reader.command(QString("card ") + card), QString("ok"));
+            QTRY_VERIFY(logLines(frm).contains(QString("Card ID : ") + card));
+            QCOMPARE(reader.command("remove"), QString("ok"));
+        };
+        present("00000001");
+        typed->setAvailable(false);
+        present("00000002");
+        present("00000003");
+        QTRY_COMPARE(logLines(frm).count(lost), 1);
+        typed->setAvailable(true);
+        present("00000004");
+        QTRY_COMPARE(logLines(frm).count("Cards are typed again."), 1);
+        QCOMPARE(typed->records().size(), std::size_t(2));
+        QCOMPARE(logLines(frm).count(lost), 1);
+    }
+
     void storedValuesOutOfRange()
     {
         const QString settings = freshSettings();
