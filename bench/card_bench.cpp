@@ -8,11 +8,11 @@
 //   build/bench/card_bench [--cards N] [--cpu-seconds S]
 #include "Sim.h"
 #include "keyboard/XSession.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -77,13 +77,8 @@ int main(int argc, char* argv[])
     }
     QTemporaryDir dir;
     Sim reader({"--type", "A", "--id", "01"});
-    const QString settings = dir.filePath("bench.conf");
-    {
-        QSettings s(settings, QSettings::IniFormat);
-        s.setValue("CommName", reader.path);
-        s.setValue("ReaderID", 1);
-        s.setValue("AddReturn", "-1");
-    }
+    const QString settings = writeSettingsFile(dir.filePath("bench.conf"),
+                                               {{"CommName", reader.path}, {"ReaderID", 1}, {"AddReturn", "-1"}});
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(session.display()));

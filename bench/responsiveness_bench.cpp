@@ -13,11 +13,11 @@
 // simulated reader is taken from the same folder as the program.
 #include "Sim.h"
 #include "keyboard/XSession.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -246,14 +246,9 @@ int main(int argc, char* argv[])
     arguments << "--port" << reader.path;
 
     QTemporaryDir dir;
-    const QString settings = dir.filePath("bench.conf");
-    {
-        QSettings s(settings, QSettings::IniFormat);
-        s.setValue("CommName", "/nonexistent/tallyport-port");  // not there: detection at start
-        s.setValue("ReaderType", 2);
-        s.setValue("ReaderID", 7);
-        s.setValue("SameCardTime", 0);  // a held card is read at every poll
-    }
+    // The port is not there: detection at start; a held card is read at every poll.
+    const QString settings = writeSettingsFile(dir.filePath("bench.conf"),
+        {{"CommName", "/nonexistent/tallyport-port"}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 0}});
     QProcess tallyport;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromStdString(session.display()));

@@ -5,6 +5,7 @@
 #include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -53,23 +54,9 @@ bool iconInTray(Display* x, Window w, bool insideTray)
 
 QString settingsFile(const QTemporaryDir& dir, const QString& port, const QString& cards)
 {
-    const QString path = dir.filePath("tallyport.conf");
-    QSettings s(path, QSettings::IniFormat);
-    s.setValue("CommName", port);
-    s.setValue("ReaderType", 2);
-    s.setValue("ReaderID", 7);
-    s.setValue("AddDown", "-1");
-    s.setValue("AddReturn", "-1");
-    s.setValue("SaveToFile", "-1");
-    s.setValue("ExportFile", cards);
-    s.sync();
-    return path;
-}
-
-QByteArray fileContents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return writeSettingsFile(dir.filePath("tallyport.conf"),
+                             {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"AddDown", "-1"},
+                              {"AddReturn", "-1"}, {"SaveToFile", "-1"}, {"ExportFile", cards}});
 }
 
 }  // namespace

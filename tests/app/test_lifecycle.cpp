@@ -2,10 +2,10 @@
 // a clean end on a stop signal, and a stale lock that does not block.
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
 #include <QLocalServer>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,23 +22,10 @@ namespace {
 
 QString settingsFor(const QTemporaryDir& dir, const QString& port, const QString& cardLog = QString())
 {
-    const QString path = dir.filePath("tallyport.conf");
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue("CommName", port);
-    settings.setValue("ReaderType", 0);
-    settings.setValue("ReaderID", 7);
-    if (!cardLog.isEmpty()) {
-        settings.setValue("SaveToFile", "-1");
-        settings.setValue("ExportFile", cardLog);
-    }
-    settings.sync();
-    return path;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QList<QPair<QString, QVariant>> values{{"CommName", port}, {"ReaderType", 0}, {"ReaderID", 7}};
+    if (!cardLog.isEmpty())
+        values << qMakePair(QString("SaveToFile"), QVariant("-1")) << qMakePair(QString("ExportFile"), QVariant(cardLog));
+    return writeSettingsFile(dir.filePath("tallyport.conf"), values);
 }
 
 // No display of any kind, and no platform chosen for the program.
@@ -152,7 +139,7 @@ private slots:
                                NoDisplay);
         QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
         QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
-        QTRY_COMPARE_WITH_TIMEOUT(contents(cards), QByteArray("1A2B3C4D\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n"), 10000);
         QCOMPARE(program.seen.count("running headless"), 1);
     }
 
@@ -268,7 +255,7 @@ private slots:
         QVERIFY(::read(reader, line, sizeof line) > 0);
         ::close(reader);
         QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
-        QTRY_COMPARE_WITH_TIMEOUT(contents(cards), QByteArray("1A2B3C4D\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n"), 10000);
         QCOMPARE(program.state(), QProcess::Running);
         program.terminate();
         QVERIFY(program.waitForFinished(5000));

@@ -1,9 +1,9 @@
 // The real program, run as an ordinary user (nobody) by setpriv, meets a port
 // it may not open, one another program holds, and one that does not exist:
 // the info log explains each once, however often the connect is retried.
+#include "support/TestFiles.h"
 #include <QProcess>
 #include <QSerialPort>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,12 +37,7 @@ QString infoLogAsNobody(const QString& port, int attempts)
     if (!nobody)
         return QStringLiteral("no user nobody");
     QTemporaryDir dir;
-    const QString settingsPath = dir.filePath("tallyport.conf");
-    {
-        QSettings settings(settingsPath, QSettings::IniFormat);
-        settings.setValue("CommName", port);
-        settings.sync();
-    }
+    const QString settingsPath = writeSettingsFile(dir.filePath("tallyport.conf"), {{"CommName", port}});
     for (const QString& path : {dir.path(), settingsPath})
         if (::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
             return QStringLiteral("cannot hand %1 to nobody").arg(path);

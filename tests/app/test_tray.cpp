@@ -7,6 +7,7 @@
 #include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -15,7 +16,6 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QThread>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -94,13 +94,8 @@ private slots:
         std::string error;
         QVERIFY2(session.start(true, error), error.c_str());
         SimulatedReader reader({"--type", "C", "--id", "07"});
-        const QString settings = dir.filePath("tallyport.conf");
-        {
-            QSettings s(settings, QSettings::IniFormat);
-            s.setValue("CommName", reader.path());
-            s.setValue("ReaderType", 2);
-            s.setValue("ReaderID", 7);
-        }
+        const QString settings = writeSettingsFile(dir.filePath("tallyport.conf"),
+                                                   {{"CommName", reader.path()}, {"ReaderType", 2}, {"ReaderID", 7}});
         RunningProgram program(dir, {"--settings", settings, "--verbose"}, QString::fromStdString(session.display()),
                                {{"DBUS_SESSION_BUS_ADDRESS", address}});
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));

@@ -7,6 +7,7 @@
 #include "settings/SettingsStore.h"
 #include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -37,12 +38,6 @@ std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& por
     frm->show();
     frm->tmrStart->stop();
     return frm;
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList logLines(TfrmMain& frm)
@@ -219,7 +214,7 @@ private slots:
             frm.worker()->post(&ReaderWorker::startPolling);
             QTRY_VERIFY(frm.ReaderConnected);
             QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
-            QTRY_COMPARE(fileText(stored), QByteArray("1A2B3C4D\n"));
+            QTRY_COMPARE(fileContents(stored), QByteArray("1A2B3C4D\n"));
             QCOMPARE(typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", true, true}}));
 
             // The chooser picks an existing file, without a question: cards
@@ -256,7 +251,7 @@ private slots:
         next.worker()->post(&ReaderWorker::startPolling);
         QTRY_VERIFY(next.ReaderConnected);
         QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
-        QTRY_COMPARE(fileText(chosen), QByteArray("earlier\n00C0FFEE\n"));
+        QTRY_COMPARE(fileContents(chosen), QByteArray("earlier\n00C0FFEE\n"));
     }
 
     // An output that goes away, and comes back, is told once each way.

@@ -7,6 +7,7 @@
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
+#include "support/TestFiles.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -22,12 +23,6 @@ QStringList keysymCalls(const QStringList& calls)
             keys << call;
     }
     return keys;
-}
-
-QByteArray fileContents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -52,16 +47,10 @@ private:
     // Type C, ID 07, comma and Enter, cards logged to cards.txt.
     QStringList arguments(const QString& port)
     {
-        const QString path = dir_.filePath("tallyport.conf");
-        QSettings s(path, QSettings::IniFormat);
-        s.setValue("CommName", port);
-        s.setValue("ReaderType", 2);
-        s.setValue("ReaderID", 7);
-        s.setValue("SameCardTime", 60);  // a card held on the reader goes out once
-        s.setValue("AddDown", "-1");
-        s.setValue("AddReturn", "-1");
-        s.setValue("SaveToFile", "-1");
-        s.setValue("ExportFile", dir_.filePath("cards.txt"));
+        // A card held on the reader goes out once.
+        const QString path = writeSettingsFile(dir_.filePath("tallyport.conf"),
+            {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 60}, {"AddDown", "-1"},
+             {"AddReturn", "-1"}, {"SaveToFile", "-1"}, {"ExportFile", dir_.filePath("cards.txt")}});
         return {"--keyboard", "portal", "--settings", path, "--verbose"};
     }
 

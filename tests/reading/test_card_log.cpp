@@ -2,6 +2,7 @@
 #include "output/CardLog.h"
 #include "settings/ExportFileName.h"
 #include "settings/FileNameBytes.h"
+#include "support/TestFiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,16 +12,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
 
 class TestCardLog : public QObject {
     Q_OBJECT
@@ -60,7 +51,7 @@ private slots:
         QVERIFY(log.append("10", options));
         QVERIFY(log.isOpen());
         log.close();
-        QCOMPARE(contents(options.path), QByteArray("0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"));
+        QCOMPARE(fileContents(options.path), QByteArray("0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"));
     }
 
     void recordFormats()
@@ -75,7 +66,7 @@ private slots:
         const CardLog::Options options{true, true, dir.filePath("t.txt")};
         QVERIFY(log.append("439041101", options));
         log.close();
-        QCOMPARE(contents(options.path), QByteArray("2026-12-07 07:08:09,439041101\n"));
+        QCOMPARE(fileContents(options.path), QByteArray("2026-12-07 07:08:09,439041101\n"));
     }
 
     void appendsToWhatIsThere()
@@ -89,7 +80,7 @@ private slots:
         CardLog log;
         QVERIFY(log.append("new", {true, false, path}));
         log.close();
-        QCOMPARE(contents(path), QByteArray("earlier\nnew\n"));
+        QCOMPARE(fileContents(path), QByteArray("earlier\nnew\n"));
     }
 
     void savingOffWritesNothing()
@@ -129,7 +120,7 @@ private slots:
         const CardLog::Options good{true, false, dir.filePath("c.txt")};
         QVERIFY(log.append("3", good));
         log.close();
-        QCOMPARE(contents(good.path), QByteArray("3\n"));
+        QCOMPARE(fileContents(good.path), QByteArray("3\n"));
     }
 
     void onlyARegularFileTakesRecords()
@@ -178,11 +169,11 @@ private slots:
 
         QVERIFY(!written);
         QVERIFY(!log.isOpen());
-        QCOMPARE(contents(path), QByteArray(20, 'x') + '\n');
+        QCOMPARE(fileContents(path), QByteArray(20, 'x') + '\n');
         // Space again: the next card is written on a line of its own.
         QVERIFY(log.append("12", options));
         log.close();
-        QCOMPARE(contents(path), QByteArray(20, 'x') + "\n12\n");
+        QCOMPARE(fileContents(path), QByteArray(20, 'x') + "\n12\n");
     }
 };
 

@@ -3,6 +3,7 @@
 #include "settings/FileNameBytes.h"
 #include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -51,12 +52,6 @@ const QStringList kNames = [] {
     return names;
 }();
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 void writeFile(const QString& path, const QByteArray& data)
 {
     QFile f(path);
@@ -82,12 +77,12 @@ class SettingsStoreTest : public QObject
     // A save that must fail, leaving the file and its folder as they were.
     void expectFailedSave(const QString& path)
     {
-        const QByteArray before = readAll(path);
+        const QByteArray before = fileContents(path);
         const QStringList entries = QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden);
         Settings changed = defaultSettings();
         changed.ExportFile = QString(6000, 'x');
         QVERIFY(!saveSettings(path, changed));
-        QCOMPARE(readAll(path), before);
+        QCOMPARE(fileContents(path), before);
         QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden), entries);
     }
 
@@ -116,7 +111,7 @@ private slots:
         const LoadResult r = loadSettings(path);
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(describe(r.values), describe(v));
-        const QByteArray text = readAll(path);
+        const QByteArray text = fileContents(path);
         for (const char* line : {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=42\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
             QVERIFY2(text.contains(line), line);
     }
@@ -232,12 +227,12 @@ private slots:
         writeFile(file_, "[Window]\ngeometry=10\nReaderID=3\n[General]\nReaderID=4\nOther=x\n");
         QCOMPARE(loadSettings(file_).values.ReaderID, 4);
         QVERIFY(saveSettings(file_, v));
-        QVERIFY(readAll(file_).contains("[Window]\ngeometry=10\nReaderID=3\n"));
+        QVERIFY(fileContents(file_).contains("[Window]\ngeometry=10\nReaderID=3\n"));
         const LoadResult r = loadSettings(file_);
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(r.values.ReaderID, 9);
-        QCOMPARE(readAll(file_).count("ReaderID=9"), 1);
-        QVERIFY(readAll(file_).contains("\nOther=x\n"));
+        QCOMPARE(fileContents(file_).count("ReaderID=9"), 1);
+        QVERIFY(fileContents(file_).contains("\nOther=x\n"));
     }
 
     void onlySettingsFilesAreReplaced()
@@ -251,7 +246,7 @@ private slots:
             QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
             Settings v = defaultSettings();
             QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
-            QCOMPARE(readAll(file_), content);
+            QCOMPARE(fileContents(file_), content);
         }
         // Nor is anything that is not a regular file, loaded or not.
         const QString fifo = dir_.path() + "/fifo.conf";
@@ -274,7 +269,7 @@ private slots:
         QVERIFY(QFile::remove(file_));
         writeFile(file_, readme);
         QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
-        QCOMPARE(readAll(file_), readme);
+        QCOMPARE(fileContents(file_), readme);
         QFile::remove(link);
         QFile::remove(file_);
     }
@@ -346,7 +341,7 @@ private slots:
         const QByteArray home = qgetenv("HOME");
         qputenv("HOME", "/home/u");  // the default card log of the expectations
         auto restore = qScopeGuard([&] { qputenv("HOME", home); });
-        const QStringList expected = QString::fromUtf8(readAll(corpus + "/expected.txt")).split("== ", Qt::SkipEmptyParts);
+        const QStringList expected = QString::fromUtf8(fileContents(corpus + "/expected.txt")).split("== ", Qt::SkipEmptyParts);
         QVERIFY(expected.size() >= 20);
         for (const QString& entry : expected) {
             const QString name = entry.section('\n', 0, 0);
@@ -370,7 +365,7 @@ private slots:
         Settings v = defaultSettings();
         v.CommName = "/dev/chosen";
         QVERIFY(saveSettings(file_, v));
-        const QByteArray once = readAll(file_);
+        const QByteArray once = fileContents(file_);
         const LoadResult r = loadSettings(file_);
         QCOMPARE(describe(r.values), describe(v));
         QCOMPARE(r.values.PortalRestoreToken, QString());
@@ -378,7 +373,7 @@ private slots:
         QCOMPARE(once.count('%'), 0);
         for (int i = 0; i < 3; ++i) {
             QVERIFY(saveSettings(file_, v));
-            QCOMPARE(readAll(file_), once);
+            QCOMPARE(fileContents(file_), once);
         }
     }
 
@@ -392,7 +387,7 @@ private slots:
             QCOMPARE(loadSettings(file_).outcome, LoadResult::Loaded);
             Settings v = defaultSettings();
             QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
-            QCOMPARE(readAll(file_), content);
+            QCOMPARE(fileContents(file_), content);
         }
         writeFile(file_, "\n");
         Settings v = defaultSettings();
@@ -411,7 +406,7 @@ private slots:
         v.ExportFile = fileNameFromBytes(QFile::encodeName(dir_.path()) + "/caf\xe9/cards.txt");
         v.PortalRestoreToken = QString(2 * 1024 * 1024, 't');
         QVERIFY(saveSettings(file_, v));
-        QVERIFY(readAll(file_).contains("/caf\xe9/cards.txt\n"));
+        QVERIFY(fileContents(file_).contains("/caf\xe9/cards.txt\n"));
         const LoadResult r = loadSettings(file_);
         QCOMPARE(r.outcome, LoadResult::Loaded);
         v.PortalRestoreToken.clear();
@@ -434,9 +429,9 @@ private slots:
         Settings v = defaultSettings();
         QVERIFY(saveSettings(link, v));  // our own link
         QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
-        const QByteArray before = readAll(file_);
+        const QByteArray before = fileContents(file_);
         QCOMPARE(saveSettings(link, v).outcome, SaveResult::Failed);
-        QCOMPARE(readAll(file_), before);
+        QCOMPARE(fileContents(file_), before);
     }
 
     void saveToReadOnlyFolderKeepsOldFile()

@@ -11,8 +11,8 @@
 #include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -55,15 +55,8 @@ private slots:
         SimulatedReader reader({"--type", "A", "--id", "01", "--link", link});
         const QString log = dir.filePath("cards.txt");
         const QString settings = dir.filePath("soak.conf");
-        {
-            QSettings s(settings, QSettings::IniFormat);
-            s.setValue("CommName", link);
-            s.setValue("ReaderID", 1);
-            s.setValue("SameCardTime", 5);
-            s.setValue("AddReturn", "-1");
-            s.setValue("SaveToFile", "-1");
-            s.setValue("ExportFile", log);
-        }
+        writeSettingsFile(settings, {{"CommName", link}, {"ReaderID", 1}, {"SameCardTime", 5}, {"AddReturn", "-1"},
+                                     {"SaveToFile", "-1"}, {"ExportFile", log}});
         RunningProgram program(dir, {"--settings", settings, "--verbose"}, QString::fromStdString(session.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         QThread::msleep(500);

@@ -6,8 +6,8 @@
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
+#include "support/TestFiles.h"
 
-#include <QSettings>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -17,16 +17,9 @@ namespace {
 // Settings for a type C reader, ID 07, comma and Enter after each card.
 QString settingsFile(const waytest::SwaySession& sway, const QString& port)
 {
-    const QString path = sway.runtimeDir() + "/tallyport.conf";
-    {
-        QSettings s(path, QSettings::IniFormat);
-        s.setValue("CommName", port);
-        s.setValue("ReaderType", 2);
-        s.setValue("ReaderID", 7);
-        s.setValue("SameCardTime", 60);  // a card held on the reader goes out once
-        s.setValue("AddDown", "-1");
-        s.setValue("AddReturn", "-1");
-    }
+    // A card held on the reader goes out once.
+    const QString path = writeSettingsFile(sway.runtimeDir() + "/tallyport.conf",
+        {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 60}, {"AddDown", "-1"}, {"AddReturn", "-1"}});
     // The program runs as the session's user.
     chmod(path.toLocal8Bit().constData(), 0666);
     chmod(port.toLocal8Bit().constData(), 0666);

@@ -1,0 +1,28 @@
+// Files the tests and benchmarks write and read: a settings file made as
+// QSettings writes one (so the program's reader meets another writer's
+// format), and a file's whole content.
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QPair>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+// Writes these values into the [General] section of `path`; returns `path`.
+inline QString writeSettingsFile(const QString& path, const QList<QPair<QString, QVariant>>& values)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    for (const auto& [name, value] : values)
+        settings.setValue(name, value);
+    settings.sync();
+    return path;
+}
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
