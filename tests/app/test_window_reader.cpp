@@ -27,17 +27,28 @@
 
 namespace {
 
-std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& ports)
+std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& ports,
+                                 std::unique_ptr<KeyboardOutput> keyboard = std::make_unique<NoKeyboard>())
 {
     AppOptions options;
     options.settingsFile = settings;
     options.extraPorts = ports;
     options.systemPorts = false;
-    auto frm = std::make_unique<TfrmMain>(options, std::make_unique<NoKeyboard>());
+    auto frm = std::make_unique<TfrmMain>(options, std::move(keyboard));
     // Shown as at start, but without the start-up timer: the tests drive the ticks.
     frm->show();
     frm->tmrStart->stop();
     return frm;
+}
+
+// A recording keyboard whose window 42 has the user's attention.
+std::unique_ptr<RecordingKeyboard> keyboardWithTarget(RecordingKeyboard*& typed)
+{
+    auto keyboard = std::make_unique<RecordingKeyboard>();
+    typed = keyboard.get();
+    typed->addWindow(42);
+    typed->setForegroundWindow(42);
+    return keyboard;
 }
 
 QStringList logLines(TfrmMain& frm)
@@ -258,19 +269,13 @@ private slots:
     void aLostKeyboardIsSaid()
     {
         SimulatedReader reader({"--type", "A", "--id", "01"});
-        auto keyboard = std::make_unique<RecordingKeyboard>();
-        RecordingKeyboard* typed = keyboard.get();
-        typed->addWindow(42);
-        typed->setForegroundWindow(42);
-        AppOptions options;
-        options.settingsFile = freshSettings();
-        options.systemPorts = false;
+        const QString settings = freshSettings();
         Settings values = defaultSettings();
         values.CommName = reader.path();
-        QVERIFY(saveSettings(options.settingsFile, values));
-        TfrmMain frm(options, std::move(keyboard));
-        frm.show();
-        frm.tmrStart->stop();
+        QVERIFY(saveSettings(settings, values));
+        RecordingKeyboard* typed = nullptr;
+        auto owned = window(settings, {}, keyboardWithTarget(typed));
+        TfrmMain& frm = *owned;
         frm.appEventsIdle();
         frm.worker()->post(&ReaderWorker::startPolling);
         QTRY_VERIFY(frm.ReaderConnected);
