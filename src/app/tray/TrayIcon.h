@@ -24,7 +24,6 @@ public:
     bool isVisible() const { return visible_; }
 
     void setIconIndex(int index);
-    int iconIndex() const { return iconIndex_; }
 
     // Hides the window into the notification area; where the desktop has no
     // notification area the window is minimised to the taskbar instead, so
