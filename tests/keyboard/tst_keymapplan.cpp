@@ -1,6 +1,7 @@
 // Choosing keycodes for X11 keystrokes, on made-up keymaps and without an X
-// server: characters go to spare keycodes bound once, the layout's keys are
-// the fallback, and a text that cannot be typed whole is not typed at all.
+// server: characters go through the layout's keys (in its current group),
+// what it lacks through spare keycodes bound once and ahead of need, and a
+// text that cannot be typed whole is not typed at all.
 #include "output/x11/KeymapPlan.h"
 
 #include <QtTest>
@@ -16,7 +17,7 @@ constexpr KeySym kReturn = 0xff0d;
 // 12, Return on 13, Shift on 14; the rest spare.
 Keymap layout(int maxCode)
 {
-    Keymap k{8, maxCode, 2, std::vector<KeySym>((maxCode - 7) * 2, 0)};
+    Keymap k{8, maxCode, 2, std::vector<KeySym>((maxCode - 7) * 2, 0), {}, {}};
     auto set = [&](int code, KeySym plain, KeySym shifted) {
         k.syms[(code - 8) * 2] = plain;
         k.syms[(code - 8) * 2 + 1] = shifted;
@@ -50,36 +51,70 @@ class TestKeymapPlan : public QObject {
     Q_OBJECT
 
 private slots:
-    void cardCharactersBoundOnce();
+    void layoutKeysFirst();
+    void currentGroupDecides();
     void spareKeysRunOut();
     void bindingLostToNewLayout();
 };
 
-void TestKeymapPlan::cardCharactersBoundOnce()
+void TestKeymapPlan::layoutKeysFirst()
 {
     Keymap k = layout(60);
     std::vector<Binding> bindings;
     const auto now = Clock::now();
-    const Plan first = planStrokes(k, shiftOnly, bindings, {'1', 'A', ',', kReturn}, now);
+    const Plan first = planStrokes(k, shiftOnly, bindings, {'1', 'A', ',', kReturn, '7'}, now);
     QVERIFY(first.ok);
-    // All seventeen characters of card numbers at once, on spare keycodes.
-    QCOMPARE(first.bind.size(), std::size_t(17));
-    QCOMPARE(first.strokes.size(), std::size_t(4));
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(first.strokes[i].code > 14);
-        QVERIFY(!first.strokes[i].shift && !first.strokes[i].layoutKey);
+    QCOMPARE(first.strokes.size(), std::size_t(5));
+    const int layoutCodes[] = {10, 11, 12, 13};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(int(first.strokes[i].code), layoutCodes[i]);
+        QVERIFY(first.strokes[i].layoutKey);
+        QCOMPARE(first.strokes[i].shift, i == 1);  // 'A' is Shift and 'a'
     }
-    QCOMPARE(int(first.strokes[3].code), 13);  // Enter through the layout's Return
-    QVERIFY(first.strokes[3].layoutKey);
+    // '7' has no key: a spare one, and with it the 17 other card characters
+    // the layout lacks, in one change of the keymap.
+    QVERIFY(first.strokes[4].code > 14 && !first.strokes[4].layoutKey);
+    QVERIFY(first.strokesNeedBind);
+    QCOMPARE(first.bind.size(), std::size_t(18));
     write(k, first);
 
-    // The next card changes nothing in the keymap and reuses the bindings.
-    const Plan second = planStrokes(k, shiftOnly, bindings, {'F', '1', 'F'}, now);
+    // The next card changes nothing in the keymap.
+    const Plan second = planStrokes(k, shiftOnly, bindings, {'F', '7', '2', 'F'}, now);
     QVERIFY(second.ok);
-    QVERIFY(second.bind.empty());
-    QCOMPARE(second.strokes.size(), std::size_t(3));
-    QCOMPARE(second.strokes[0].code, second.strokes[2].code);
-    QCOMPARE(second.strokes[1].code, first.strokes[0].code);
+    QVERIFY(second.bind.empty() && !second.strokesNeedBind);
+    QCOMPARE(second.strokes[1].code, first.strokes[4].code);
+    QCOMPARE(int(second.strokes[2].code), 9);
+    QCOMPARE(second.strokes[0].code, second.strokes[3].code);
+
+    // Nothing asked for: all is bound already.
+    QVERIFY(planStrokes(k, shiftOnly, bindings, {}, now).bind.empty());
+}
+
+// The keys type what the current group gives, not what group 1 says: with a
+// Cyrillic group active, 'a' and 'A' need keys of their own.
+void TestKeymapPlan::currentGroupDecides()
+{
+    Keymap k = layout(30);
+    k.plain.assign(k.maxCode - k.minCode + 1, 0);
+    k.shifted = k.plain;
+    auto now = [&](int code, KeySym plain, KeySym shifted) {
+        k.plain[code - 8] = plain;
+        k.shifted[code - 8] = shifted;
+    };
+    now(9, '2', '"');
+    now(10, '1', '!');
+    now(11, 0x6c6, 0x6e6);  // Cyrillic ef
+    now(12, '.', ',');
+    now(13, kReturn, kReturn);
+    now(14, kShiftL, kShiftL);
+    std::vector<Binding> bindings;
+    const Plan plan = planStrokes(k, shiftOnly, bindings, {'A', ',', '2'}, Clock::now());
+    QVERIFY(plan.ok);
+    QVERIFY(plan.strokes[0].code > 14 && !plan.strokes[0].layoutKey);
+    QCOMPARE(int(plan.strokes[1].code), 12);
+    QVERIFY(plan.strokes[1].shift);
+    QCOMPARE(int(plan.strokes[2].code), 9);
+    QVERIFY(!plan.strokes[2].shift);
 }
 
 void TestKeymapPlan::spareKeysRunOut()

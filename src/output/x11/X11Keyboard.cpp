@@ -15,7 +15,54 @@
 // ---------------------------------------------------------------------------
 // Keystrokes
 
-// The server's keyboard mapping, read in one request.
+namespace {
+
+// How long keys bound just before typing are left for clients to take in.
+constexpr useconds_t kBindSettleUs = 150 * 1000;
+
+}  // namespace
+
+namespace {
+
+// The keysym `code` gives in `group` with the modifiers `mods`, by the
+// server's own rules: the group brought into range as the key says, the
+// level picked by the key type's map.
+KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
+    const int groups = XkbKeyNumGroups(desc, code);
+    if (groups == 0) {
+        return NoSymbol;
+    }
+    if (group >= groups) {
+        const unsigned char info = XkbKeyGroupInfo(desc, code);
+        switch (XkbOutOfRangeGroupAction(info)) {
+        case XkbRedirectIntoRange:
+            group = XkbOutOfRangeGroupNumber(info) < groups ? XkbOutOfRangeGroupNumber(info) : 0;
+            break;
+        case XkbClampIntoRange:
+            group = groups - 1;
+            break;
+        default:
+            group %= groups;
+        }
+    }
+    const XkbKeyTypePtr type = XkbKeyKeyType(desc, code, group);
+    int level = 0;
+    for (int i = 0; i < type->map_count; ++i) {
+        const XkbKTMapEntryRec& entry = type->map[i];
+        if (entry.active && (mods & type->mods.mask) == entry.mods.mask) {
+            level = entry.level;
+            break;
+        }
+    }
+    return level < XkbKeyGroupWidth(desc, code, group) ? XkbKeySymEntry(desc, code, level, group)
+                                                        : NoSymbol;
+}
+
+}  // namespace
+
+// The server's keyboard mapping, and through XKB what each key types now:
+// in the current group, with the locked modifiers except Caps Lock (which
+// sendKeys() lets go while it types).
 x11plan::Keymap X11Keyboard::Impl::readKeymap() {
     x11plan::Keymap keymap;
     XDisplayKeycodes(dpy, &keymap.minCode, &keymap.maxCode);
@@ -26,6 +73,22 @@ x11plan::Keymap X11Keyboard::Impl::readKeymap() {
         keymap.syms.assign(map, map + static_cast<std::size_t>(count) * keymap.perCode);
         XFree(map);
     }
+    XkbStateRec state{};
+    if (!xkb || lost || XkbGetState(dpy, XkbUseCoreKbd, &state) != Success) {
+        return keymap;
+    }
+    XkbDescPtr desc = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    if (!desc) {
+        return keymap;
+    }
+    const unsigned mods = state.locked_mods & ~LockMask;
+    for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
+        const bool known = code >= desc->min_key_code && code <= desc->max_key_code;
+        keymap.plain.push_back(known ? keysymFor(desc, code, state.group, mods) : NoSymbol);
+        keymap.shifted.push_back(known ? keysymFor(desc, code, state.group, mods | ShiftMask)
+                                       : NoSymbol);
+    }
+    XkbFreeKeyboard(desc, 0, True);
     return keymap;
 }
 
@@ -82,6 +145,45 @@ void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>
     }
 }
 
+// The keycodes of every modifier, which are never spare.
+std::set<int> X11Keyboard::Impl::modifierCodes() {
+    std::set<int> codes;
+    if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
+        for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
+            if (mods->modifiermap[i]) {
+                codes.insert(mods->modifiermap[i]);
+            }
+        }
+        XFreeModifiermap(mods);
+    }
+    return codes;
+}
+
+// Binds the card characters the layout lacks, now rather than when a card
+// needs them: at start and whenever the keymap has changed.
+void X11Keyboard::Impl::bindAhead() {
+    const x11plan::Keymap keymap = readKeymap();
+    if (keymap.syms.empty() || lost) {
+        return;
+    }
+    const x11plan::Plan plan = x11plan::planStrokes(
+        keymap, [this] { return modifierCodes(); }, bindings, {}, x11plan::Clock::now());
+    writeKeymap(plan.bind);
+}
+
+// Drains the watch connection; a changed keymap gets its bindings at once.
+void X11Keyboard::Impl::drainWatch() {
+    bool keymapChanged = false;
+    while (watch && !lost && XPending(watch) > 0) {
+        XEvent event;
+        XNextEvent(watch, &event);
+        keymapChanged = keymapChanged || (watchXkbEvent >= 0 && event.type == watchXkbEvent);
+    }
+    if (keymapChanged && !lost) {
+        bindAhead();
+    }
+}
+
 bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter) {
     const auto card = keysyms::forCard(text, addComma, addEnter);
     const std::vector<KeySym> syms(card.begin(), card.end());
@@ -89,20 +191,8 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     if (keymap.syms.empty() || lost) {
         return false;
     }
-    auto modifierCodes = [this] {
-        std::set<int> codes;
-        if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
-            for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
-                if (mods->modifiermap[i]) {
-                    codes.insert(mods->modifiermap[i]);
-                }
-            }
-            XFreeModifiermap(mods);
-        }
-        return codes;
-    };
-    const x11plan::Plan plan =
-        x11plan::planStrokes(keymap, modifierCodes, bindings, syms, x11plan::Clock::now());
+    const x11plan::Plan plan = x11plan::planStrokes(
+        keymap, [this] { return modifierCodes(); }, bindings, syms, x11plan::Clock::now());
     if (!plan.ok || lost) {
         return false;
     }
@@ -110,13 +200,18 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     if (lost) {
         return false;
     }
+    if (plan.strokesNeedBind) {
+        // A client reloads its keymap in its own time after the change, and
+        // some (Chromium) drop a key that comes before: give them that time.
+        // Normally bindAhead() has bound the keys long before.
+        usleep(kBindSettleUs);
+    }
     const auto& strokes = plan.strokes;
     const KeyCode shiftCode = plan.shiftCode;
 
-    // A locked Caps Lock would turn our lower-case letters into capitals.
-    // A Shift key held down does nothing to our bindings, but the layout's
-    // own keys (Enter, and characters that found no spare keycode) would
-    // change: such Shift keys are let go for the moment.
+    // A locked Caps Lock would turn lower-case letters into capitals, and a
+    // Shift key held down would change the layout's keys: both are let go
+    // for the moment. (The other locked modifiers were counted in the plan.)
     bool relockCaps = false;
     bool shiftDown = !xkb;
     if (xkb) {
@@ -231,6 +326,7 @@ KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
         return 0;
     }
     d.discardEvents();
+    d.drainWatch();
     if (d.wmAnnouncesActive()) {
         const auto active = d.property32(d.root, d.atom.activeWindow, XA_WINDOW);
         return active.empty() || d.lost ? 0 : active[0];
@@ -300,10 +396,7 @@ void X11Keyboard::drainChanges() {
     if (!d.enter() || !d.watch) {
         return;
     }
-    while (!d.lost && XPending(d.watch) > 0) {
-        XEvent event;
-        XNextEvent(d.watch, &event);
-    }
+    d.drainWatch();
     if (d.lost) {
         d.abandon();
     }
