@@ -90,31 +90,48 @@ void TestKeymapPlan::layoutKeysFirst()
     QVERIFY(planStrokes(k, shiftOnly, bindings, {}, now).bind.empty());
 }
 
-// The keys type what the current group gives, not what group 1 says: with a
-// Cyrillic group active, 'a' and 'A' need keys of their own.
+// The keys type what the groups give, not what the core map's first group
+// says. "us,ru" with ru active: 'A' through the us group; ru alone: 'A' needs
+// a key of its own.
 void TestKeymapPlan::currentGroupDecides()
 {
     Keymap k = layout(30);
-    k.plain.assign(k.maxCode - k.minCode + 1, 0);
+    const int count = k.maxCode - k.minCode + 1;
+    k.groups = 2;
+    k.currentGroup = 1;
+    k.plain.assign(2 * count, 0);
     k.shifted = k.plain;
-    auto now = [&](int code, KeySym plain, KeySym shifted) {
-        k.plain[code - 8] = plain;
-        k.shifted[code - 8] = shifted;
+    auto set = [&](int group, int code, KeySym plain, KeySym shifted) {
+        k.plain[group * count + code - 8] = plain;
+        k.shifted[group * count + code - 8] = shifted;
     };
-    now(9, '2', '"');
-    now(10, '1', '!');
-    now(11, 0x6c6, 0x6e6);  // Cyrillic ef
-    now(12, '.', ',');
-    now(13, kReturn, kReturn);
-    now(14, kShiftL, kShiftL);
+    for (int group : {0, 1}) {
+        set(group, 13, kReturn, kReturn);
+        set(group, 14, kShiftL, kShiftL);
+    }
+    set(0, 9, '2', '@');
+    set(0, 11, 'a', 'A');
+    set(1, 9, '2', '"');
+    set(1, 11, 0x6c6, 0x6e6);  // Cyrillic ef
+    set(1, 12, '.', ',');
     std::vector<Binding> bindings;
-    const Plan plan = planStrokes(k, shiftOnly, bindings, {'A', ',', '2'}, Clock::now());
+    Plan plan = planStrokes(k, shiftOnly, bindings, {'A', ',', '2'}, Clock::now());
     QVERIFY(plan.ok);
-    QVERIFY(plan.strokes[0].code > 14 && !plan.strokes[0].layoutKey);
+    QCOMPARE(int(plan.strokes[0].code), 11);
+    QVERIFY(plan.strokes[0].shift);
+    QCOMPARE(plan.strokes[0].group, 0);
     QCOMPARE(int(plan.strokes[1].code), 12);
     QVERIFY(plan.strokes[1].shift);
-    QCOMPARE(int(plan.strokes[2].code), 9);
-    QVERIFY(!plan.strokes[2].shift);
+    QCOMPARE(plan.strokes[2].group, -1);  // '2' is in the current group too
+
+    k.groups = 1;
+    k.currentGroup = 0;
+    std::copy(k.plain.begin() + count, k.plain.end(), k.plain.begin());
+    std::copy(k.shifted.begin() + count, k.shifted.end(), k.shifted.begin());
+    plan = planStrokes(k, shiftOnly, bindings, {'A'}, Clock::now());
+    QVERIFY(plan.ok);
+    QVERIFY(plan.strokes[0].code > 14 && !plan.strokes[0].layoutKey);
+    QVERIFY(plan.strokesNeedBind);
 }
 
 void TestKeymapPlan::spareKeysRunOut()

@@ -232,25 +232,29 @@ void TestX11KeyboardWm::heldShiftChangesNothing() {
 
 void TestX11KeyboardWm::otherLayouts_data() {
     QTest::addColumn<QString>("layout");
-    QTest::newRow("fr") << "fr";
-    QTest::newRow("de") << "de";
-    QTest::newRow("ru") << "ru";
+    QTest::addColumn<int>("group");
+    QTest::newRow("fr") << "fr" << 0;
+    QTest::newRow("de") << "de" << 0;
+    QTest::newRow("ru") << "ru" << 0;
+    QTest::newRow("us,ru with ru") << "us,ru" << 1;
 }
 
-// setxkbmap replaces the keymap, bindings and all, between two calls.
+// setxkbmap replaces the keymap, bindings and all, between two calls. ru
+// alone has no Latin letters; "us,ru" has them in the group not active.
 void TestX11KeyboardWm::otherLayouts() {
     QFETCH(QString, layout);
+    QFETCH(int, group);
     QVERIFY(keyboard_->typeText(terminal_.window(), "0A", false, false, clipboard()));
     QCOMPARE(shown(terminalReceives("0A")), shown("0A"));
     terminal_.clear();
 
-    QCOMPARE(session_.run({"setxkbmap", layout.toStdString()}), 0);
+    QVERIFY(session_.setLayout(layout.toStdString(), group));
     QCOMPARE(session_.layout(), layout.toStdString());
     QVERIFY(keyboard_->typeText(terminal_.window(), "0439041101", true, true, clipboard()));
     QVERIFY(keyboard_->typeText(terminal_.window(), "1A2B3C4D", true, true, clipboard()));
     QVERIFY(keyboard_->typeText(terminal_.window(), "9f8e7d", false, true, clipboard()));
     const std::string expected = "0439041101,\r1A2B3C4D,\r9f8e7d\r";
-    QCOMPARE(shown(terminalReceives(expected)), shown(expected));
+    QCOMPARE(shown(terminalReceives(expected)), shown(expected));    QCOMPARE(session_.group(), group);  // a group switched for Latin letters is switched back
 }
 
 // More distinct characters than the keymap has spare keycodes, including

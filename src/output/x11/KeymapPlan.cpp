@@ -34,13 +34,15 @@ int Keymap::find(KeySym sym, int index) const
     return 0;
 }
 
-KeySym Keymap::typed(int code, bool shift) const
+KeySym Keymap::typed(int code, bool shift, int group) const
 {
     const std::vector<KeySym>& now = shift ? shifted : plain;
     if (now.empty())
-        return at(code, shift ? 1 : 0);
-    const int i = code - minCode;
-    return i >= 0 && i < static_cast<int>(now.size()) ? now[static_cast<std::size_t>(i)] : 0;
+        return group == currentGroup ? at(code, shift ? 1 : 0) : 0;
+    if (code < minCode || code > maxCode)
+        return 0;
+    const std::size_t i = static_cast<std::size_t>(group) * (maxCode - minCode + 1) + (code - minCode);
+    return i < now.size() ? now[i] : 0;
 }
 
 Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& modifierCodes,
@@ -69,14 +71,19 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
         return std::any_of(bindings.begin(), bindings.end(),
                            [code](const Binding& b) { return b.code == code; });
     };
-    // The layout's key for `sym`, plain keys before shifted ones; code 0 if none.
+    // The layout's key for `sym`: the current group first, plain keys before
+    // shifted ones; code 0 if none.
     auto layoutKey = [&](KeySym sym) {
-        for (const bool shift : {false, true}) {
-            if (shift && !result.shiftCode)
-                break;
-            for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
-                if (keymap.typed(code, shift) == sym && !isBinding(code))
-                    return Stroke{static_cast<KeyCode>(code), shift, true};
+        for (int g = 0; g < keymap.groups; ++g) {
+            const int group = g == 0 ? keymap.currentGroup : (g <= keymap.currentGroup ? g - 1 : g);
+            for (const bool shift : {false, true}) {
+                if (shift && !result.shiftCode)
+                    break;
+                for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
+                    if (keymap.typed(code, shift, group) == sym && !isBinding(code))
+                        return Stroke{static_cast<KeyCode>(code), shift, true,
+                                      group == keymap.currentGroup ? -1 : group};
+                }
             }
         }
         return Stroke{0, false, false};

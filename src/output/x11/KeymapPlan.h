@@ -38,18 +38,21 @@ struct Keymap {
     int maxCode = 0;
     int perCode = 0;
     std::vector<KeySym> syms;
-    // What each key types now, from `minCode` on: in the keyboard's current
-    // group, with the locked modifiers other than Caps Lock, without and with
-    // Shift. Left empty, the first two levels of `syms` stand for them.
+    // What each key types with the locked modifiers other than Caps Lock,
+    // without and with Shift, in each group of the keyboard: group g's keys
+    // from `minCode` on at g * (maxCode - minCode + 1). Left empty, the first
+    // two levels of `syms` stand for the current group.
     std::vector<KeySym> plain;
     std::vector<KeySym> shifted;
+    int groups = 1;
+    int currentGroup = 0;
 
     // The keysym at one level of a keycode; 0 (NoSymbol) outside the map.
     KeySym at(int code, int index) const;
     // The first keycode with `sym` at `index`, or 0.
     int find(KeySym sym, int index) const;
-    // What `code` types now, with Shift or without.
-    KeySym typed(int code, bool shift) const;
+    // What `code` types in `group`, with Shift or without.
+    KeySym typed(int code, bool shift, int group) const;
 };
 
 struct Binding {
@@ -62,6 +65,7 @@ struct Stroke {
     KeyCode code;
     bool shift;      // press Shift with it
     bool layoutKey;  // a key of the layout rather than one of our bindings
+    int group = -1;  // the group to lock while it is typed; -1: the current one
 };
 
 struct Plan {
@@ -73,7 +77,8 @@ struct Plan {
 };
 
 // Finds a keycode for every keysym: a key of the layout that types it
-// without or with Shift, else our own binding (dropped when the keymap no
+// without or with Shift, in the current group or else in another one (as a
+// user switches to the Latin group of "us,ru" to type Latin letters), else our own binding (dropped when the keymap no
 // longer holds it, as after setxkbmap), else a newly bound spare keycode.
 // Card characters the layout lacks are bound ahead, whatever `syms` asks
 // for (an empty `syms` binds only those), so the keymap changes once per

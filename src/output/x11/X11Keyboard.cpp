@@ -60,9 +60,9 @@ KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
 
 }  // namespace
 
-// The server's keyboard mapping, and through XKB what each key types now:
-// in the current group, with the locked modifiers except Caps Lock (which
-// sendKeys() lets go while it types).
+// The server's keyboard mapping, and through XKB what each key types in
+// each group, with the locked modifiers except Caps Lock (which sendKeys()
+// lets go while it types).
 x11plan::Keymap X11Keyboard::Impl::readKeymap() {
     x11plan::Keymap keymap;
     XDisplayKeycodes(dpy, &keymap.minCode, &keymap.maxCode);
@@ -82,11 +82,20 @@ x11plan::Keymap X11Keyboard::Impl::readKeymap() {
         return keymap;
     }
     const unsigned mods = state.locked_mods & ~LockMask;
-    for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
-        const bool known = code >= desc->min_key_code && code <= desc->max_key_code;
-        keymap.plain.push_back(known ? keysymFor(desc, code, state.group, mods) : NoSymbol);
-        keymap.shifted.push_back(known ? keysymFor(desc, code, state.group, mods | ShiftMask)
-                                       : NoSymbol);
+    const int first = std::max<int>(keymap.minCode, desc->min_key_code);
+    const int last = std::min<int>(keymap.maxCode, desc->max_key_code);
+    keymap.groups = 1;
+    for (int code = first; code <= last; ++code) {
+        keymap.groups = std::max<int>(keymap.groups, XkbKeyNumGroups(desc, code));
+    }
+    keymap.currentGroup = std::min<int>(state.group, keymap.groups - 1);
+    for (int group = 0; group < keymap.groups; ++group) {
+        for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
+            const bool known = code >= first && code <= last;
+            keymap.plain.push_back(known ? keysymFor(desc, code, group, mods) : NoSymbol);
+            keymap.shifted.push_back(known ? keysymFor(desc, code, group, mods | ShiftMask)
+                                           : NoSymbol);
+        }
     }
     XkbFreeKeyboard(desc, 0, True);
     return keymap;
@@ -214,11 +223,13 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     // for the moment. (The other locked modifiers were counted in the plan.)
     bool relockCaps = false;
     bool shiftDown = !xkb;
+    int lockedGroup = 0;
     if (xkb) {
         XkbStateRec state{};
         if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success) {
             relockCaps = state.locked_mods & LockMask;
             shiftDown = state.base_mods & ShiftMask;
+            lockedGroup = state.locked_group;
         }
     }
     std::vector<KeyCode> heldShift;
@@ -232,9 +243,16 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     for (KeyCode code : heldShift) {
         XTestFakeKeyEvent(dpy, code, False, 0);
     }
+    // A character found only in another group is typed in that group, locked
+    // for the moment as a user's group switch would.
+    int group = -1;
     for (const x11plan::Stroke& s : strokes) {
         if (lost) {
             return false;
+        }
+        if (s.group != group) {
+            XkbLockGroup(dpy, XkbUseCoreKbd, s.group >= 0 ? s.group : lockedGroup);
+            group = s.group;
         }
         if (s.shift) {
             XTestFakeKeyEvent(dpy, shiftCode, True, 0);
@@ -244,6 +262,9 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
         if (s.shift) {
             XTestFakeKeyEvent(dpy, shiftCode, False, 0);
         }
+    }
+    if (group >= 0 && !lost) {
+        XkbLockGroup(dpy, XkbUseCoreKbd, lockedGroup);
     }
     for (KeyCode code : heldShift) {
         if (!lost) {
