@@ -12,6 +12,9 @@
 
 namespace apptest {
 
+// Cards with every one of A-F, each unlike the one before.
+inline const QStringList kCards{"1A2B3C4D", "00C0FFEE", "DEADBEEF", "F00DFACE", "0BADCAFE", "12345678"};
+
 // The reports written to `path` so far, the ready line left out.
 inline QList<QJsonObject> reports(const QString& path)
 {

@@ -11,31 +11,12 @@
 // the text arrives right. Those cards are counted apart.
 #include "apps/CardReports.h"
 #include "keyboard/XSession.h"
+#include "support/CardSettings.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-const QStringList kCards{"1A2B3C4D", "00C0FFEE", "DEADBEEF", "F00DFACE", "0BADCAFE", "12345678"};
-
-QString settingsFile(const QTemporaryDir& dir, const QString& port)
-{
-    const QString path = dir.filePath("tallyport.conf");
-    QSettings s(path, QSettings::IniFormat);
-    s.setValue("CommName", port);
-    s.setValue("ReaderType", 2);
-    s.setValue("ReaderID", 7);
-    s.setValue("AddDown", "-1");
-    s.setValue("AddReturn", "-1");
-    s.sync();
-    return path;
-}
-
-}  // namespace
 
 class TestChromiumX11 : public QObject {
     Q_OBJECT
@@ -140,15 +121,15 @@ void TestChromiumX11::cardsIntoAWebForm()
         if (start.capsLock != session_.capsLocked())
             session_.run({"xdotool", "key", "Caps_Lock"});
         userTypes("42");  // digits: a key in every layout, so xdotool does not remap
-        RunningProgram program(dir_, {"--settings", settingsFile(dir_, reader.path()), "--verbose"},
+        RunningProgram program(dir_, {"--settings", writeCardSettings(dir_.filePath("tallyport.conf"), reader.path()), "--verbose"},
                                QString::fromStdString(session_.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         QVERIFY(session_.activate(window_));
         for (int i = 0; i < 4; ++i)
-            this->card(kCards[card++ % kCards.size()]);
+            this->card(apptest::kCards[card++ % apptest::kCards.size()]);
         for (const Layout& layout : start.changes) {
             QVERIFY(session_.setLayout(layout.layouts, layout.group));
-            this->card(kCards[card++ % kCards.size()]);
+            this->card(apptest::kCards[card++ % apptest::kCards.size()]);
         }
     }
     if (session_.capsLocked())

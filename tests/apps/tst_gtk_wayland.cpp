@@ -4,37 +4,16 @@
 // the compositor has (us with Caps Lock, fr, ru, changed while the program
 // runs) and again after a fresh start.
 #include "apps/CardReports.h"
+#include "support/CardSettings.h"
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
 
-#include <QSettings>
 #include <QtTest>
-
-#include <sys/stat.h>
 
 namespace {
 
-const QStringList kCards{"1A2B3C4D", "00C0FFEE", "DEADBEEF", "F00DFACE", "0BADCAFE", "12345678"};
 const QString kEntryApp = QStringLiteral("cardentry");
-
-// Settings for a type C reader, ID 07, comma and Enter after each card,
-// readable by the session's user.
-QString settingsFile(const waytest::SwaySession& sway, const QString& port)
-{
-    const QString path = sway.runtimeDir() + "/tallyport.conf";
-    {
-        QSettings s(path, QSettings::IniFormat);
-        s.setValue("CommName", port);
-        s.setValue("ReaderType", 2);
-        s.setValue("ReaderID", 7);
-        s.setValue("AddDown", "-1");
-        s.setValue("AddReturn", "-1");
-    }
-    chmod(path.toLocal8Bit().constData(), 0666);
-    chmod(port.toLocal8Bit().constData(), 0666);
-    return path;
-}
 
 }  // namespace
 
@@ -69,7 +48,7 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     int reports = 0;
     int card = 0;
     auto typeCard = [&] {
-        const QString number = kCards[card++ % kCards.size()];
+        const QString number = apptest::kCards[card++ % apptest::kCards.size()];
         QCOMPARE(reader.command("card " + number), QString("ok"));
         const auto got = apptest::waitReports(log, ++reports);
         QCOMPARE(reader.command("remove"), QString("ok"));
@@ -80,7 +59,7 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     };
     const QStringList changes[] = {{"fr", "ru"}, {}};
     for (const QStringList& layouts : changes) {
-        waytest::Program program(sway, {"--settings", settingsFile(sway, reader.path()), "--verbose"});
+        waytest::Program program(sway, {"--settings", writeCardSettings(sway.runtimeDir() + "/tallyport.conf", reader.path()), "--verbose"});
         QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard"), qPrintable(program.seen));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         QVERIFY(sway.focus(kEntryApp));
