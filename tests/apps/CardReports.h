@@ -31,7 +31,7 @@ inline QList<QJsonObject> reports(const QString& path)
 }
 
 // Waits until there are `count` reports.
-inline QList<QJsonObject> waitReports(const QString& path, int count, int timeoutMs = 5000)
+inline QList<QJsonObject> waitReports(const QString& path, int count, int timeoutMs = 10000)
 {
     QElapsedTimer clock;
     clock.start();

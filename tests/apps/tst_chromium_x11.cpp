@@ -123,7 +123,7 @@ void TestChromiumX11::cardsIntoAWebForm()
         userTypes("42");  // digits: a key in every layout, so xdotool does not remap
         RunningProgram program(dir_, {"--settings", writeCardSettings(dir_.filePath("tallyport.conf"), reader.path()), "--verbose"},
                                QString::fromStdString(session_.display()));
-        QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
+        QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
         QVERIFY(session_.activate(window_));
         for (int i = 0; i < 4; ++i)
             this->card(apptest::kCards[card++ % apptest::kCards.size()]);

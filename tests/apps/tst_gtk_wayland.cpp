@@ -60,8 +60,10 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     const QStringList changes[] = {{"fr", "ru"}, {}};
     for (const QStringList& layouts : changes) {
         waytest::Program program(sway, {"--settings", writeCardSettings(sway.runtimeDir() + "/tallyport.conf", reader.path()), "--verbose"});
-        QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard"), qPrintable(program.seen));
-        QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
+        QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard", 30000), qPrintable(program.seen));
+        QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
+        // Its window takes the focus when it comes; the user goes back to the form.
+        QVERIFY(sway.waitFocused(waytest::kProgramAppId, 30000));
         QVERIFY(sway.focus(kEntryApp));
         for (int i = 0; i < 4 && !QTest::currentTestFailed(); ++i)
             typeCard();
