@@ -30,7 +30,7 @@ constexpr std::uint32_t kXkbOffset = 8;
 // Every printable ASCII character on the key a us keyboard has it on, with
 // or without Shift, so toolkits that look at the key as well as the keysym
 // (GTK's entry acts on Enter only from the Enter key) take our keys for a
-// physical keyboard's.
+// physical keyboard's. Each row's keys have consecutive evdev codes.
 struct KeyRow {
     std::uint32_t firstKey;
     const char* plain;

@@ -20,10 +20,6 @@ namespace {
 // How long keys bound just before typing are left for clients to take in.
 constexpr useconds_t kBindSettleUs = 150 * 1000;
 
-}  // namespace
-
-namespace {
-
 // The keysym `code` gives in `group` with the modifiers `mods`, by the
 // server's own rules: the group brought into range as the key says, the
 // level picked by the key type's map.
@@ -210,9 +206,9 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
         return false;
     }
     if (plan.strokesNeedBind) {
-        // A client reloads its keymap in its own time after the change, and
-        // some (Chromium) drop a key that comes before: give them that time.
-        // Normally bindAhead() has bound the keys long before.
+        // A client reads the changed keymap when it gets round to the notice,
+        // and reads a key that comes before with the old one: give them that
+        // time. Normally bindAhead() has bound the keys long before.
         usleep(kBindSettleUs);
     }
     const auto& strokes = plan.strokes;
