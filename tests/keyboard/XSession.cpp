@@ -489,6 +489,21 @@ bool XSession::capsLocked() {
     return state.locked_mods & LockMask;
 }
 
+bool XSession::setLayout(const std::string& layouts, int group) {
+    if (run({"setxkbmap", "-layout", layouts}) != 0) {
+        return false;
+    }
+    XkbLockGroup(x_, XkbUseCoreKbd, group);
+    XSync(x_, False);
+    return this->group() == group;
+}
+
+int XSession::group() {
+    XkbStateRec state{};
+    XkbGetState(x_, XkbUseCoreKbd, &state);
+    return state.group;
+}
+
 bool XSession::shiftDown() {
     XkbStateRec state{};
     XkbGetState(x_, XkbUseCoreKbd, &state);

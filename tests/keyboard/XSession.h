@@ -72,6 +72,9 @@ public:
     std::vector<std::string> netWmState(Window w);
     bool capsLocked();
     bool shiftDown();
+    // setxkbmap with `layouts` ("us,ru"), then `group` locked (1: ru).
+    bool setLayout(const std::string& layouts, int group = 0);
+    int group();
     bool sendNetWmState(Window w, bool add, const std::string& a, const std::string& b);
     std::string layout();  // the XKB rules' layout names, e.g. "us"
     // A window of the test process itself, with _NET_WM_PID set, mapped.

@@ -51,6 +51,7 @@ private slots:
     void recognisesOwnWindows();
     void typesIntoTerminal_data();
     void typesIntoTerminal();
+    void capsLockChangesNothing_data();
     void capsLockChangesNothing();
     void heldShiftChangesNothing();
     void otherLayouts_data();
@@ -61,7 +62,7 @@ private slots:
     void targetThatNeverTakesFocus();
     void deadTargetsTouchNothing_data();
     void deadTargetsTouchNothing();
-    void releasesKeycodesWhenDestroyed();
+    void bindsWhatTheLayoutLacks();
 
 private:
     KeyboardOutput::ClipboardSetter clipboard() {
@@ -200,9 +201,18 @@ void TestX11KeyboardWm::typesIntoTerminal() {
     QVERIFY(session_.focusWithin(terminal_.window()));
 }
 
-// Both cases use more distinct characters than there are spare keycodes, so
-// some go through the layout's own keys, where the modifiers matter most.
+void TestX11KeyboardWm::capsLockChangesNothing_data() {
+    QTest::addColumn<QString>("layout");
+    for (const char* layout : {"us", "fr", "ru"}) {
+        QTest::newRow(layout) << layout;
+    }
+}
+
+// Letters, digits (Shift on fr's number row) and letters bound for ru, all
+// with Caps Lock locked; and with a Shift key held down.
 void TestX11KeyboardWm::capsLockChangesNothing() {
+    QFETCH(QString, layout);
+    QCOMPARE(session_.run({"setxkbmap", layout.toStdString()}), 0);
     session_.run({"xdotool", "key", "Caps_Lock"});
     QVERIFY(session_.capsLocked());
     QVERIFY(keyboard_->typeText(terminal_.window(), kAllHex, true, true, clipboard()));
@@ -222,24 +232,29 @@ void TestX11KeyboardWm::heldShiftChangesNothing() {
 
 void TestX11KeyboardWm::otherLayouts_data() {
     QTest::addColumn<QString>("layout");
-    QTest::newRow("fr") << "fr";
-    QTest::newRow("de") << "de";
+    QTest::addColumn<int>("group");
+    QTest::newRow("fr") << "fr" << 0;
+    QTest::newRow("de") << "de" << 0;
+    QTest::newRow("ru") << "ru" << 0;
+    QTest::newRow("us,ru with ru") << "us,ru" << 1;
 }
 
-// setxkbmap replaces the keymap, bindings and all, between two calls.
+// setxkbmap replaces the keymap, bindings and all, between two calls. ru
+// alone has no Latin letters; "us,ru" has them in the group not active.
 void TestX11KeyboardWm::otherLayouts() {
     QFETCH(QString, layout);
+    QFETCH(int, group);
     QVERIFY(keyboard_->typeText(terminal_.window(), "0A", false, false, clipboard()));
     QCOMPARE(shown(terminalReceives("0A")), shown("0A"));
     terminal_.clear();
 
-    QCOMPARE(session_.run({"setxkbmap", layout.toStdString()}), 0);
+    QVERIFY(session_.setLayout(layout.toStdString(), group));
     QCOMPARE(session_.layout(), layout.toStdString());
     QVERIFY(keyboard_->typeText(terminal_.window(), "0439041101", true, true, clipboard()));
     QVERIFY(keyboard_->typeText(terminal_.window(), "1A2B3C4D", true, true, clipboard()));
     QVERIFY(keyboard_->typeText(terminal_.window(), "9f8e7d", false, true, clipboard()));
     const std::string expected = "0439041101,\r1A2B3C4D,\r9f8e7d\r";
-    QCOMPARE(shown(terminalReceives(expected)), shown(expected));
+    QCOMPARE(shown(terminalReceives(expected)), shown(expected));    QCOMPARE(session_.group(), group);  // a group switched for Latin letters is switched back
 }
 
 // More distinct characters than the keymap has spare keycodes, including
@@ -341,17 +356,27 @@ void TestX11KeyboardWm::deadTargetsTouchNothing() {
     QVERIFY(session_.focusWithin(recorder_.window()));
 }
 
-void TestX11KeyboardWm::releasesKeycodesWhenDestroyed() {
-    // A fresh keymap, so the spare keycodes are free whatever came before.
+// Keys are bound only for what the layout lacks (ru: the Latin letters), as
+// soon as the layout changes, and handed back at the end.
+void TestX11KeyboardWm::bindsWhatTheLayoutLacks() {
     QCOMPARE(session_.run({"setxkbmap", "us"}), 0);
-    const int empty = session_.emptyKeycodes();
+    const int usEmpty = session_.emptyKeycodes();
+    int ruEmpty = 0;
     {
         X11Keyboard other(session_.display());
-        QVERIFY(other.typeText(recorder_.window(), "5", false, false, clipboard()));
-        QCOMPARE(shown(recorderReceives("5")), shown("5"));
-        QVERIFY(session_.emptyKeycodes() < empty);
+        QCOMPARE(session_.emptyKeycodes(), usEmpty);
+        const int notifier = other.changeNotifier();
+        QVERIFY(notifier >= 0);
+        other.drainChanges();
+        QCOMPARE(session_.run({"setxkbmap", "ru"}), 0);
+        ruEmpty = session_.emptyKeycodes();
+        QVERIFY(readable(notifier, 2000));
+        other.drainChanges();
+        QVERIFY(session_.emptyKeycodes() < ruEmpty);
+        QVERIFY(other.typeText(recorder_.window(), "5A", false, false, clipboard()));
+        QCOMPARE(shown(recorderReceives("5A")), shown("5A"));
     }
-    QCOMPARE(session_.emptyKeycodes(), empty);
+    QCOMPARE(session_.emptyKeycodes(), ruEmpty);
 }
 
 QTEST_GUILESS_MAIN(TestX11KeyboardWm)

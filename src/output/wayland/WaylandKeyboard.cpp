@@ -11,25 +11,56 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <tuple>
+#include <utility>
 
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
 
-// xkb keycodes are evdev codes plus 8; ours start at evdev code 1.
-constexpr std::uint32_t kFirstKeycode = 9;
 constexpr std::uint32_t kKeyReleased = 0;
 constexpr std::uint32_t kKeyPressed = 1;
 
-// Our keys in keycode order: printable ASCII, then Return.
-std::vector<std::uint32_t> ourKeysyms()
+// Evdev codes of the keys that are not characters; xkb keycodes are evdev
+// codes plus 8.
+constexpr std::uint32_t kEnterKey = 28;      // KEY_ENTER
+constexpr std::uint32_t kLeftShiftKey = 42;  // KEY_LEFTSHIFT
+constexpr std::uint32_t kXkbOffset = 8;
+
+// Every printable ASCII character on the key a us keyboard has it on, with
+// or without Shift, so toolkits that look at the key as well as the keysym
+// (GTK's entry acts on Enter only from the Enter key) take our keys for a
+// physical keyboard's. Each row's keys have consecutive evdev codes.
+struct KeyRow {
+    std::uint32_t firstKey;
+    const char* plain;
+    const char* shifted;
+};
+constexpr KeyRow kUsRows[] = {
+    {2, "1234567890-=", "!@#$%^&*()_+"},
+    {16, "qwertyuiop[]", "QWERTYUIOP{}"},
+    {30, "asdfghjkl;'`", "ASDFGHJKL:\"~"},
+    {43, "\\zxcvbnm,./", "|ZXCVBNM<>?"},
+    {57, " ", " "},
+};
+
+struct Key {
+    std::uint32_t code;  // evdev
+    bool shift;
+};
+
+std::map<std::uint32_t, Key> usKeys()
 {
-    std::vector<std::uint32_t> syms;
-    for (std::uint32_t c = 0x20; c < 0x7f; ++c)
-        syms.push_back(c);
-    syms.push_back(keysyms::kReturn);
-    return syms;
+    std::map<std::uint32_t, Key> keys;
+    for (const KeyRow& row : kUsRows) {
+        for (std::uint32_t i = 0; row.plain[i]; ++i) {
+            keys[static_cast<unsigned char>(row.plain[i])] = {row.firstKey + i, false};
+            keys.emplace(static_cast<unsigned char>(row.shifted[i]), Key{row.firstKey + i, true});
+        }
+    }
+    keys[keysyms::kReturn] = {kEnterKey, false};
+    return keys;
 }
 
 std::uint32_t nowMs()
@@ -47,8 +78,9 @@ struct WaylandKeyboard::Impl {
     wl_seat* seat = nullptr;
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
-    std::map<std::uint32_t, std::uint32_t> keyOf;  // keysym -> evdev code
-    std::string keymap;                            // the text we upload
+    std::map<std::uint32_t, Key> keyOf;  // keysym -> key
+    std::string keymap;                  // the text we upload
+    std::uint32_t shiftMask = 0;         // Shift in that keymap
 
     bool stalled = false;                          // the compositor stopped answering
 
@@ -99,43 +131,57 @@ bool WaylandKeyboard::Impl::uploadKeymap()
 
 namespace {
 
-// The keymap we upload: printable ASCII and Return.
-std::string keymapText()
+// The keymap we upload: the keys of kUsRows, Enter and a Shift key, with
+// the modifier mask of Shift in it (0 when it fails to compile).
+std::pair<std::string, std::uint32_t> keymapText(const std::map<std::uint32_t, Key>& keys)
 {
-    const auto syms = ourKeysyms();
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> levels;  // code -> syms
+    for (const auto& [sym, key] : keys) {
+        auto& pair = levels[key.code];
+        (key.shift ? pair.second : pair.first) = sym;
+    }
+    levels[kLeftShiftKey] = {XKB_KEY_Shift_L, 0};
     std::string keycodes;
     std::string symbols;
-    for (std::size_t i = 0; i < syms.size(); ++i) {
-        char name[64] = {};
-        if (xkb_keysym_get_name(syms[i], name, sizeof name) <= 0)
+    for (const auto& [code, syms] : levels) {
+        char plain[64] = {};
+        char shifted[64] = {};
+        if (xkb_keysym_get_name(syms.first, plain, sizeof plain) <= 0 ||
+            (syms.second && xkb_keysym_get_name(syms.second, shifted, sizeof shifted) <= 0))
             return {};
-        const std::string key = "<K" + std::to_string(i) + ">";
-        keycodes += "    " + key + " = " + std::to_string(kFirstKeycode + i) + ";\n";
-        symbols += "    key " + key + " { type = \"ONE_LEVEL\", symbols[Group1] = [ " + name + " ] };\n";
+        const std::string key = "<K" + std::to_string(code) + ">";
+        keycodes += "    " + key + " = " + std::to_string(code + kXkbOffset) + ";\n";
+        symbols += "    key " + key + " { type = \"" + (syms.second ? "TWO_LEVEL" : "ONE_LEVEL") +
+                   "\", symbols[Group1] = [ " + plain + (syms.second ? std::string(", ") + shifted : "") +
+                   " ] };\n";
     }
-    // One level per key and no modifiers that could pick another: Shift and
-    // Caps Lock change nothing.
+    // Only Shift picks a level; no Caps Lock in the types, so a lock the
+    // compositor sets on our keyboard changes nothing.
     const std::string source =
         "xkb_keymap {\n"
         "  xkb_keycodes \"tallyport\" {\n    minimum = 8;\n    maximum = 255;\n" + keycodes + "  };\n"
         "  xkb_types \"tallyport\" {\n"
         "    type \"ONE_LEVEL\" { modifiers = none; level_name[Level1] = \"Any\"; };\n"
+        "    type \"TWO_LEVEL\" { modifiers = Shift; map[Shift] = Level2;\n"
+        "      level_name[Level1] = \"Base\"; level_name[Level2] = \"Shift\"; };\n"
         "  };\n"
         "  xkb_compatibility \"tallyport\" { };\n"
-        "  xkb_symbols \"tallyport\" {\n" + symbols + "  };\n"
+        "  xkb_symbols \"tallyport\" {\n" + symbols +
+        "    modifier_map Shift { <K" + std::to_string(kLeftShiftKey) + "> };\n  };\n"
         "};\n";
     // Compiled here first, so a compositor never sees a keymap that fails.
     xkb_context* context = xkb_context_new(
         static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     if (!context)
         return {};
-    std::string out;
+    std::pair<std::string, std::uint32_t> out;
     if (xkb_keymap* keymap = xkb_keymap_new_from_string(context, source.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                                         XKB_KEYMAP_COMPILE_NO_FLAGS)) {
-        if (char* normalised = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1)) {
-            out = normalised;
-            free(normalised);
-        }
+        const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
+        char* normalised = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        if (normalised && shift != XKB_MOD_INVALID)
+            out = {normalised, 1u << shift};
+        free(normalised);
         xkb_keymap_unref(keymap);
     }
     xkb_context_unref(context);
@@ -156,15 +202,13 @@ WaylandKeyboard::WaylandKeyboard(const std::string& displayName) : d_(std::make_
     if (!d.roundtrip() || !d.seat || !d.manager)
         return;
     d.keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(d.manager, d.seat);
-    d.keymap = keymapText();
+    d.keyOf = usKeys();
+    std::tie(d.keymap, d.shiftMask) = keymapText(d.keyOf);
     if (!d.uploadKeymap()) {
         zwp_virtual_keyboard_v1_destroy(d.keyboard);
         d.keyboard = nullptr;
         return;
     }
-    const auto syms = ourKeysyms();
-    for (std::size_t i = 0; i < syms.size(); ++i)
-        d.keyOf[syms[i]] = static_cast<std::uint32_t>(kFirstKeycode - 8 + i);
     // A compositor that refuses us a keyboard says so with a protocol error.
     d.roundtrip();
 }
@@ -197,7 +241,7 @@ bool WaylandKeyboard::typeText(WindowId target, const std::string& text, bool ad
     Impl& d = *d_;
     if (!d.alive() || target == 0)
         return false;
-    std::vector<std::uint32_t> keys;
+    std::vector<Key> keys;
     for (std::uint32_t sym : keysyms::forCard(text, addComma, addEnter)) {
         const auto key = d.keyOf.find(sym);
         if (key == d.keyOf.end())
@@ -212,11 +256,24 @@ bool WaylandKeyboard::typeText(WindowId target, const std::string& text, bool ad
     if (!d.uploadKeymap())
         return false;
     zwp_virtual_keyboard_v1_modifiers(d.keyboard, 0, 0, 0, 0);
-    for (std::uint32_t key : keys) {
+    // Shift is held as on a physical keyboard: its key goes down, and since
+    // the compositor takes a virtual keyboard's modifiers only from what it
+    // is told, the modifier state says so too.
+    bool shifted = false;
+    auto shift = [&](bool down) {
+        zwp_virtual_keyboard_v1_key(d.keyboard, nowMs(), kLeftShiftKey, down ? kKeyPressed : kKeyReleased);
+        zwp_virtual_keyboard_v1_modifiers(d.keyboard, down ? d.shiftMask : 0, 0, 0, 0);
+        shifted = down;
+    };
+    for (const Key& key : keys) {
+        if (key.shift != shifted)
+            shift(key.shift);
         const std::uint32_t time = nowMs();
-        zwp_virtual_keyboard_v1_key(d.keyboard, time, key, kKeyPressed);
-        zwp_virtual_keyboard_v1_key(d.keyboard, time, key, kKeyReleased);
+        zwp_virtual_keyboard_v1_key(d.keyboard, time, key.code, kKeyPressed);
+        zwp_virtual_keyboard_v1_key(d.keyboard, time, key.code, kKeyReleased);
     }
+    if (shifted)
+        shift(false);
     // Back once the compositor has handled every key.
     return d.roundtrip() && d.alive();
 }

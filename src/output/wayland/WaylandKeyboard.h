@@ -3,10 +3,10 @@
 //
 // A Wayland client can neither see nor activate other windows: the keys go
 // to whichever window holds the keyboard focus, and the caller makes sure
-// that is not our own. Our virtual keyboard carries a keymap of its own with
-// one key for every printable ASCII character and Return, each on a single
-// level, so the text arrives unchanged whatever the user's layout and the
-// state of Shift and Caps Lock.
+// that is not our own. Our virtual keyboard carries a keymap of its own: every
+// printable ASCII character, Enter and Shift on the keys of a us keyboard, so
+// toolkits that look at the key see an ordinary keyboard, and the text
+// arrives unchanged whatever the user's layout and the state of Caps Lock.
 //
 // Its own connection to the compositor, apart from the GUI toolkit's. Use
 // from one thread only.

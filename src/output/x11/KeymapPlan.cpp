@@ -1,7 +1,5 @@
 #include "output/x11/KeymapPlan.h"
 
-#include "output/KeySymbols.h"
-
 #include <algorithm>
 
 namespace x11plan {
@@ -11,12 +9,11 @@ namespace {
 constexpr KeySym kShiftL = 0xffe1;
 constexpr KeySym kShiftR = 0xffe2;
 
-// Bound ahead of need, as long as this many spare keycodes stay free: card
-// numbers use few characters, so the keymap (which every client and the
-// window manager reload on each change) normally changes once in our life.
+// Card characters are bound ahead of need as long as this many spare
+// keycodes stay free for anything else.
 constexpr std::size_t kKeepSpare = 2;
-constexpr KeySym kCardCharacters[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8',
-                                      '9', 'A', 'B', 'C', 'D', 'E', 'F', ','};
+constexpr KeySym kCardCharacters[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B',
+                                      'C', 'D', 'E', 'F', ',', 'a', 'b', 'c', 'd', 'e', 'f'};
 
 }  // namespace
 
@@ -37,6 +34,17 @@ int Keymap::find(KeySym sym, int index) const
     return 0;
 }
 
+KeySym Keymap::typed(int code, bool shift, int group) const
+{
+    const std::vector<KeySym>& now = shift ? shifted : plain;
+    if (now.empty())
+        return group == currentGroup ? at(code, shift ? 1 : 0) : 0;
+    if (code < minCode || code > maxCode)
+        return 0;
+    const std::size_t i = static_cast<std::size_t>(group) * (maxCode - minCode + 1) + (code - minCode);
+    return i < now.size() ? now[i] : 0;
+}
+
 Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& modifierCodes,
                  std::vector<Binding>& bindings, const std::vector<KeySym>& syms,
                  Clock::time_point now)
@@ -55,27 +63,52 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
     if (!result.shiftCode)
         result.shiftCode = static_cast<KeyCode>(keymap.find(kShiftR, 0));
 
+    auto boundTo = [&](KeySym sym) {
+        return std::find_if(bindings.begin(), bindings.end(),
+                            [sym](const Binding& b) { return b.sym == sym; });
+    };
+    auto isBinding = [&](int code) {
+        return std::any_of(bindings.begin(), bindings.end(),
+                           [code](const Binding& b) { return b.code == code; });
+    };
+    // The layout's key for `sym`: the current group first, plain keys before
+    // shifted ones; code 0 if none.
+    auto layoutKey = [&](KeySym sym) {
+        for (int g = 0; g < keymap.groups; ++g) {
+            const int group = g == 0 ? keymap.currentGroup : (g <= keymap.currentGroup ? g - 1 : g);
+            for (const bool shift : {false, true}) {
+                if (shift && !result.shiftCode)
+                    break;
+                for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
+                    if (keymap.typed(code, shift, group) == sym && !isBinding(code))
+                        return Stroke{static_cast<KeyCode>(code), shift, true,
+                                      group == keymap.currentGroup ? -1 : group};
+                }
+            }
+        }
+        return Stroke{0, false, false};
+    };
+
     const std::set<KeySym> wanted(syms.begin(), syms.end());
     std::vector<std::pair<KeySym, Stroke>> plan;
     std::vector<KeySym> missing;
     for (KeySym sym : wanted) {
-        if (sym == keysyms::kReturn) {
-            if (const int code = keymap.find(sym, 0)) {
-                plan.push_back({sym, {static_cast<KeyCode>(code), false, true}});
-                continue;
-            }
-        }
-        auto bound = std::find_if(bindings.begin(), bindings.end(),
-                                  [sym](const Binding& b) { return b.sym == sym; });
-        if (bound != bindings.end()) {
+        if (const Stroke key = layoutKey(sym); key.code) {
+            plan.push_back({sym, key});
+        } else if (auto bound = boundTo(sym); bound != bindings.end()) {
             bound->lastUse = now;
             plan.push_back({sym, {bound->code, false, false}});
         } else {
             missing.push_back(sym);
         }
     }
+    std::vector<KeySym> ahead;
+    for (KeySym sym : kCardCharacters) {
+        if (!wanted.count(sym) && boundTo(sym) == bindings.end() && !layoutKey(sym).code)
+            ahead.push_back(sym);
+    }
 
-    if (!missing.empty()) {
+    if (!missing.empty() || !ahead.empty()) {
         const std::set<int> modifiers = modifierCodes ? modifierCodes() : std::set<int>{};
         // Keycode 8 stands for "no key" on evdev-based servers, which may
         // drop it on the way.
@@ -87,27 +120,12 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
             if (empty)
                 spare.push_back(static_cast<KeyCode>(code));
         }
-        // Spare keycodes go first to characters the layout has no key for;
-        // the others can fall back on the layout's keys if they run out.
-        std::stable_partition(missing.begin(), missing.end(), [&](KeySym sym) {
-            return !keymap.find(sym, 0) && !keymap.find(sym, 1);
-        });
-        std::vector<KeySym> toBind = missing;
-        for (KeySym sym : kCardCharacters) {
-            if (toBind.size() + kKeepSpare >= spare.size())
-                break;
-            if (!wanted.count(sym) &&
-                std::none_of(bindings.begin(), bindings.end(),
-                             [sym](const Binding& b) { return b.sym == sym; }))
-                toBind.push_back(sym);
-        }
-        for (KeySym sym : toBind) {
-            const bool needed = wanted.count(sym) > 0;
+        for (KeySym sym : missing) {
             KeyCode code = 0;
             if (!spare.empty()) {
                 code = spare.back();
                 spare.pop_back();
-            } else if (needed) {
+            } else {
                 // Reuse the binding unused longest, when that is long enough ago.
                 auto oldest = bindings.end();
                 for (auto it = bindings.begin(); it != bindings.end(); ++it) {
@@ -115,25 +133,22 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
                         (oldest == bindings.end() || it->lastUse < oldest->lastUse))
                         oldest = it;
                 }
-                if (oldest != bindings.end()) {
-                    code = oldest->code;
-                    bindings.erase(oldest);
-                }
+                if (oldest == bindings.end())
+                    return result;  // rather nothing than a text with holes
+                code = oldest->code;
+                bindings.erase(oldest);
             }
-            if (code) {
-                result.bind.emplace_back(code, sym);
-                bindings.push_back({sym, code, now});
-                if (needed)
-                    plan.push_back({sym, {code, false, false}});
-            } else if (!needed) {
-                continue;
-            } else if (const int plain = keymap.find(sym, 0)) {
-                plan.push_back({sym, {static_cast<KeyCode>(plain), false, true}});
-            } else if (const int shifted = keymap.find(sym, 1); shifted && result.shiftCode) {
-                plan.push_back({sym, {static_cast<KeyCode>(shifted), true, true}});
-            } else {
-                return result;  // rather nothing than a text with holes
-            }
+            result.bind.emplace_back(code, sym);
+            bindings.push_back({sym, code, now});
+            plan.push_back({sym, {code, false, false}});
+            result.strokesNeedBind = true;
+        }
+        for (KeySym sym : ahead) {
+            if (spare.size() <= kKeepSpare)
+                break;
+            result.bind.emplace_back(spare.back(), sym);
+            bindings.push_back({sym, spare.back(), now});
+            spare.pop_back();
         }
     }
 

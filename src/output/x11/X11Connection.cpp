@@ -218,9 +218,22 @@ void X11Keyboard::Impl::open(const std::string& displayName) {
         }
         XSetIOErrorExitHandler(watch, onXIOErrorExit, nullptr);
         XSelectInput(watch, DefaultRootWindow(watch), PropertyChangeMask);
+        // And keymap changes, which make it readable too: bindAhead() then
+        // binds what the new layout lacks before a card needs it.
+        int watchOpcode = 0;
+        int watchError = 0;
+        major = XkbMajorVersion;
+        minor = XkbMinorVersion;
+        if (xkb && XkbQueryExtension(watch, &watchOpcode, &watchXkbEvent, &watchError, &major, &minor)) {
+            const unsigned which = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+            XkbSelectEvents(watch, XkbUseCoreKbd, which, which);
+        } else {
+            watchXkbEvent = -1;
+        }
         XFlush(watch);
     }
     if (!lost) {
+        bindAhead();
         XSync(dpy, False);
     }
 }

@@ -15,7 +15,50 @@
 // ---------------------------------------------------------------------------
 // Keystrokes
 
-// The server's keyboard mapping, read in one request.
+namespace {
+
+// How long keys bound just before typing are left for clients to take in.
+constexpr useconds_t kBindSettleUs = 150 * 1000;
+
+// The keysym `code` gives in `group` with the modifiers `mods`, by the
+// server's own rules: the group brought into range as the key says, the
+// level picked by the key type's map.
+KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
+    const int groups = XkbKeyNumGroups(desc, code);
+    if (groups == 0) {
+        return NoSymbol;
+    }
+    if (group >= groups) {
+        const unsigned char info = XkbKeyGroupInfo(desc, code);
+        switch (XkbOutOfRangeGroupAction(info)) {
+        case XkbRedirectIntoRange:
+            group = XkbOutOfRangeGroupNumber(info) < groups ? XkbOutOfRangeGroupNumber(info) : 0;
+            break;
+        case XkbClampIntoRange:
+            group = groups - 1;
+            break;
+        default:
+            group %= groups;
+        }
+    }
+    const XkbKeyTypePtr type = XkbKeyKeyType(desc, code, group);
+    int level = 0;
+    for (int i = 0; i < type->map_count; ++i) {
+        const XkbKTMapEntryRec& entry = type->map[i];
+        if (entry.active && (mods & type->mods.mask) == entry.mods.mask) {
+            level = entry.level;
+            break;
+        }
+    }
+    return level < XkbKeyGroupWidth(desc, code, group) ? XkbKeySymEntry(desc, code, level, group)
+                                                        : NoSymbol;
+}
+
+}  // namespace
+
+// The server's keyboard mapping, and through XKB what each key types in
+// each group, with the locked modifiers except Caps Lock (which sendKeys()
+// lets go while it types).
 x11plan::Keymap X11Keyboard::Impl::readKeymap() {
     x11plan::Keymap keymap;
     XDisplayKeycodes(dpy, &keymap.minCode, &keymap.maxCode);
@@ -26,6 +69,31 @@ x11plan::Keymap X11Keyboard::Impl::readKeymap() {
         keymap.syms.assign(map, map + static_cast<std::size_t>(count) * keymap.perCode);
         XFree(map);
     }
+    XkbStateRec state{};
+    if (!xkb || lost || XkbGetState(dpy, XkbUseCoreKbd, &state) != Success) {
+        return keymap;
+    }
+    XkbDescPtr desc = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    if (!desc) {
+        return keymap;
+    }
+    const unsigned mods = state.locked_mods & ~LockMask;
+    const int first = std::max<int>(keymap.minCode, desc->min_key_code);
+    const int last = std::min<int>(keymap.maxCode, desc->max_key_code);
+    keymap.groups = 1;
+    for (int code = first; code <= last; ++code) {
+        keymap.groups = std::max<int>(keymap.groups, XkbKeyNumGroups(desc, code));
+    }
+    keymap.currentGroup = std::min<int>(state.group, keymap.groups - 1);
+    for (int group = 0; group < keymap.groups; ++group) {
+        for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
+            const bool known = code >= first && code <= last;
+            keymap.plain.push_back(known ? keysymFor(desc, code, group, mods) : NoSymbol);
+            keymap.shifted.push_back(known ? keysymFor(desc, code, group, mods | ShiftMask)
+                                           : NoSymbol);
+        }
+    }
+    XkbFreeKeyboard(desc, 0, True);
     return keymap;
 }
 
@@ -82,6 +150,45 @@ void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>
     }
 }
 
+// The keycodes of every modifier, which are never spare.
+std::set<int> X11Keyboard::Impl::modifierCodes() {
+    std::set<int> codes;
+    if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
+        for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
+            if (mods->modifiermap[i]) {
+                codes.insert(mods->modifiermap[i]);
+            }
+        }
+        XFreeModifiermap(mods);
+    }
+    return codes;
+}
+
+// Binds the card characters the layout lacks, now rather than when a card
+// needs them: at start and whenever the keymap has changed.
+void X11Keyboard::Impl::bindAhead() {
+    const x11plan::Keymap keymap = readKeymap();
+    if (keymap.syms.empty() || lost) {
+        return;
+    }
+    const x11plan::Plan plan = x11plan::planStrokes(
+        keymap, [this] { return modifierCodes(); }, bindings, {}, x11plan::Clock::now());
+    writeKeymap(plan.bind);
+}
+
+// Drains the watch connection; a changed keymap gets its bindings at once.
+void X11Keyboard::Impl::drainWatch() {
+    bool keymapChanged = false;
+    while (watch && !lost && XPending(watch) > 0) {
+        XEvent event;
+        XNextEvent(watch, &event);
+        keymapChanged = keymapChanged || (watchXkbEvent >= 0 && event.type == watchXkbEvent);
+    }
+    if (keymapChanged && !lost) {
+        bindAhead();
+    }
+}
+
 bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter) {
     const auto card = keysyms::forCard(text, addComma, addEnter);
     const std::vector<KeySym> syms(card.begin(), card.end());
@@ -89,20 +196,8 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     if (keymap.syms.empty() || lost) {
         return false;
     }
-    auto modifierCodes = [this] {
-        std::set<int> codes;
-        if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
-            for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
-                if (mods->modifiermap[i]) {
-                    codes.insert(mods->modifiermap[i]);
-                }
-            }
-            XFreeModifiermap(mods);
-        }
-        return codes;
-    };
-    const x11plan::Plan plan =
-        x11plan::planStrokes(keymap, modifierCodes, bindings, syms, x11plan::Clock::now());
+    const x11plan::Plan plan = x11plan::planStrokes(
+        keymap, [this] { return modifierCodes(); }, bindings, syms, x11plan::Clock::now());
     if (!plan.ok || lost) {
         return false;
     }
@@ -110,20 +205,27 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     if (lost) {
         return false;
     }
+    if (plan.strokesNeedBind) {
+        // A client reads the changed keymap when it gets round to the notice,
+        // and reads a key that comes before with the old one: give them that
+        // time. Normally bindAhead() has bound the keys long before.
+        usleep(kBindSettleUs);
+    }
     const auto& strokes = plan.strokes;
     const KeyCode shiftCode = plan.shiftCode;
 
-    // A locked Caps Lock would turn our lower-case letters into capitals.
-    // A Shift key held down does nothing to our bindings, but the layout's
-    // own keys (Enter, and characters that found no spare keycode) would
-    // change: such Shift keys are let go for the moment.
+    // A locked Caps Lock would turn lower-case letters into capitals, and a
+    // Shift key held down would change the layout's keys: both are let go
+    // for the moment. (The other locked modifiers were counted in the plan.)
     bool relockCaps = false;
     bool shiftDown = !xkb;
+    int lockedGroup = 0;
     if (xkb) {
         XkbStateRec state{};
         if (XkbGetState(dpy, XkbUseCoreKbd, &state) == Success) {
             relockCaps = state.locked_mods & LockMask;
             shiftDown = state.base_mods & ShiftMask;
+            lockedGroup = state.locked_group;
         }
     }
     std::vector<KeyCode> heldShift;
@@ -137,9 +239,16 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     for (KeyCode code : heldShift) {
         XTestFakeKeyEvent(dpy, code, False, 0);
     }
+    // A character found only in another group is typed in that group, locked
+    // for the moment as a user's group switch would.
+    int group = -1;
     for (const x11plan::Stroke& s : strokes) {
         if (lost) {
             return false;
+        }
+        if (s.group != group) {
+            XkbLockGroup(dpy, XkbUseCoreKbd, s.group >= 0 ? s.group : lockedGroup);
+            group = s.group;
         }
         if (s.shift) {
             XTestFakeKeyEvent(dpy, shiftCode, True, 0);
@@ -149,6 +258,9 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
         if (s.shift) {
             XTestFakeKeyEvent(dpy, shiftCode, False, 0);
         }
+    }
+    if (group >= 0 && !lost) {
+        XkbLockGroup(dpy, XkbUseCoreKbd, lockedGroup);
     }
     for (KeyCode code : heldShift) {
         if (!lost) {
@@ -231,6 +343,7 @@ KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
         return 0;
     }
     d.discardEvents();
+    d.drainWatch();
     if (d.wmAnnouncesActive()) {
         const auto active = d.property32(d.root, d.atom.activeWindow, XA_WINDOW);
         return active.empty() || d.lost ? 0 : active[0];
@@ -300,10 +413,7 @@ void X11Keyboard::drainChanges() {
     if (!d.enter() || !d.watch) {
         return;
     }
-    while (!d.lost && XPending(d.watch) > 0) {
-        XEvent event;
-        XNextEvent(d.watch, &event);
-    }
+    d.drainWatch();
     if (d.lost) {
         d.abandon();
     }

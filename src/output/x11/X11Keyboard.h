@@ -1,13 +1,16 @@
 // Keystrokes for X11 desktops: plain Xlib with the XTest and XKB extensions.
 //
-// Characters are typed through spare keycodes (keycodes the current keymap
-// leaves empty) that are bound to exactly the character needed, so the text
-// arrives unchanged whatever the layout and the Shift state. Such bindings are
-// kept for the life of the object: a receiving client reads the keymap only
-// when it gets round to the MappingNotify, so a binding must not change while
-// key events for it may still be waiting in some client's queue. They are
-// checked against the server's keymap at every call (setxkbmap replaces it)
-// and handed back in the destructor.
+// Each character is typed with a key the current layout has for it (with
+// Shift where needed; a locked Caps Lock and a held Shift are let go
+// meanwhile), so applications get the key events of a real keyboard.
+// Characters the layout lacks go through spare keycodes (keycodes the keymap
+// leaves empty) bound to exactly that character, at start and whenever the
+// keymap changes, so the keys are in place before a card comes. Such
+// bindings are kept for the life of the object: a receiving client reads the
+// keymap only when it gets round to the MappingNotify, so a binding must not
+// change while key events for it may still be waiting in some client's
+// queue. They are checked against the server's keymap at every call
+// (setxkbmap replaces it) and handed back in the destructor.
 //
 // The object never terminates the program: X errors are recorded rather than
 // fatal, and a lost connection turns every call into a no-op that reports

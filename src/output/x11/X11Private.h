@@ -10,6 +10,7 @@
 
 #include <signal.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ struct X11Keyboard::Impl {
     bool lost = false;  // set by the I/O error handlers; Xlib is not touched again
     bool xkb = false;
     bool abandoned = false;
+    int watchXkbEvent = -1;  // the XKB event type on the watch connection, -1 without XKB
     int silencer = -1;  // write end of the pipe that replaced the watch descriptor
 
     bool errorSeen = false;
@@ -57,6 +59,9 @@ struct X11Keyboard::Impl {
     // Keystrokes (X11Keyboard.cpp)
     x11plan::Keymap readKeymap();
     void writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign);
+    std::set<int> modifierCodes();
+    void bindAhead();
+    void drainWatch();
     std::vector<KeyCode> pressedShiftKeys();
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
     void releaseBindings();
