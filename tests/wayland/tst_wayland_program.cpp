@@ -6,7 +6,7 @@
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
-#include "support/TestFiles.h"
+#include "support/CardSettings.h"
 
 #include <QtTest>
 
@@ -14,16 +14,10 @@
 
 namespace {
 
-// Settings for a type C reader, ID 07, comma and Enter after each card.
+// A card held on the reader goes out once.
 QString settingsFile(const waytest::SwaySession& sway, const QString& port)
 {
-    // A card held on the reader goes out once.
-    const QString path = writeSettingsFile(sway.runtimeDir() + "/tallyport.conf",
-        {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 60}, {"AddDown", "-1"}, {"AddReturn", "-1"}});
-    // The program runs as the session's user.
-    chmod(path.toLocal8Bit().constData(), 0666);
-    chmod(port.toLocal8Bit().constData(), 0666);
-    return path;
+    return writeCardSettings(sway.runtimeDir() + "/tallyport.conf", port, {{"SameCardTime", 60}});
 }
 
 }  // namespace
