@@ -4,7 +4,9 @@
 ; scripts/build-windows runs makensis with -DVERSION, -DSOURCE (the deployable
 ; folder) and -DOUTFILE.
 
-Unicode true
+; A 64-bit installer for a 64-bit program (and for Wine's 64-bit prefixes,
+; which run no 32-bit programs without wine32).
+Target amd64-unicode
 Name "Tallyport"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user

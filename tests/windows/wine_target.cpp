@@ -1,6 +1,7 @@
 // A helper for the Windows program's round under Wine (scripts/test-windows-program):
 //   wine_target show         a window "Target" with an EDIT control, put in front
-//   wine_target text         prints that control's text (UTF-8), quoted
+//   wine_target text         prints that control's text (UTF-8) on one line,
+//                            quoted, CR and LF written as \r and \n
 //   wine_target clear        empties it
 //   wine_target alt K TITLE  puts the window whose title starts with TITLE in
 //                            front and presses Alt+K there, as a user would
@@ -114,7 +115,10 @@ int main(int argc, char** argv)
         const int length = static_cast<int>(SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text)));
         char utf8[4096] = {};
         WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8 - 1, nullptr, nullptr);
-        std::printf("'%s'\n", utf8);
+        std::string shown;
+        for (const char* c = utf8; *c; ++c)
+            shown += *c == '\r' ? "\\r" : *c == '\n' ? "\\n" : std::string(1, *c);
+        std::printf("'%s'\n", shown.c_str());
         return 0;
     }
     if (command == "count" && argc == 3) {
