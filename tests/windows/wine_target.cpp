@@ -8,50 +8,14 @@
 //   wine_target count TITLE  prints how many top-level windows have such a title
 // Exit status 1 when the window asked for is not there.
 
+#include "WineTarget.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
-
-const wchar_t* const TargetClass = L"TallyportWineTarget";
-
-LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_CREATE:
-        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 300, 200,
-                        window, nullptr, GetModuleHandleW(nullptr), nullptr);
-        return 0;
-    case WM_SETFOCUS:
-        SetFocus(GetWindow(window, GW_CHILD));
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-}
-
-int show()
-{
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = targetProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = TargetClass;
-    RegisterClassW(&wc);
-    const HWND window = CreateWindowExW(0, TargetClass, L"Target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 400, 320,
-                                        240, nullptr, nullptr, wc.hInstance, nullptr);
-    SetForegroundWindow(window);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
-}
 
 HWND edit()
 {
@@ -102,7 +66,7 @@ int main(int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "show")
-        return show();
+        return runTarget(600, 400);
     if (command == "text" || command == "clear") {
         const HWND control = edit();
         if (!control)
