@@ -3,7 +3,7 @@
 #include "app/MainWindow.h"
 
 #include "app/tray/TrayIcon.h"
-#include "link/LineSettings.h"
+#include "link/PortList.h"
 #include "link/ReaderTypes.h"
 #include "reading/CardFormat.h"
 #include "settings/LanguageTable.h"

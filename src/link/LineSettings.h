@@ -20,6 +20,3 @@ std::optional<LineSettings> parseLineSettings(const QString& text);
 // The settings the port `portName` has now; the defaults where they cannot
 // be read.
 LineSettings currentLineSettings(const QString& portName);
-
-// The twelve entries of the line-settings list, in list order.
-const QStringList& standardLineSettings();

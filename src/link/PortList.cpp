@@ -1,10 +1,11 @@
 #include "link/PortList.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 
 #ifdef Q_OS_WIN
 #include "link/windows/WinPorts.h"
+#else
+#include <QSerialPortInfo>
 #endif
 
 namespace {
@@ -59,4 +60,17 @@ int portListSelection(const QStringList& list, const QString& portName)
 {
     const int index = list.indexOf(portName);
     return index >= 0 ? index : static_cast<int>(list.size()) - 1;
+}
+
+const QStringList& standardLineSettings()
+{
+    static const QStringList list = {
+        QStringLiteral("4800,n,8,1"),   QStringLiteral("4800,e,8,1"),
+        QStringLiteral("9600,n,8,1"),   QStringLiteral("9600,e,8,1"),
+        QStringLiteral("19200,n,8,1"),  QStringLiteral("19200,e,8,1"),
+        QStringLiteral("38400,n,8,1"),  QStringLiteral("38400,e,8,1"),
+        QStringLiteral("57600,n,8,1"),  QStringLiteral("57600,e,8,1"),
+        QStringLiteral("115200,n,8,1"), QStringLiteral("115200,e,8,1"),
+    };
+    return list;
 }

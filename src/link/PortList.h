@@ -16,3 +16,6 @@ QStringList buildPortList(QStringList enumerated, const QStringList& extraPorts)
 // The entry the list shows for `portName`: the first exact (case-sensitive)
 // match, else the last entry; -1 for an empty list.
 int portListSelection(const QStringList& list, const QString& portName);
+
+// The twelve entries of the line-settings list, in list order.
+const QStringList& standardLineSettings();

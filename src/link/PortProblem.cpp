@@ -1,13 +1,34 @@
 #include "link/PortProblem.h"
 
-#include <QFile>
+#ifdef Q_OS_WIN
 
-#ifdef Q_OS_UNIX
+#include <windows.h>
+
+PortProblem classifyOpenFailure(unsigned long systemError)
+{
+    PortProblem problem;
+    switch (systemError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        problem.kind = PortProblem::Missing;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        problem.kind = PortProblem::Busy;
+        break;
+    default:
+        break;
+    }
+    return problem;
+}
+
+#else
+
+#include <QFile>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QString& portName)
 {
@@ -18,7 +39,6 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
         break;
     case QSerialPort::PermissionError:
     case QSerialPort::OpenError: {
-#ifdef Q_OS_UNIX
         const QByteArray path = QFile::encodeName(portName);
         struct stat info = {};
         if (::stat(path.constData(), &info) != 0) {
@@ -35,11 +55,6 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
         const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
         if (const struct group* owner = ::getgrgid(info.st_gid); owner && groupMayUse)
             problem.group = QString::fromLocal8Bit(owner->gr_name);
-#else
-        // Windows denies a port that another program holds.
-        Q_UNUSED(portName);
-        problem.kind = PortProblem::Busy;
-#endif
         break;
     }
     default:
@@ -47,3 +62,5 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
     }
     return problem;
 }
+
+#endif

@@ -1,15 +1,9 @@
 #include "link/ReaderLink.h"
 
-#include "link/LineSettings.h"
+#include "link/ReceiveLoop.h"
 
-#include <QElapsedTimer>
-#include <QSerialPort>
 #include <QThread>
 #include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#endif
 
 ReaderLink::ReaderLink() = default;
 
@@ -32,34 +26,25 @@ void ReaderLink::pause(int ms)
 bool ReaderLink::OpenPort(const QString& portName, const QString& lineSettings)
 {
     ClosePort();
-    openError_ = QSerialPort::DeviceNotFoundError;
+    openProblem_ = {PortProblem::Missing, {}};
     if (portName.isEmpty() || stopAsked())
         return false;
-
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(portName);
-    // Settings that do not parse leave the port with the ones it has.
-    const auto parsed = parseLineSettings(lineSettings);
-    const LineSettings settings = parsed ? *parsed : currentLineSettings(portName);
-    port->setBaudRate(settings.baudRate);
-    port->setDataBits(settings.dataBits);
-    port->setStopBits(settings.stopBits);
-    port->setFlowControl(QSerialPort::NoFlowControl);
-    // Qt applies these at the open and puts the port's previous settings back
-    // at the close. Parity comes after the open: a port that cannot keep it
-    // (a pseudo-terminal) would otherwise refuse the open as a whole.
-    port->setParity(QSerialPort::NoParity);
-    if (!port->open(QIODevice::ReadWrite)) {
-        openError_ = port->error();
+    auto port = std::make_unique<LinkPort>();
+#ifdef Q_OS_WIN
+    // Port names and mode strings are plain ASCII.
+    const bool opened = port->open(portName.toStdString(), lineSettings.toStdString());
+    if (!opened) {
+        openProblem_ = classifyOpenFailure(port->openError());
         return false;
     }
-    openError_ = QSerialPort::NoError;
-    port->setParity(settings.parity);
-    // Qt would otherwise read all the port offers into memory whenever the
-    // event loop runs, without limit.
-    port->setReadBufferSize(HeldBytesLimit);
+#else
+    if (!port->open(portName, lineSettings)) {
+        openProblem_ = classifyOpenFailure(port->openError(), portName);
+        return false;
+    }
+#endif
+    openProblem_ = {};
     PortHandle = std::move(port);
-    purge();
     return true;
 }
 
@@ -67,7 +52,6 @@ void ReaderLink::ClosePort()
 {
     if (!PortHandle)
         return;
-    purge();
     PortHandle->close();
     PortHandle.reset();
 }
@@ -79,7 +63,7 @@ QByteArray ReaderLink::ReplyText() const
 
 qint64 ReaderLink::heldBytes() const
 {
-    return PortHandle ? PortHandle->bytesAvailable() : 0;
+    return PortHandle ? static_cast<qint64>(PortHandle->held()) : 0;
 }
 
 QByteArray ReaderLink::ReplyBytes() const
@@ -89,20 +73,8 @@ QByteArray ReaderLink::ReplyBytes() const
 
 void ReaderLink::purge()
 {
-    if (PortHandle && PortHandle->isOpen())
-        PortHandle->clear(QSerialPort::AllDirections);
-}
-
-qint64 ReaderLink::bytesWaiting() const
-{
-    qint64 waiting = PortHandle->bytesAvailable();
-#ifdef Q_OS_UNIX
-    // What the driver still holds counts too, as the queue a reader floods.
-    int queued = 0;
-    if (::ioctl(PortHandle->handle(), FIONREAD, &queued) == 0)
-        waiting += queued;
-#endif
-    return waiting;
+    if (PortHandle)
+        PortHandle->purge();
 }
 
 void ReaderLink::startRequest()
@@ -114,11 +86,7 @@ void ReaderLink::startRequest()
 
 bool ReaderLink::writeFrame(const std::vector<std::uint8_t>& frame)
 {
-    PortHandle->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
-    PortHandle->flush();
-    if (PortHandle->bytesToWrite() > 0)
-        PortHandle->waitForBytesWritten(ReplyTimeout);
-    return PortHandle->error() != QSerialPort::ResourceError;
+    return PortHandle->write(frame.data(), frame.size(), ReplyTimeout);
 }
 
 bool ReaderLink::SendSohCommand(const QByteArray& command)
@@ -171,35 +139,8 @@ bool ReaderLink::SendBinaryFrame(const QByteArray& data)
 template <typename Feed>
 bool ReaderLink::receive(Feed feed)
 {
-    reply_.ReplyLength = 0;
-    QElapsedTimer clock;
-    clock.start();
-    char chunk[Frames::BufferSize];
-    for (;;) {
-        const qint64 waiting = bytesWaiting();
-        if (waiting >= Frames::BufferSize) {
-            // A flooding reader: drop everything rather than parse it.
-            reply_.ReplyLength = 0;
-            purge();
-            return false;
-        }
-        const qint64 got = waiting > 0 ? PortHandle->read(chunk, waiting) : 0;
-        for (qint64 i = 0; i < got; ++i) {
-            if (const auto done = feed(static_cast<std::uint8_t>(chunk[i])))
-                return *done;
-        }
-        const qint64 left = ReplyTimeout - clock.elapsed();
-        if (left < 0)
-            return false;
-        if (PortHandle->bytesAvailable() > 0)
-            continue;
-        // Sleeps until bytes arrive, the port fails, or the time is up.
-        if (!PortHandle->waitForReadyRead(static_cast<int>(left) + 1)
-            && PortHandle->error() != QSerialPort::TimeoutError
-            && PortHandle->error() != QSerialPort::NoError) {
-            // The port vanished or hung up: nothing more can come.
-            ClosePort();
-            return false;
-        }
-    }
+    const ReceiveResult end = receiveReply(*PortHandle, ReplyTimeout, reply_, feed);
+    if (end.portFailed)
+        ClosePort();
+    return end.result;
 }

@@ -5,11 +5,19 @@
 #pragma once
 
 #include "link/Frames.h"
+#include "link/PortProblem.h"
 
 #include <QByteArray>
-#include <QSerialPort>
 #include <QString>
 #include <memory>
+
+#ifdef Q_OS_WIN
+#include "link/windows/WinSerialPort.h"
+using LinkPort = WinSerialPort;
+#else
+#include "link/QtLinkPort.h"
+using LinkPort = QtLinkPort;
+#endif
 
 class ReaderLink {
 public:
@@ -25,8 +33,8 @@ public:
     // Closes the open port, if any, giving it back its settings from before.
     void ClosePort();
     bool isOpen() const { return PortHandle != nullptr; }
-    // Why the last OpenPort failed (NoError after a successful one).
-    QSerialPort::SerialPortError openError() const { return openError_; }
+    // Why the last OpenPort failed (None after a successful one).
+    PortProblem openProblem() const { return openProblem_; }
 
     bool SendSohCommand(const QByteArray& command);
     bool SendTabCommand(const QByteArray& command);
@@ -59,10 +67,9 @@ private:
     bool writeFrame(const std::vector<std::uint8_t>& frame);
     void startRequest();
     template <typename Feed> bool receive(Feed feed);
-    qint64 bytesWaiting() const;
     void purge();
 
-    std::unique_ptr<QSerialPort> PortHandle;
+    std::unique_ptr<LinkPort> PortHandle;
     Frames::ReplyState reply_;
-    QSerialPort::SerialPortError openError_ = QSerialPort::NoError;
+    PortProblem openProblem_;
 };

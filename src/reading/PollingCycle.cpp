@@ -102,7 +102,7 @@ void PollingCycle::explainOpenFailure()
 {
     // Said once for each port and cause, not at every connect attempt.
     const QString& port = config_.CommName;
-    const PortProblem problem = classifyOpenFailure(link_.openError(), port);
+    const PortProblem problem = link_.openProblem();
     if (problem.kind == PortProblem::None || (problem == lastPortProblem_ && port == lastProblemPort_))
         return;
     lastPortProblem_ = problem;

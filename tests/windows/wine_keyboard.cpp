@@ -4,6 +4,7 @@
 // Started with "target", the program plays the other process.
 
 #include "WineCheck.h"
+#include "WineTarget.h"
 #include "output/windows/WinKeyboard.h"
 
 #include <windows.h>
@@ -13,7 +14,6 @@
 
 namespace {
 
-const wchar_t* const TargetClass = L"TallyportWineTarget";
 const wchar_t* const OwnClass = L"TallyportWineOwn";
 
 KeyboardOutput::WindowId idOf(HWND window)
@@ -41,42 +41,6 @@ bool waitFor(Condition done, int seconds = 5)
         Sleep(20);
     }
     return done();
-}
-
-LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_CREATE:
-        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 300, 200,
-                        window, nullptr, GetModuleHandleW(nullptr), nullptr);
-        return 0;
-    case WM_SETFOCUS:
-        SetFocus(GetWindow(window, GW_CHILD));  // as a dialog hands its focus on
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-}
-
-int runTarget()
-{
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = targetProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = TargetClass;
-    RegisterClassW(&wc);
-    const HWND window = CreateWindowExW(0, TargetClass, L"Target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 320,
-                                        240, nullptr, nullptr, wc.hInstance, nullptr);
-    SetForegroundWindow(window);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
 }
 
 std::wstring textOf(HWND edit)
@@ -176,7 +140,7 @@ void typingIntoAnotherProcess()
 int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "target")
-        return runTarget();
+        return runTarget(50, 50);
     typingIntoAnotherProcess();
     return wineCheckResult("wine_keyboard");
 }

@@ -10,3 +10,10 @@ bool setAutostart(bool enabled, const QString& /*executable*/, const QString& /*
 {
     return winsettings::setRunEntry(enabled);
 }
+
+// Named in the message when the entry could not be written.
+QString autostartEntryPath()
+{
+    return QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::RunKeyPath)
+        + QStringLiteral("\\Tallyport");
+}
