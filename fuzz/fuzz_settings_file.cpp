@@ -2,6 +2,7 @@
 // run and never crashes or hangs; and a save over what loaded keeps every
 // value it wrote and gives the same bytes when done again.
 #include "settings/IniSettings.h"
+#include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -12,13 +13,20 @@
 
 namespace {
 
+struct Same {
+    bool same = true;
+    template <typename T>
+    void compare(const T& a, const T& b) { same = same && a == b; }
+    void text(const char*, const QString& a, const QString& b) { compare(a, b); }
+    void integer(const char*, int a, int b) { compare(a, b); }
+    void boolean(const char*, bool a, bool b) { compare(a, b); }
+};
+
 bool sameValues(const Settings& a, const Settings& b)
 {
-    return a.CommName == b.CommName && a.CommBaudRate == b.CommBaudRate && a.ReaderType == b.ReaderType
-        && a.ReaderID == b.ReaderID && a.SameCardTime == b.SameCardTime && a.AddReturn == b.AddReturn
-        && a.AddDown == b.AddDown && a.CardIDReverse == b.CardIDReverse && a.AutoRun == b.AutoRun
-        && a.Language == b.Language && a.SendFormat == b.SendFormat && a.SaveToFile == b.SaveToFile
-        && a.TimeField == b.TimeField && a.ExportFile == b.ExportFile && a.PortalRestoreToken == b.PortalRestoreToken;
+    Same s;
+    forEachStoredValue(s, a, b);
+    return s.same && a.PortalRestoreToken == b.PortalRestoreToken;
 }
 
 }  // namespace
