@@ -137,7 +137,7 @@ void TestPortalProgram::permissionRemembered()
 
 void TestPortalProgram::refusedOrMissing()
 {
-    QVERIFY(bus_.startPortal(dir_.filePath("refuse.log"), "refuse"));
+    QVERIFY(bus_.startPortal(dir_.filePath("refuse.log"), {"refuse"}));
     QFile::remove(dir_.filePath("cards.txt"));
     SimulatedReader reader({"--type", "C", "--id", "07"});
     const QString refused = "The desktop refused keystrokes; cards are not typed.";
