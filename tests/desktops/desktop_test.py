@@ -51,7 +51,7 @@ def serve_locale1(layout):
     bus = Gio.bus_get_sync(Gio.BusType.SYSTEM, None)
     info = Gio.DBusNodeInfo.new_for_xml(xml).interfaces[0]
     bus.register_object("/org/freedesktop/locale1", info, None,
-                        lambda *a: GLib.Variant("s", values[a[5]]), None)
+                        lambda connection, sender, path, interface, name: GLib.Variant("s", values[name]), None)
     Gio.bus_own_name_on_connection(bus, "org.freedesktop.locale1", 0, None, None)
     GLib.MainLoop().run()
 
@@ -332,7 +332,8 @@ class Session:
                 self.holder.stdout.readline()
         else:
             subprocess.run(["/usr/bin/python3", os.path.abspath(__file__), "keycodes"] +
-                           [str(c) for c in LAYOUT_KEYS], env=self.env, timeout=PORTAL_TIMEOUT + 5)
+                           [str(c) for c in LAYOUT_KEYS], env=self.env, timeout=PORTAL_TIMEOUT + 5,
+                           capture_output=True)
         time.sleep(0.5)
         got = received(out)
         run.check(f"{self.layout}: the desktop types with the {self.layout} layout", got == LAYOUT_TEXT[self.layout],

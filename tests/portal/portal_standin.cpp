@@ -128,7 +128,8 @@ int main(int argc, char** argv)
     }
     RemoteDesktop portal(QString::fromLocal8Bit(argv[1]), app.arguments().mid(2));
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
+    const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties;
+    if (!bus.registerObject("/org/freedesktop/portal/desktop", &portal, exported) ||
         !bus.registerService("org.freedesktop.portal.Desktop")) {
         std::fprintf(stderr, "portal_standin: cannot register on the session bus\n");
         return 1;

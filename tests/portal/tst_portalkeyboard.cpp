@@ -166,7 +166,8 @@ void TestPortalKeyboard::noPersistenceOffered()
     PortalKeyboard keyboard(connect("version1"));
     keyboard.start("token-3", notices.handler());
     QTRY_VERIFY(keyboard.ready());
-    QCOMPARE(bus_.calls().mid(0, 2), (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=0 restore_token="}));
+    QCOMPARE(bus_.calls().mid(0, 2),
+             (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=0 restore_token="}));
     QCOMPARE(notices.kinds, QList<Notice>{Notice::AsksEachStart});
     QVERIFY(notices.tokens.isEmpty());
 }
@@ -195,7 +196,8 @@ void TestPortalKeyboard::stalledOrVanished()
         QCOMPARE(notices.notTyped.last(), QString("CARD0"));
         // The next card's press follows at once; ending now still releases it.
         QTRY_COMPARE(keysymCalls(bus_.calls()).size(), 3);
-        QCOMPARE(keysymCalls(bus_.calls()).mid(0, 2), (QStringList{"Keysym 67 1 unanswered", "Keysym 67 0 unanswered"}));
+        QCOMPARE(keysymCalls(bus_.calls()).mid(0, 2),
+                 (QStringList{"Keysym 67 1 unanswered", "Keysym 67 0 unanswered"}));
         clock.restart();
     }
     QVERIFY2(clock.elapsed() < PortalKeyQueue::kCallTimeoutMs + 500, "the end waited too long");

@@ -63,8 +63,8 @@ void PortalKeyboard::start(const std::string& restoreToken, NoticeHandler notice
         return;
     }
     // What the portal can do decides what we ask it for.
-    QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get.setArguments({kRemoteDesktop, QStringLiteral("version")});
     state_ = State::ReadingVersion;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
@@ -75,8 +75,12 @@ void PortalKeyboard::onVersion(QDBusPendingCallWatcher* call)
 {
     call->deleteLater();
     const QDBusPendingReply<QDBusVariant> reply = *call;
-    // Every portal names its version; one that does not is taken as the first.
-    version_ = reply.isError() ? 1 : reply.value().variant().toUInt();
+    // A portal without the remote desktop interface has no such property.
+    if (reply.isError()) {
+        fail(Notice::Unavailable);
+        return;
+    }
+    version_ = reply.value().variant().toUInt();
     if (version_ < kPersistingVersion)
         tell(Notice::AsksEachStart);
     QVariantMap options;
@@ -185,11 +189,19 @@ void PortalKeyboard::tell(Notice what, const std::string& detail)
         notice_(what, detail);
 }
 
-bool PortalKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
+// The keys go to the focused window, so `target` says nothing here: the
+// window learns of a focused window only on its next look, and a card read
+// just after the desktop said yes must not be lost for that.
+bool PortalKeyboard::typeText(WindowId, const std::string& text, bool addComma, bool addEnter,
                               const ClipboardSetter& setClipboard)
 {
-    if (!ready() || target == 0)
+    if (!ready()) {
+        // While the desktop is still asking; after a refusal it said once
+        // that no card is typed.
+        if (state_ != State::Failed)
+            tell(Notice::NotTyped, text);
         return false;
+    }
     if (setClipboard)
         setClipboard(text);
     return keys_.add(text, keysyms::forCard(text, addComma, addEnter));
