@@ -14,6 +14,8 @@ Helper roles of the same file (started by the test itself):
     desktop_test.py locale1 LAYOUT    mutter's keyboard layout on its system bus
     desktop_test.py answer share|cancel   answers GNOME's dialog through AT-SPI
     desktop_test.py holdkeyboard      keeps a mutter remote-desktop keyboard
+    desktop_test.py NotifyKeyboardKeycode|NotifyKeyboardKeysym N ...
+                                      types through the portal (KDE)
     desktop_test.py sink FILE         raw terminal input to FILE (inside foot)
 """
 import os
@@ -85,9 +87,10 @@ def hold_keyboard():
         print("typed", flush=True)
 
 
-def portal_keycodes(codes):
-    """Types evdev key codes through a portal session of the test's own,
-    so the client shows the layout in use (KDE does not ask)."""
+def portal_keys(method, codes):
+    """Types evdev key codes (NotifyKeyboardKeycode) or keysyms through a
+    portal session of the test's own, on KDE, which does not ask: to see the
+    layout in use, and that a client has the focus."""
     from gi.repository import Gio, GLib
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     sender = bus.get_unique_name()[1:].replace(".", "_")
@@ -117,7 +120,7 @@ def portal_keycodes(codes):
     for code in codes:
         for state in (1, 0):
             bus.call_sync("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                          "org.freedesktop.portal.RemoteDesktop", "NotifyKeyboardKeycode",
+                          "org.freedesktop.portal.RemoteDesktop", method,
                           GLib.Variant("(oa{sv}iu)", (session, {}, code, state)), None, 0, 2000, None)
     print("typed", flush=True)
 
@@ -342,9 +345,7 @@ class Session:
                 self.holder.stdin.flush()
                 self.holder.stdout.readline()
         else:
-            subprocess.run(["/usr/bin/python3", os.path.abspath(__file__), "keycodes"] +
-                           [str(c) for c in LAYOUT_KEYS], env=self.env, timeout=PORTAL_TIMEOUT + 5,
-                           capture_output=True)
+            self.portal_keys("NotifyKeyboardKeycode", LAYOUT_KEYS)
         time.sleep(0.5)
         got = received(out)
         run.check(f"{self.layout}: the desktop types with the {self.layout} layout", got == LAYOUT_TEXT[self.layout],
@@ -352,20 +353,24 @@ class Session:
         self.end(sink)
 
     def wait_focus(self, out):
-        """Types MARK through mutter's own keyboard until the client shows it
-        has the focus; KWin gives a new window the focus at once."""
-        if self.desktop != "gnome":
-            time.sleep(1)
-            return
+        """Types MARK (through mutter's own keyboard, or a portal session of
+        the test's own on KDE) until the client shows it has the focus."""
         deadline = time.time() + 15
         while time.time() < deadline:
-            self.holder.stdin.write(b"key %d\n" % ord(MARK))
-            self.holder.stdin.flush()
-            self.holder.stdout.readline()
+            if self.desktop == "gnome":
+                self.holder.stdin.write(b"key %d\n" % ord(MARK))
+                self.holder.stdin.flush()
+                self.holder.stdout.readline()
+            else:
+                self.portal_keys("NotifyKeyboardKeysym", [ord(MARK)])
             time.sleep(0.3)
             if MARK in read(out):
                 return
-        raise RuntimeError("gnome: the client never had the focus")
+        raise RuntimeError(f"{self.desktop}: the client never had the focus")
+
+    def portal_keys(self, method, values):
+        subprocess.run(["/usr/bin/python3", os.path.abspath(__file__), method] + [str(v) for v in values],
+                       env=self.env, timeout=PORTAL_TIMEOUT + 5, capture_output=True)
 
 
 class Program:
@@ -575,8 +580,8 @@ def main():
         return answer_dialog(sys.argv[2])
     if role == "sink":
         return raw_sink(sys.argv[2])
-    if role == "keycodes":
-        return portal_keycodes([int(c) for c in sys.argv[2:]])
+    if role in ("NotifyKeyboardKeycode", "NotifyKeyboardKeysym"):
+        return portal_keys(role, [int(c) for c in sys.argv[2:]])
     build, source = os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
     layouts = sys.argv[4:] or ["us", "fr", "de"]
     run = Run(role, build, source)
