@@ -7,7 +7,7 @@ on private buses: GNOME (mutter with xdg-desktop-portal-gnome) or KDE Plasma
 The real program reads cards from the simulated reader and types them into a
 real Wayland client, which writes what it receives to a file.
 
-    desktop_test.py gnome|kde BUILD_DIR SOURCE_DIR [layout ...]
+    desktop_test.py gnome|kde BUILD_DIR [layout ...]
 
 Prints one line per check and a summary; exits 1 when a check failed.
 Helper roles of the same file (started by the test itself):
@@ -216,8 +216,8 @@ def raw_sink(path):
 # ---------------------------------------------------------------- the session
 
 class Session:
-    def __init__(self, desktop, layout, build, source):
-        self.desktop, self.layout, self.build, self.source = desktop, layout, build, source
+    def __init__(self, desktop, layout, build):
+        self.desktop, self.layout, self.build = desktop, layout, build
         self.dir = tempfile.mkdtemp(prefix=f"tallyport-{desktop}-")
         self.processes = []
         for sub in ("home", "config", "data", "cache"):
@@ -437,8 +437,8 @@ def received(path):
 
 
 class Run:
-    def __init__(self, desktop, build, source):
-        self.desktop, self.build, self.source = desktop, build, source
+    def __init__(self, desktop):
+        self.desktop = desktop
         self.failures = []
         self.rng = random.Random(21)
         self.card_times = []
@@ -582,11 +582,11 @@ def main():
         return raw_sink(sys.argv[2])
     if role in ("NotifyKeyboardKeycode", "NotifyKeyboardKeysym"):
         return portal_keys(role, [int(c) for c in sys.argv[2:]])
-    build, source = os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-    layouts = sys.argv[4:] or ["us", "fr", "de"]
-    run = Run(role, build, source)
+    build = os.path.abspath(sys.argv[2])
+    layouts = sys.argv[3:] or ["us", "fr", "de"]
+    run = Run(role)
     for layout in layouts:
-        session = Session(role, layout, build, source)
+        session = Session(role, layout, build)
         try:
             session.start()
             log(f"{role} {layout}: session up in {session.dir}")
