@@ -418,12 +418,12 @@ void TfrmMain::startKeyboard()
                     : LanguageTable(Text::KeystrokesVia, settings_.Language) + keyboardName_);
     QPointer<TfrmMain> self(this);
     keyboard_->start(settings_.PortalRestoreToken.toStdString(),
-                     [self](KeyboardOutput::Notice notice, const std::string& token) {
+                     [self](KeyboardOutput::Notice notice, const std::string& detail) {
                          if (!self)
                              return;
                          switch (notice) {
                          case KeyboardOutput::Notice::RestoreToken:
-                             self->settings_.PortalRestoreToken = QString::fromStdString(token);
+                             self->settings_.PortalRestoreToken = QString::fromStdString(detail);
                              self->storePortalRestoreToken();
                              break;
                          case KeyboardOutput::Notice::Refused:
@@ -431,6 +431,13 @@ void TfrmMain::startKeyboard()
                              break;
                          case KeyboardOutput::Notice::Unavailable:
                              self->AddInfoLine(LanguageTable(Text::KeystrokesNoPortal, self->settings_.Language));
+                             break;
+                         case KeyboardOutput::Notice::AsksEachStart:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesAskEachStart, self->settings_.Language));
+                             break;
+                         case KeyboardOutput::Notice::NotTyped:
+                             self->AddInfoLine(LanguageTable(Text::KeystrokesCardCut, self->settings_.Language)
+                                                   .arg(QString::fromStdString(detail)));
                              break;
                          }
                      });

@@ -36,10 +36,13 @@ public:
     virtual bool followsFocus() const { return false; }
 
     // What an output that needs the desktop's permission reports once it
-    // has asked: refused, no way to ask at all, or a new token that lets the
-    // next start go without asking (to be stored with the settings).
-    enum class Notice { Refused, Unavailable, RestoreToken };
-    using NoticeHandler = std::function<void(Notice, const std::string& token)>;
+    // has asked: refused, no way to ask at all, a new token that lets the
+    // next start go without asking (to be stored with the settings), or that
+    // the desktop cannot keep the answer and asks at every start. Outputs
+    // that type later than typeText() returns also report each card they
+    // could not type in full (NotTyped, `detail` the card's text).
+    enum class Notice { Refused, Unavailable, RestoreToken, AsksEachStart, NotTyped };
+    using NoticeHandler = std::function<void(Notice, const std::string& detail)>;
     // Asks for the permission, with the token of an earlier start (may be
     // empty). Outputs that need none ignore it.
     virtual void start(const std::string& restoreToken, NoticeHandler notice)

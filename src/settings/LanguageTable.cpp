@@ -72,6 +72,10 @@ const Row kRows[static_cast<int>(Text::Count)] = {
       "沒有可用於鍵盤輸出的桌面入口, 卡號不會被輸入."}},
     {{"Our window kept the keyboard focus; card not typed.", "本程序窗口仍持有键盘焦点, 卡号未输入.",
       "本程式視窗仍持有鍵盤焦點, 卡號未輸入."}},
+    {{"The desktop asks for keystroke permission at every start: it cannot keep the answer.",
+      "桌面每次启动时都会询问键盘输出权限: 它无法保存您的回答.",
+      "桌面每次啟動時都會詢問鍵盤輸出權限: 它無法保存您的回答."}},
+    {{"Card %1 was not typed in full.", "卡号 %1 未完整输入.", "卡號 %1 未完整輸入."}},
 };
 
 const LanguageFont kFonts[LanguageCount] = {

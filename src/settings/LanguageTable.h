@@ -20,6 +20,8 @@ enum class Text {
     PortMissing, PortBusy, PortNoPermission, PortNoAccess,
     // Info-log lines about the keystroke output.
     KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
+    KeystrokesAskEachStart,  // the desktop keeps no permission
+    KeystrokesCardCut,       // %1 a card that was not typed in full
     Count
 };
 

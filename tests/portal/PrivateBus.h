@@ -25,9 +25,20 @@ public:
             *error = "not installed: dbus-daemon (scripts/install installs dbus)";
             return false;
         }
-        // The socket goes with the folder: a killed bus leaves none in /tmp.
-        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
-                                      "--address=unix:dir=" + socketDir_.path()});
+        // A session bus that starts no service of its own: with the desktop's
+        // portals installed, the standard one would start the real portal
+        // whenever ours is not running. The socket goes with the folder: a
+        // killed bus leaves none in /tmp.
+        QFile config(socketDir_.filePath("bus.conf"));
+        if (!config.open(QIODevice::WriteOnly) ||
+            config.write("<busconfig><type>session</type><listen>unix:dir=" + socketDir_.path().toUtf8() +
+                         "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                         "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") < 0) {
+            *error = "cannot write the bus configuration";
+            return false;
+        }
+        config.close();
+        daemon_.start("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
         if (!daemon_.waitForReadyRead(5000)) {
             *error = "dbus-daemon did not start";
             return false;
@@ -37,9 +48,9 @@ public:
     }
     QString address() const { return address_; }
 
-    // Starts the stand-in portal, which logs to `logPath`; "refuse" turns
-    // the user's answer into no.
-    bool startPortal(const QString& logPath, const QString& mode = "grant")
+    // Starts the stand-in portal, which logs to `logPath`, with the modes of
+    // portal_standin ("refuse", "stall", "version=1").
+    bool startPortal(const QString& logPath, const QStringList& modes = {})
     {
         stopPortal();
         log_ = logPath;
@@ -47,7 +58,7 @@ public:
         env.insert("DBUS_SESSION_BUS_ADDRESS", address_);
         portal_.setProcessEnvironment(env);
         portal_.setProcessChannelMode(QProcess::ForwardedChannels);
-        portal_.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tests/portal_standin", {logPath, mode});
+        portal_.start(qEnvironmentVariable("TALLYPORT_BUILD") + "/tests/portal_standin", QStringList{logPath} + modes);
         portal_.waitForStarted(5000);
         // Ready once the name is taken: dbus-send finds it.
         QElapsedTimer clock;

@@ -33,6 +33,7 @@ class TestPortalProgram : public QObject {
 private slots:
     void initTestCase();
     void permissionRemembered();
+    void stalledPortal();
     void refusedOrMissing();
 
 private:
@@ -124,9 +125,36 @@ void TestPortalProgram::permissionRemembered()
     QTRY_VERIFY_WITH_TIMEOUT(bus_.calls().contains("SelectDevices types=1 persist_mode=2 restore_token=token-1"), 20000);
 }
 
+// A portal that takes keys and never answers: the card is told as not
+// typed, the press it got is released, and SIGTERM still ends the program
+// at once.
+void TestPortalProgram::stalledPortal()
+{
+    QVERIFY(bus_.startPortal(dir_.filePath("stall.log"), {"stall"}));
+    SimulatedReader reader({"--type", "C", "--id", "07"});
+    const QStringList args = arguments(reader.path());
+    waytest::Program program(sway_, args, environment(), true);
+    QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
+    // Ready once the new token is kept.
+    QTRY_COMPARE_WITH_TIMEOUT(QSettings(args[3], QSettings::IniFormat).value("PortalRestoreToken").toString(),
+                              QString("token-1"), 20000);
+    QVERIFY(sway_.focus("cardsink"));
+    QCOMPARE(reader.command("card 5A5A0001"), QString("ok"));
+    QVERIFY2(program.waitFor("Card 5A5A0001 was not typed in full."), qPrintable(program.seen));
+    QCOMPARE(keysymCalls(bus_.calls()), (QStringList{"Keysym 53 1 unanswered", "Keysym 53 0 unanswered"}));
+    QCOMPARE(reader.command("card 5A5A0002"), QString("ok"));
+    QTRY_COMPARE_WITH_TIMEOUT(keysymCalls(bus_.calls()).size(), 3, 10000);  // its first press is out
+    QElapsedTimer clock;
+    clock.start();
+    program.process.terminate();
+    QVERIFY(program.process.waitForFinished(5000));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString("SIGTERM took %1 ms").arg(clock.elapsed())));
+    QCOMPARE(keysymCalls(bus_.calls()).mid(2), (QStringList{"Keysym 53 1 unanswered", "Keysym 53 0 unanswered"}));
+}
+
 void TestPortalProgram::refusedOrMissing()
 {
-    QVERIFY(bus_.startPortal(dir_.filePath("refuse.log"), "refuse"));
+    QVERIFY(bus_.startPortal(dir_.filePath("refuse.log"), {"refuse"}));
     QFile::remove(dir_.filePath("cards.txt"));
     SimulatedReader reader({"--type", "C", "--id", "07"});
     const QString refused = "The desktop refused keystrokes; cards are not typed.";

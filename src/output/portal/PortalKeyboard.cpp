@@ -19,16 +19,19 @@ const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 constexpr uint kDeviceKeyboard = 1;
 // Kept until the user revokes it, across restarts of the program.
 constexpr uint kPersistUntilRevoked = 2;
-constexpr uint kReleased = 0;
-constexpr uint kPressed = 1;
-constexpr int kKeyTimeoutMs = 2000;
+// The first version of the interface that offers persist_mode.
+constexpr uint kPersistingVersion = 2;
 
 }  // namespace
 
-PortalKeyboard::PortalKeyboard(const QDBusConnection& bus, QObject* parent) : QObject(parent), bus_(bus) {}
+PortalKeyboard::PortalKeyboard(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), bus_(bus), keys_(bus, [this](const std::string& text) { tell(Notice::NotTyped, text); })
+{
+}
 
 PortalKeyboard::~PortalKeyboard()
 {
+    keys_.releaseHeld();  // before the session closes
     if (!session_.isEmpty() && bus_.isConnected()) {
         bus_.call(QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")),
                   QDBus::NoBlock);
@@ -59,6 +62,27 @@ void PortalKeyboard::start(const std::string& restoreToken, NoticeHandler notice
         fail(Notice::Unavailable);
         return;
     }
+    // What the portal can do decides what we ask it for.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({kRemoteDesktop, QStringLiteral("version")});
+    state_ = State::ReadingVersion;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, &PortalKeyboard::onVersion);
+}
+
+void PortalKeyboard::onVersion(QDBusPendingCallWatcher* call)
+{
+    call->deleteLater();
+    const QDBusPendingReply<QDBusVariant> reply = *call;
+    // A portal without the remote desktop interface has no such property.
+    if (reply.isError()) {
+        fail(Notice::Unavailable);
+        return;
+    }
+    version_ = reply.value().variant().toUInt();
+    if (version_ < kPersistingVersion)
+        tell(Notice::AsksEachStart);
     QVariantMap options;
     options.insert(QStringLiteral("session_handle_token"), QStringLiteral("tallyport"));
     state_ = State::CreatingSession;
@@ -110,9 +134,11 @@ void PortalKeyboard::onResponse(uint response, const QVariantMap& results)
         bus_.connect(kService, session_, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed()));
         QVariantMap options;
         options.insert(QStringLiteral("types"), kDeviceKeyboard);
-        options.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
-        if (!restoreToken_.isEmpty())
-            options.insert(QStringLiteral("restore_token"), restoreToken_);
+        if (version_ >= kPersistingVersion) {
+            options.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
+            if (!restoreToken_.isEmpty())
+                options.insert(QStringLiteral("restore_token"), restoreToken_);
+        }
         state_ = State::SelectingDevices;
         request(QStringLiteral("SelectDevices"), {QVariant::fromValue(QDBusObjectPath(session_))}, options);
         break;
@@ -127,12 +153,12 @@ void PortalKeyboard::onResponse(uint response, const QVariantMap& results)
             return;
         }
         state_ = State::Ready;
+        keys_.setSession(session_);
         // A token is good for one start: each start hands out the next.
         const QString token = results.value(QStringLiteral("restore_token")).toString();
-        if (!token.isEmpty() && token != restoreToken_) {
+        if (version_ >= kPersistingVersion && !token.isEmpty() && token != restoreToken_) {
             restoreToken_ = token;
-            if (notice_)
-                notice_(Notice::RestoreToken, token.toStdString());
+            tell(Notice::RestoreToken, token.toStdString());
         }
         break;
     }
@@ -153,34 +179,30 @@ void PortalKeyboard::fail(Notice why)
     if (state_ == State::Failed)
         return;
     state_ = State::Failed;
-    if (notice_)
-        notice_(why, {});
+    keys_.setSession({});
+    tell(why);
 }
 
-bool PortalKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
+void PortalKeyboard::tell(Notice what, const std::string& detail)
+{
+    if (notice_)
+        notice_(what, detail);
+}
+
+// The keys go to the focused window, so `target` says nothing here: the
+// window learns of a focused window only on its next look, and a card read
+// just after the desktop said yes must not be lost for that.
+bool PortalKeyboard::typeText(WindowId, const std::string& text, bool addComma, bool addEnter,
                               const ClipboardSetter& setClipboard)
 {
-    if (!ready() || target == 0)
+    if (!ready()) {
+        // While the desktop is still asking; after a refusal it said once
+        // that no card is typed.
+        if (state_ != State::Failed)
+            tell(Notice::NotTyped, text);
         return false;
+    }
     if (setClipboard)
         setClipboard(text);
-    const auto syms = keysyms::forCard(text, addComma, addEnter);
-    const QVariant session = QVariant::fromValue(QDBusObjectPath(session_));
-    for (std::size_t i = 0; i < syms.size(); ++i) {
-        for (uint state : {kPressed, kReleased}) {
-            QDBusMessage key = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                              QStringLiteral("NotifyKeyboardKeysym"));
-            key.setArguments({session, QVariantMap(), int(syms[i]), state});
-            // Messages on one connection arrive in order; waiting for the
-            // answer to the last one tells that the portal has them all.
-            if (i + 1 < syms.size() || state == kPressed) {
-                key.setAutoStartService(false);
-                if (!bus_.send(key))
-                    return false;
-            } else if (bus_.call(key, QDBus::Block, kKeyTimeoutMs).type() == QDBusMessage::ErrorMessage) {
-                return false;
-            }
-        }
-    }
-    return true;
+    return keys_.add(text, keysyms::forCard(text, addComma, addEnter));
 }

@@ -3,20 +3,25 @@
 // protocol, such as GNOME and KDE Plasma.
 //
 // At start() a remote-desktop session is set up that asks for the keyboard
-// only and for persistence: the desktop asks the user once, and the token it
-// hands back lets the next start go without asking. The session comes up
-// asynchronously (the user may take a while to answer), driven by the event
-// loop of the thread that owns the object; until then nothing is typed.
-// Keys are sent as keysyms, so the layout does not matter, and go to the
-// window that holds the keyboard focus.
+// only. Where the portal can keep the user's answer (version 2 of the
+// interface and later), it asks for that too: the token it hands back lets
+// the next start go without asking. Older portals ask at every start, which
+// is said once in the info log. The session comes up asynchronously (the
+// user may take a while to answer), driven by the event loop of the thread
+// that owns the object; until then nothing is typed. Keys are sent as
+// keysyms, so the layout does not matter, and go to the window that holds
+// the keyboard focus; PortalKeyQueue sends them in order.
 #pragma once
 
 #include "output/KeyboardOutput.h"
+#include "output/portal/PortalKeyQueue.h"
 
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
+
+class QDBusPendingCallWatcher;
 
 class PortalKeyboard final : public QObject, public KeyboardOutput {
     Q_OBJECT
@@ -38,18 +43,22 @@ public:
                   const ClipboardSetter& setClipboard) override;
 
     bool ready() const { return state_ == State::Ready; }
+    // True while cards are being typed or wait to be.
+    bool busy() const { return keys_.busy(); }
 
 private slots:
+    void onVersion(QDBusPendingCallWatcher* call);
     void onResponse(uint response, const QVariantMap& results);
     void onSessionClosed();
 
 private:
-    enum class State { Idle, CreatingSession, SelectingDevices, Starting, Ready, Failed };
+    enum class State { Idle, ReadingVersion, CreatingSession, SelectingDevices, Starting, Ready, Failed };
 
     // Sends `method` with `arguments` and an options map that names the
     // request; its answer comes to onResponse.
     void request(const QString& method, QList<QVariant> arguments, QVariantMap options);
     void fail(Notice why);
+    void tell(Notice what, const std::string& detail = {});
 
     QDBusConnection bus_;
     State state_ = State::Idle;
@@ -58,4 +67,6 @@ private:
     QString restoreToken_;
     NoticeHandler notice_;
     int requests_ = 0;
+    uint version_ = 0;  // of the portal's RemoteDesktop interface
+    PortalKeyQueue keys_;
 };
