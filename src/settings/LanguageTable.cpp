@@ -1,5 +1,7 @@
 #include "settings/LanguageTable.h"
 
+#include <iterator>
+
 namespace {
 
 struct Row {
@@ -7,7 +9,7 @@ struct Row {
 };
 
 // Sources are UTF-8; the rows follow the Text enum.
-const Row kRows[static_cast<int>(Text::Count)] = {
+const Row kRows[] = {
     {{"Tallyport 0104", "Tallyport 0104", "Tallyport 0104"}},
     {{"Reader information", "读卡机信息", "讀卡機訊息"}},
     {{"Parameter setting", "参数设定", "參數設定"}},
@@ -77,6 +79,9 @@ const Row kRows[static_cast<int>(Text::Count)] = {
       "桌面每次啟動時都會詢問鍵盤輸出權限: 它無法保存您的回答."}},
     {{"Card %1 was not typed in full.", "卡号 %1 未完整输入.", "卡號 %1 未完整輸入."}},
 };
+
+// One row for every text, no more and no fewer.
+static_assert(std::size(kRows) == static_cast<std::size_t>(Text::Count));
 
 const LanguageFont kFonts[LanguageCount] = {
     {"MS Sans Serif", 0, 10, 0, 0x00000000},
