@@ -20,6 +20,7 @@ Helper roles of the same file (started by the test itself):
 """
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -587,6 +588,7 @@ def main():
     run = Run(role)
     for layout in layouts:
         session = Session(role, layout, build)
+        failures = len(run.failures)
         try:
             session.start()
             log(f"{role} {layout}: session up in {session.dir}")
@@ -610,6 +612,11 @@ def main():
             run.check(f"{layout}: session", False, str(e))
         finally:
             session.stop()
+            # Kept to look into when something failed.
+            if len(run.failures) == failures:
+                shutil.rmtree(session.dir, ignore_errors=True)
+            else:
+                log(f"{role} {layout}: its files are kept in {session.dir}")
     log(f"{role}: {run.exact} of {run.total} cards typed exactly")
     times = sorted(run.card_times)
     if times:
