@@ -186,6 +186,7 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
 
     // The rest of the file without our old lines, and without a [General]
     // header that opens no new section: ours stands at the top.
+    QByteArray rest;
     qsizetype copied = 0;
     bool general = true;
     for (const IniLine& line : splitIni(previous)) {
@@ -197,11 +198,17 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
             drop = general && isOurName(line.name);
         }
         if (drop) {
-            w.out += QByteArrayView(previous).sliced(copied, line.start - copied);
+            rest += QByteArrayView(previous).sliced(copied, line.start - copied);
             copied = line.end;
         }
     }
-    w.out += QByteArrayView(previous).sliced(copied);
+    rest += QByteArrayView(previous).sliced(copied);
+    // Blank lines right below our values go: a '\r' there would pair with
+    // our last '\n' into one line break, and the next save would differ.
+    qsizetype blank = 0;
+    while (blank < rest.size() && (rest.at(blank) == '\r' || rest.at(blank) == '\n'))
+        ++blank;
+    w.out += QByteArrayView(rest).sliced(blank);
     if (!w.out.endsWith('\n'))
         w.out += '\n';
     return w.out;

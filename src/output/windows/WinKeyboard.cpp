@@ -36,27 +36,12 @@ std::wstring toWide(const std::string& utf8) {
     return wide;
 }
 
-std::string toAnsi(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int units = static_cast<int>(wide.size());
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string ansi(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), units, &ansi[0], bytes, nullptr, nullptr);
-    return ansi;
-}
-
 void send(INPUT& input) {
     SendInput(1, &input, sizeof(INPUT));
 }
 
-// A key press and release carrying a character (KEYEVENTF_UNICODE) or a
-// scan code (KEYEVENTF_SCANCODE) in wScan.
+// A key press and release: a virtual key, or a character (KEYEVENTF_UNICODE)
+// in wScan.
 void pressAndRelease(INPUT& input, WORD virtualKey, WORD scan, DWORD flags) {
     input.ki.wVk = virtualKey;
     input.ki.wScan = scan;
@@ -119,11 +104,6 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
         return false;
     }
 
-    OSVERSIONINFOA version;
-    std::memset(&version, 0, sizeof version);
-    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    GetVersionExA(&version);
-
     INPUT input;
     std::memset(&input, 0, sizeof input);
     input.type = INPUT_KEYBOARD;
@@ -131,17 +111,10 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
     input.ki.time = 0;
     input.ki.dwExtraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
 
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        // Each UTF-16 code unit as a character of its own, whatever the layout.
-        for (const wchar_t unit : toWide(text)) {
-            pressAndRelease(input, 0, static_cast<WORD>(unit), KEYEVENTF_UNICODE);
-        }
-    } else {
-        // Systems without Unicode input: the bytes of the ANSI code page.
-        for (const char byte : toAnsi(toWide(text))) {
-            const WORD scan = static_cast<WORD>(static_cast<SHORT>(static_cast<signed char>(byte)));
-            pressAndRelease(input, 0, scan, KEYEVENTF_SCANCODE);
-        }
+    // Each UTF-16 code unit as a character of its own, whatever the layout.
+    // (Every Windows the program runs on, 10 and later, takes Unicode input.)
+    for (const wchar_t unit : toWide(text)) {
+        pressAndRelease(input, 0, static_cast<WORD>(unit), KEYEVENTF_UNICODE);
     }
     if (addComma) {
         pressAndRelease(input, 0, 0x2C, KEYEVENTF_UNICODE);
