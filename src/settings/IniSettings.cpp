@@ -58,6 +58,7 @@ bool booleanOf(const std::optional<QString>& text)
 struct GeneralValues {
     QHash<QString, QByteArray> raw;
     bool broken = false;
+    bool empty = true;  // no line at all: blanks and comments only
 };
 
 GeneralValues generalValues(const QByteArray& text)
@@ -65,6 +66,7 @@ GeneralValues generalValues(const QByteArray& text)
     GeneralValues values;
     bool general = true;
     for (const IniLine& line : splitIni(text)) {
+        values.empty = false;
         if (line.kind == IniLine::Broken) {
             values.broken = true;
             break;
@@ -171,7 +173,7 @@ LoadResult readIniSettings(const QByteArray& text)
     r.text(PortalRestoreTokenName, result.values.PortalRestoreToken);
     result.stoppedAt = r.stoppedAt;
     result.outcome = result.stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType;
-    result.ours = r.found || splitIni(text).isEmpty();
+    result.ours = r.found || general.empty;
     return result;
 }
 

@@ -35,11 +35,7 @@ void PortalKeyQueue::releaseHeld()
         if (releasing_)
             return;
     }
-    QDBusMessage release = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                          QStringLiteral("NotifyKeyboardKeysym"));
-    release.setArguments({QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(),
-                          int(card_.keysyms[next_]), 0u});
-    bus_.call(release, QDBus::Block, kReleaseAtExitMs);
+    bus_.call(keysymCall(card_.keysyms[next_], false), QDBus::Block, kReleaseAtExitMs);
 }
 
 void PortalKeyQueue::setSession(const QString& session)
@@ -101,17 +97,22 @@ void PortalKeyQueue::finishCard()
 
 void PortalKeyQueue::send(std::uint32_t keysym, bool pressed)
 {
-    QDBusMessage key = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                      QStringLiteral("NotifyKeyboardKeysym"));
-    key.setArguments({QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(), int(keysym), uint(pressed)});
-    key.setAutoStartService(false);
     // A press is held from the moment it leaves: whatever its answer, its
     // release follows.
     if (pressed)
         held_ = true;
     releasing_ = !pressed;
-    inFlight_ = new QDBusPendingCallWatcher(bus_.asyncCall(key, kCallTimeoutMs), this);
+    inFlight_ = new QDBusPendingCallWatcher(bus_.asyncCall(keysymCall(keysym, pressed), kCallTimeoutMs), this);
     connect(inFlight_, &QDBusPendingCallWatcher::finished, this, &PortalKeyQueue::onAnswer);
+}
+
+QDBusMessage PortalKeyQueue::keysymCall(std::uint32_t keysym, bool pressed) const
+{
+    QDBusMessage key = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
+                                                      QStringLiteral("NotifyKeyboardKeysym"));
+    key.setArguments({QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(), int(keysym), uint(pressed)});
+    key.setAutoStartService(false);
+    return key;
 }
 
 void PortalKeyQueue::onAnswer(QDBusPendingCallWatcher* call)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -63,6 +64,8 @@ private:
     void sendNext();
     void finishCard();
     void send(std::uint32_t keysym, bool pressed);
+    // The portal call that presses or releases `keysym` in our session.
+    QDBusMessage keysymCall(std::uint32_t keysym, bool pressed) const;
     void onAnswer(QDBusPendingCallWatcher* call);
 
     QDBusConnection bus_;
