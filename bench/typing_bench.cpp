@@ -7,6 +7,7 @@
 //
 //   typing_bench [--runs N] [--no-wm]
 #include "keyboard/XSession.h"
+#include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
 
 #include <unistd.h>
@@ -126,7 +127,7 @@ int main(int argc, char** argv) {
     };
     const auto focusOther = [&] { session.activate(other.window()); };
     const auto ours = [&] {
-        return keyboard.typeText(target.window(), kCard, false, true, {});
+        return typeCard(keyboard, target.window(), kCard, false, true, {}) == TypeResult::Typed;
     };
     const auto xdotool = [&](const char* delay) {
         return [&session, delay] {

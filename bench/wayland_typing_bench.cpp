@@ -5,6 +5,7 @@
 // Both are measured the same way, so the terminal's own delay is in both.
 //
 //   wayland_typing_bench [--runs N]
+#include "output/TypeCard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "wayland/SwaySession.h"
 
@@ -104,7 +105,7 @@ int main(int argc, char** argv)
     }
     std::printf("typing \"%s\" + Enter into foot on headless sway, %d runs each\n", kCard.c_str(), runs);
     measure("Tallyport virtual keyboard", runs, foot, [&] {
-        return keyboard.typeText(KeyboardOutput::kFocusedWindow, kCard, false, true, {});
+        return typeCard(keyboard, KeyboardOutput::kFocusedWindow, kCard, false, true, {}) == TypeResult::Typed;
     });
     // wtype as this process's user, like our keyboard: no runuser on the way.
     QProcessEnvironment env = sway.environment();

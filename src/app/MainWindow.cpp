@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/CardTypist.h"
 #include "app/PlatformKeyboard.h"
 #include "app/tray/TrayIcon.h"
 #include "reading/ReaderWorker.h"
@@ -8,7 +9,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -17,9 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QScrollBar>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -36,13 +34,21 @@ constexpr int MaxInfoLines = 26;
 }  // namespace
 
 TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> keyboard, QWidget* parent)
-    : QWidget(parent), options_(options), keyboard_(std::move(keyboard))
+    : QWidget(parent), options_(options)
 {
-    if (!keyboard_) {
+    QString keyboardName;  // stays empty for an output handed in by a test
+    if (!keyboard) {
         PlatformKeyboard chosen = makePlatformKeyboard(options_.keyboard);
-        keyboard_ = std::move(chosen.output);
-        keyboardName_ = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
+        keyboard = std::move(chosen.output);
+        keyboardName = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
     }
+    typist_ = new CardTypist(std::move(keyboard), keyboardName, [this] { return settings_.Language; }, this);
+    connect(typist_, &CardTypist::said, this, &TfrmMain::AddInfoLine);
+    connect(typist_, &CardTypist::focusWanted, this, &TfrmMain::minimizeToTray);
+    connect(typist_, &CardTypist::restoreTokenChanged, this, [this](const QString& token) {
+        settings_.PortalRestoreToken = token;
+        storePortalRestoreToken();
+    });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tallyport"));
     setWindowIcon(TTrayIcon::image(0));
@@ -172,7 +178,7 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::tmrStartTimer()
 {
     tmrStart->stop();
-    startKeyboard();
+    typist_->start(settings_.PortalRestoreToken);
     // The worker opens the port, detects when it does not open, then polls;
     // the window stays free meanwhile.
     detectPorts_ = portList();
@@ -401,93 +407,12 @@ void TfrmMain::changeEvent(QEvent* event)
 
 void TfrmMain::appEventsIdle()
 {
-    const KeyboardOutput::WindowId window = keyboard_->foregroundWindow();
-    if (window != 0 && !keyboard_->isOwnWindow(window))
-        TargetWindow = window;
-}
-
-// Says which output types the cards, once, and lets it ask the desktop for
-// permission where it has to.
-void TfrmMain::startKeyboard()
-{
-    typingWorks_ = keyboard_->available();
-    if (keyboardName_.isEmpty())
-        return;  // an output handed in by a test
-    AddInfoLine(keyboardName_ == QLatin1String("-")
-                    ? LanguageTable(Text::KeystrokesNone, settings_.Language)
-                    : LanguageTable(Text::KeystrokesVia, settings_.Language) + keyboardName_);
-    QPointer<TfrmMain> self(this);
-    keyboard_->start(settings_.PortalRestoreToken.toStdString(),
-                     [self](KeyboardOutput::Notice notice, const std::string& detail) {
-                         if (!self)
-                             return;
-                         switch (notice) {
-                         case KeyboardOutput::Notice::RestoreToken:
-                             self->settings_.PortalRestoreToken = QString::fromStdString(detail);
-                             self->storePortalRestoreToken();
-                             break;
-                         case KeyboardOutput::Notice::Refused:
-                             self->AddInfoLine(LanguageTable(Text::KeystrokesRefused, self->settings_.Language));
-                             break;
-                         case KeyboardOutput::Notice::Unavailable:
-                             self->AddInfoLine(LanguageTable(Text::KeystrokesNoPortal, self->settings_.Language));
-                             break;
-                         case KeyboardOutput::Notice::AsksEachStart:
-                             self->AddInfoLine(LanguageTable(Text::KeystrokesAskEachStart, self->settings_.Language));
-                             break;
-                         case KeyboardOutput::Notice::NotTyped:
-                             self->AddInfoLine(LanguageTable(Text::KeystrokesCardCut, self->settings_.Language)
-                                                   .arg(QString::fromStdString(detail)));
-                             break;
-                         }
-                     });
+    typist_->followForeground();
 }
 
 void TfrmMain::TypeText(const QByteArray& text)
 {
-    const PendingCard card{text, settings_.AddDown, settings_.AddReturn};
-    // Where keys go to the focused window, our own must give the focus up
-    // first: minimise, then type once it has gone elsewhere.
-    if (keyboard_->followsFocus() &&
-        (QGuiApplication::applicationState() == Qt::ApplicationActive || !pendingCards_.isEmpty())) {
-        pendingCards_.append(card);
-        if (!tmrFocusWait->isActive()) {
-            minimizeToTray();
-            focusWaitClock_.start();
-            tmrFocusWait->start();
-        }
-        return;
-    }
-    typeCard(card);
-}
-
-void TfrmMain::focusWaitTick()
-{
-    if (QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        tmrFocusWait->stop();
-        const QList<PendingCard> cards = std::move(pendingCards_);
-        pendingCards_.clear();
-        for (const PendingCard& card : cards)
-            typeCard(card);
-    } else if (focusWaitClock_.elapsed() >= 500) {
-        tmrFocusWait->stop();
-        pendingCards_.clear();
-        AddInfoLine(LanguageTable(Text::KeystrokesFocusKept, settings_.Language));
-    }
-}
-
-void TfrmMain::typeCard(const PendingCard& card)
-{
-    keyboard_->typeText(TargetWindow, card.text.toStdString(), card.comma, card.enter,
-                        [](const std::string& utf8) {
-                            QApplication::clipboard()->setText(QString::fromStdString(utf8));
-                        });
-    // A compositor or portal that went away would otherwise leave every
-    // later card untyped without a word.
-    if (typingWorks_ != keyboard_->available()) {
-        typingWorks_ = !typingWorks_;
-        AddInfoLine(LanguageTable(typingWorks_ ? Text::KeystrokesBack : Text::KeystrokesLost, settings_.Language));
-    }
+    typist_->type(text, settings_.AddDown, settings_.AddReturn);
 }
 
 // ---------------------------------------------------------------- detection

@@ -10,8 +10,6 @@
 #include "output/KeyboardOutput.h"
 #include "settings/Settings.h"
 
-#include <QElapsedTimer>
-#include <QList>
 
 #include <QThread>
 #include <QWidget>
@@ -29,12 +27,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
-class QSocketNotifier;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QToolButton;
 class TTrayIcon;
+class CardTypist;
 class Mailbox;
 class ReaderWorker;
 struct DetectionResult;
@@ -86,7 +84,6 @@ public:
     // The worker, for posting it requests (ReaderWorker::post: it lives on its own thread).
     ReaderWorker* worker() const { return worker_.get(); }
 
-    KeyboardOutput::WindowId TargetWindow = 0;
     // What the window has asked of the worker.
     bool PollingPaused = false;
     bool CloseRequested = false;
@@ -136,27 +133,10 @@ private:
 
     AppOptions options_;
     Settings settings_;
-    std::unique_ptr<KeyboardOutput> keyboard_;
-    Mailbox* inbox_ = nullptr;  // what the worker reports arrives here
+    CardTypist* typist_ = nullptr;  // owns the keystroke output
+    Mailbox* inbox_ = nullptr;      // what the worker reports arrives here
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
-    QString keyboardName_;       // the output chosen at start, for the info log
-    // Cards held back while our own window gives up the keyboard focus (on
-    // Wayland keys go to the focused window).
-    struct PendingCard {
-        QByteArray text;
-        bool comma;
-        bool enter;
-    };
-    QList<PendingCard> pendingCards_;
-    // Whether the keystroke output worked after the last card: a change
-    // either way is told once.
-    bool typingWorks_ = true;
-    QTimer* tmrFocusWait = nullptr;
-    QElapsedTimer focusWaitClock_;
-    void focusWaitTick();
-    void typeCard(const PendingCard& card);
-    void startKeyboard();
     void storePortalRestoreToken();
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
@@ -208,8 +188,6 @@ public:
     QAction* mnuRestore = nullptr;
     TTrayIcon* triMain = nullptr;
     QTimer* tmrStart = nullptr;
-    QTimer* tmrIdle = nullptr;          // follows the foreground window where it cannot be watched
-    QSocketNotifier* foregroundWatch = nullptr;
     QFileDialog* dlgSaveFile = nullptr;
     int pnSameCardTag = 0;
 };

@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -297,31 +296,9 @@ void TfrmMain::buildNonVisual()
     connect(triMain, &TTrayIcon::minimized, this, &TfrmMain::triMainMinimize);
     connect(triMain, &TTrayIcon::restored, this, &TfrmMain::triMainRestore);
 
-    auto timer = [this](const char* name, int interval, void (TfrmMain::*handler)()) {
-        auto* t = named(new QTimer(this), name);
-        t->setInterval(interval);
-        connect(t, &QTimer::timeout, this, handler);
-        return t;
-    };
-    tmrStart = timer("tmrStart", 1, &TfrmMain::tmrStartTimer);
-    tmrFocusWait = timer("tmrFocusWait", 10, &TfrmMain::focusWaitTick);
-
-    // The last window of another application, followed as the desktop
-    // announces it, or by a modest poll where it cannot.
-    tmrIdle = timer("tmrIdle", 250, &TfrmMain::appEventsIdle);
-    if (keyboard_->available()) {
-        const int fd = keyboard_->changeNotifier();
-        if (fd >= 0) {
-            foregroundWatch = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-            connect(foregroundWatch, &QSocketNotifier::activated, this, [this] {
-                keyboard_->drainChanges();
-                appEventsIdle();
-            });
-        } else {
-            tmrIdle->start();
-        }
-        appEventsIdle();
-    }
+    tmrStart = named(new QTimer(this), "tmrStart");
+    tmrStart->setInterval(1);
+    connect(tmrStart, &QTimer::timeout, this, &TfrmMain::tmrStartTimer);
 }
 
 // ---------------------------------------------------------------- language

@@ -9,5 +9,7 @@ public:
     bool available() const override { return false; }
     WindowId foregroundWindow() override { return 0; }
     bool isOwnWindow(WindowId) override { return false; }
-    bool typeText(WindowId, const std::string&, bool, bool, const ClipboardSetter&) override { return false; }
+    bool showWindow(WindowId) override { return false; }
+    bool bringForward(WindowId) override { return false; }
+    Sent sendKeys(const std::string&, bool, bool) override { return Sent::NoDesktop; }
 };

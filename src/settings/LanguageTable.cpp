@@ -78,6 +78,12 @@ const Row kRows[] = {
       "桌面每次启动时都会询问键盘输出权限: 它无法保存您的回答.",
       "桌面每次啟動時都會詢問鍵盤輸出權限: 它無法保存您的回答."}},
     {{"Card %1 was not typed in full.", "卡号 %1 未完整输入.", "卡號 %1 未完整輸入."}},
+    {{"Card %1 not typed: no window of another program has been in front yet.",
+      "卡号 %1 未输入: 尚无其他程序的窗口在前台.", "卡號 %1 未輸入: 尚無其他程式的視窗在前景."}},
+    {{"Card %1 not typed: the window it was for has been closed.", "卡号 %1 未输入: 目标窗口已关闭.",
+      "卡號 %1 未輸入: 目標視窗已關閉."}},
+    {{"Card %1 not typed: the window did not take the keyboard focus.", "卡号 %1 未输入: 目标窗口未取得键盘焦点.",
+      "卡號 %1 未輸入: 目標視窗未取得鍵盤焦點."}},
 };
 
 // One row for every text, no more and no fewer.

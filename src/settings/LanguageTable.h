@@ -22,6 +22,8 @@ enum class Text {
     KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
     KeystrokesAskEachStart,  // the desktop keeps no permission
     KeystrokesCardCut,       // %1 a card that was not typed in full
+    // Why card %1 was not typed.
+    KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus,
     Count
 };
 

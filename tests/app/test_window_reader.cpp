@@ -265,7 +265,8 @@ private slots:
         QTRY_COMPARE(fileContents(chosen), QByteArray("earlier\n00C0FFEE\n"));
     }
 
-    // An output that goes away, and comes back, is told once each way.
+    // An output that goes away, and comes back, is told once each way; a
+    // card that cannot be typed is told with the reason.
     void aLostKeyboardIsSaid()
     {
         SimulatedReader reader({"--type", "A", "--id", "01"});
@@ -295,6 +296,11 @@ private slots:
         QTRY_COMPARE(logLines(frm).count("Cards are typed again."), 1);
         QCOMPARE(typed->records().size(), std::size_t(2));
         QCOMPARE(logLines(frm).count(lost), 1);
+        // A card for a window that has closed is not typed, and the log says why.
+        typed->closeWindow(42);
+        present("00000005");
+        QTRY_COMPARE(logLines(frm).last(), QString("Card 00000005 not typed: the window it was for has been closed."));
+        QCOMPARE(typed->records().size(), std::size_t(2));
     }
 
     void storedValuesOutOfRange()

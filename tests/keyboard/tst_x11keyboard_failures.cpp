@@ -2,6 +2,7 @@
 // that goes away while we are connected. Nothing may crash or end the
 // process, every call reports failure, and the change notifier falls silent.
 #include "keyboard/XSession.h"
+#include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
 
 #include <QtTest>
@@ -66,8 +67,8 @@ void TestX11KeyboardFailures::noDisplay() {
     QCOMPARE(keyboard.changeNotifier(), -1);
     keyboard.drainChanges();
     int clipboardCalls = 0;
-    QVERIFY(!keyboard.typeText(0x400001, "1A2B", true, true,
-                               [&](const std::string&) { ++clipboardCalls; }));
+    QVERIFY(typeCard(keyboard, 0x400001, "1A2B", true, true,
+                               [&](const std::string&) { ++clipboardCalls; }) != TypeResult::Typed);
     QCOMPARE(clipboardCalls, 0);
 }
 
@@ -89,7 +90,7 @@ void TestX11KeyboardFailures::serverGoesAway() {
     {
         X11Keyboard keyboard(session.display());
         QVERIFY(keyboard.available());
-        QVERIFY(keyboard.typeText(recorder.window(), "1A", false, false, {}));
+        QVERIFY(typeCard(keyboard, recorder.window(), "1A", false, false, {}) == TypeResult::Typed);
         QCOMPARE(recorder.received(2, 3000), std::string("1A"));
         const int notifier = keyboard.changeNotifier();
         QVERIFY(notifier >= 0);
@@ -105,7 +106,7 @@ void TestX11KeyboardFailures::serverGoesAway() {
             QVERIFY(readable(notifier, 3000));
             keyboard.drainChanges();
         } else if (first == 1) {
-            QVERIFY(!keyboard.typeText(recorder.window(), "1A2B", true, true, clipboard));
+            QVERIFY(typeCard(keyboard, recorder.window(), "1A2B", true, true, clipboard) != TypeResult::Typed);
         } else {
             QVERIFY(!keyboard.isOwnWindow(recorder.window()));
         }
@@ -113,7 +114,7 @@ void TestX11KeyboardFailures::serverGoesAway() {
         keyboard.drainChanges();
         // A watcher on the notifier must not spin on the dead connection.
         QVERIFY(!readable(notifier, 200));
-        QVERIFY(!keyboard.typeText(recorder.window(), "1A2B", true, true, clipboard));
+        QVERIFY(typeCard(keyboard, recorder.window(), "1A2B", true, true, clipboard) != TypeResult::Typed);
         QCOMPARE(clipboardCalls, 0);
         QCOMPARE(keyboard.foregroundWindow(), KeyboardOutput::WindowId(0));
         QVERIFY(!keyboard.isOwnWindow(recorder.window()));
@@ -128,7 +129,7 @@ void TestX11KeyboardFailures::serverGoesAway() {
     kbdtest::Recorder nextRecorder;
     QVERIFY2(nextRecorder.start(next, "kbdrec", error), error.c_str());
     X11Keyboard keyboard(next.display());
-    QVERIFY(keyboard.typeText(nextRecorder.window(), "9", false, false, {}));
+    QVERIFY(typeCard(keyboard, nextRecorder.window(), "9", false, false, {}) == TypeResult::Typed);
     QCOMPARE(nextRecorder.received(1, 3000), std::string("9"));
 }
 

@@ -2,6 +2,7 @@
 // window comes from the input focus, the focus is set directly, and an
 // unmapped target is mapped.
 #include "keyboard/XSession.h"
+#include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
 
 #include <QtTest>
@@ -75,8 +76,8 @@ void TestX11KeyboardNoWm::foregroundIsTheFocusedTopLevel() {
 
 void TestX11KeyboardNoWm::typesIntoTerminal() {
     int clipboardCalls = 0;
-    QVERIFY(keyboard_->typeText(terminal_.window(), "1A2B3C4D", true, true,
-                                [&](const std::string&) { ++clipboardCalls; }));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), "1A2B3C4D", true, true,
+                                [&](const std::string&) { ++clipboardCalls; }) == TypeResult::Typed);
     const std::string expected = "1A2B3C4D,\r";
     terminal_.received(expected.size(), 3000);
     QTest::qWait(100);
@@ -91,7 +92,7 @@ void TestX11KeyboardNoWm::mapsUnmappedTarget() {
     XSync(session_.x(), False);
     session_.setFocus(terminal_.window());
 
-    QVERIFY(keyboard_->typeText(recorder_.window(), "0439041101", false, true, {}));
+    QVERIFY(typeCard(*keyboard_, recorder_.window(), "0439041101", false, true, {}) == TypeResult::Typed);
     QCOMPARE(shown(recorder_.received(11, 3000)), shown("0439041101\r"));
     QVERIFY(session_.waitViewable(recorder_.window(), 0));
     QVERIFY(terminal_.received().empty());

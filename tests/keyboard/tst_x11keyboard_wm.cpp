@@ -2,6 +2,7 @@
 // real X clients (xterm and key_recorder) exactly, whatever the layout and
 // modifier state, and the window handling must follow the window manager.
 #include "keyboard/XSession.h"
+#include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
 
 #include <QtTest>
@@ -65,7 +66,7 @@ private slots:
     void bindsWhatTheLayoutLacks();
 
 private:
-    KeyboardOutput::ClipboardSetter clipboard() {
+    ClipboardSetter clipboard() {
         return [this](const std::string& text) {
             ++clipboardCalls_;
             clipboardText_ = text;
@@ -192,8 +193,8 @@ void TestX11KeyboardWm::typesIntoTerminal() {
     QFETCH(bool, comma);
     QFETCH(bool, enter);
     QFETCH(QString, expected);
-    QVERIFY(keyboard_->typeText(terminal_.window(), text.toStdString(), comma, enter,
-                                clipboard()));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), text.toStdString(), comma, enter,
+                                clipboard()) == TypeResult::Typed);
     QCOMPARE(shown(terminalReceives(expected.toStdString())), shown(expected.toStdString()));
     QCOMPARE(clipboardCalls_, 1);
     QCOMPARE(clipboardText_, text.toStdString());
@@ -215,7 +216,7 @@ void TestX11KeyboardWm::capsLockChangesNothing() {
     QCOMPARE(session_.run({"setxkbmap", layout.toStdString()}), 0);
     session_.run({"xdotool", "key", "Caps_Lock"});
     QVERIFY(session_.capsLocked());
-    QVERIFY(keyboard_->typeText(terminal_.window(), kAllHex, true, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), kAllHex, true, true, clipboard()) == TypeResult::Typed);
     const std::string expected = std::string(kAllHex) + ",\r";
     QCOMPARE(shown(terminalReceives(expected)), shown(expected));
     QVERIFY2(session_.capsLocked(), "Caps Lock must be locked again afterwards");
@@ -224,7 +225,7 @@ void TestX11KeyboardWm::capsLockChangesNothing() {
 void TestX11KeyboardWm::heldShiftChangesNothing() {
     session_.run({"xdotool", "keydown", "Shift_L"});
     QVERIFY(session_.shiftDown());
-    QVERIFY(keyboard_->typeText(terminal_.window(), kAllHex, true, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), kAllHex, true, true, clipboard()) == TypeResult::Typed);
     const std::string expected = std::string(kAllHex) + ",\r";
     QCOMPARE(shown(terminalReceives(expected)), shown(expected));
     QVERIFY2(session_.shiftDown(), "Shift must still be down afterwards");
@@ -244,15 +245,15 @@ void TestX11KeyboardWm::otherLayouts_data() {
 void TestX11KeyboardWm::otherLayouts() {
     QFETCH(QString, layout);
     QFETCH(int, group);
-    QVERIFY(keyboard_->typeText(terminal_.window(), "0A", false, false, clipboard()));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), "0A", false, false, clipboard()) == TypeResult::Typed);
     QCOMPARE(shown(terminalReceives("0A")), shown("0A"));
     terminal_.clear();
 
     QVERIFY(session_.setLayout(layout.toStdString(), group));
     QCOMPARE(session_.layout(), layout.toStdString());
-    QVERIFY(keyboard_->typeText(terminal_.window(), "0439041101", true, true, clipboard()));
-    QVERIFY(keyboard_->typeText(terminal_.window(), "1A2B3C4D", true, true, clipboard()));
-    QVERIFY(keyboard_->typeText(terminal_.window(), "9f8e7d", false, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), "0439041101", true, true, clipboard()) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), "1A2B3C4D", true, true, clipboard()) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), "9f8e7d", false, true, clipboard()) == TypeResult::Typed);
     const std::string expected = "0439041101,\r1A2B3C4D,\r9f8e7d\r";
     QCOMPARE(shown(terminalReceives(expected)), shown(expected));    QCOMPARE(session_.group(), group);  // a group switched for Latin letters is switched back
 }
@@ -262,7 +263,7 @@ void TestX11KeyboardWm::otherLayouts() {
 void TestX11KeyboardWm::moreCharactersThanSpareKeys() {
     const std::string text = "0123456789ABCDEFabcdef\xC3\xA9\xC3\xBC";  // ...éü
     QVERIFY(session_.emptyKeycodes() < 26);
-    QVERIFY(keyboard_->typeText(recorder_.window(), text, true, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, recorder_.window(), text, true, true, clipboard()) == TypeResult::Typed);
     // key_recorder reports Latin-1.
     const std::string expected = "0123456789ABCDEFabcdef\xE9\xFC,\r";
     QCOMPARE(shown(recorderReceives(expected)), shown(expected));
@@ -283,8 +284,8 @@ void TestX11KeyboardWm::restoresMinimisedWindow() {
             QTest::qSleep(5);
         }
     };
-    QVERIFY(keyboard_->typeText(recorder_.window(), "1A2B3C4D", true, true,
-                                clipboardWhenRestored));
+    QVERIFY(typeCard(*keyboard_, recorder_.window(), "1A2B3C4D", true, true,
+                                clipboardWhenRestored) == TypeResult::Typed);
     QVERIFY(restoredFirst);
     QCOMPARE(shown(recorderReceives("1A2B3C4D,\r")), shown("1A2B3C4D,\r"));
     QCOMPARE(session_.wmState(recorder_.window()), long(NormalState));
@@ -302,7 +303,7 @@ void TestX11KeyboardWm::maximisedWindowStaysMaximised() {
     QVERIFY(XGetWindowAttributes(session_.x(), w, &before));
     QVERIFY(session_.activate(terminal_.window()));
 
-    QVERIFY(keyboard_->typeText(w, "0439041101", false, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, w, "0439041101", false, true, clipboard()) == TypeResult::Typed);
     QCOMPARE(shown(recorderReceives("0439041101\r")), shown("0439041101\r"));
     const auto state = session_.netWmState(w);
     QVERIFY(contains(state, "_NET_WM_STATE_MAXIMIZED_VERT"));
@@ -321,7 +322,7 @@ void TestX11KeyboardWm::maximisedWindowStaysMaximised() {
 void TestX11KeyboardWm::targetThatNeverTakesFocus() {
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!keyboard_->typeText(refuser_.window(), "1A2B", true, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, refuser_.window(), "1A2B", true, true, clipboard()) != TypeResult::Typed);
     QVERIFY(timer.elapsed() >= 400);
     QVERIFY(timer.elapsed() < 3000);
     QCOMPARE(clipboardCalls_, 1);
@@ -348,7 +349,7 @@ void TestX11KeyboardWm::deadTargetsTouchNothing() {
     } else if (kind == 2) {
         target = DefaultRootWindow(session_.x());
     }
-    QVERIFY(!keyboard_->typeText(target, "1A2B", true, true, clipboard()));
+    QVERIFY(typeCard(*keyboard_, target, "1A2B", true, true, clipboard()) != TypeResult::Typed);
     QCOMPARE(clipboardCalls_, 0);
     QTest::qWait(200);
     QVERIFY(recorder_.received().empty());
@@ -373,7 +374,7 @@ void TestX11KeyboardWm::bindsWhatTheLayoutLacks() {
         QVERIFY(readable(notifier, 2000));
         other.drainChanges();
         QVERIFY(session_.emptyKeycodes() < ruEmpty);
-        QVERIFY(other.typeText(recorder_.window(), "5A", false, false, clipboard()));
+        QVERIFY(typeCard(other, recorder_.window(), "5A", false, false, clipboard()) == TypeResult::Typed);
         QCOMPARE(shown(recorderReceives("5A")), shown("5A"));
     }
     QCOMPARE(session_.emptyKeycodes(), ruEmpty);

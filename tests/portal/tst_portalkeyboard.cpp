@@ -4,8 +4,9 @@
 // from a portal that reorders what comes at once, a stalled or vanished
 // portal that leaves no key down and no card unreported, and what a
 // refusal or a missing portal leaves.
-#include "output/portal/PortalKeyboard.h"
 #include "output/KeySymbols.h"
+#include "output/TypeCard.h"
+#include "output/portal/PortalKeyboard.h"
 #include "portal/PrivateBus.h"
 
 #include <QDBusConnection>
@@ -104,15 +105,15 @@ void TestPortalKeyboard::sessionTokenAndKeys()
     {
         PortalKeyboard keyboard(connect("first"));
         QVERIFY(keyboard.present());
-        QVERIFY(!keyboard.typeText(KeyboardOutput::kFocusedWindow, "1", false, false, {}));
+        QVERIFY(typeCard(keyboard, KeyboardOutput::kFocusedWindow, "1", false, false, {}) != TypeResult::Typed);
         keyboard.start({}, first.handler());
         QTRY_VERIFY(keyboard.ready());
         QVERIFY(keyboard.followsFocus());
         QCOMPARE(first.tokens, QStringList{"token-1"});
 
         std::string clipboard;
-        QVERIFY(keyboard.typeText(keyboard.foregroundWindow(), "1A", true, true,
-                                  [&](const std::string& text) { clipboard = text; }));
+        QVERIFY(typeCard(keyboard, keyboard.foregroundWindow(), "1A", true, true,
+                                  [&](const std::string& text) { clipboard = text; }) == TypeResult::Typed);
         QCOMPARE(clipboard, std::string("1A"));
         QTRY_COMPARE(bus_.calls().size(), 11);
     }
@@ -148,7 +149,7 @@ void TestPortalKeyboard::manyCardsInOrder()
         // be finishing), then the next ones once these are through.
         for (std::size_t i = 0; i < PortalKeyQueue::kMaxWaiting; ++i) {
             cards << QString("%1A2B3C%2").arg(round).arg(i, 2, 10, QChar('0'));
-            QVERIFY(keyboard.typeText(keyboard.foregroundWindow(), cards.last().toStdString(), true, true, {}));
+            QVERIFY(typeCard(keyboard, keyboard.foregroundWindow(), cards.last().toStdString(), true, true, {}) == TypeResult::Typed);
         }
         QVERIFY(runUntilIdle(keyboard, 30000));
     }
@@ -172,7 +173,7 @@ void TestPortalKeyboard::noPersistenceOffered()
     QVERIFY(notices.tokens.isEmpty());
 }
 
-// A portal that never answers: typeText() still returns at once, the cards
+// A portal that never answers: typeCard() still returns at once, the cards
 // waiting stay bounded and each one not typed is reported, every press sent
 // is released, and the keyboard goes at once when the program ends.
 void TestPortalKeyboard::stalledOrVanished()
@@ -187,8 +188,8 @@ void TestPortalKeyboard::stalledOrVanished()
         clock.start();
         const std::size_t cards = PortalKeyQueue::kMaxWaiting + 3;
         for (std::size_t i = 0; i < cards; ++i)
-            keyboard.typeText(keyboard.foregroundWindow(), QString("CARD%1").arg(i).toStdString(), false, true, {});
-        QVERIFY2(clock.elapsed() < 200, "typeText waited for the portal");
+            typeCard(keyboard, keyboard.foregroundWindow(), QString("CARD%1").arg(i).toStdString(), false, true, {});
+        QVERIFY2(clock.elapsed() < 200, "typeCard waited for the portal");
         // One being typed, kMaxWaiting waiting, the last two told at once.
         QCOMPARE(notices.notTyped, (QStringList{QString("CARD%1").arg(cards - 2), QString("CARD%1").arg(cards - 1)}));
         // The first card gives up after its press and release timed out.
@@ -212,7 +213,7 @@ void TestPortalKeyboard::stalledOrVanished()
     QStringList cards;
     for (int i = 0; i < 6; ++i) {
         cards << QString("GONE%1").arg(i);
-        keyboard.typeText(keyboard.foregroundWindow(), cards.last().toStdString(), false, false, {});
+        typeCard(keyboard, keyboard.foregroundWindow(), cards.last().toStdString(), false, false, {});
     }
     QTRY_VERIFY(!keysymCalls(bus_.calls()).isEmpty());
     bus_.stopPortal();
@@ -229,7 +230,7 @@ void TestPortalKeyboard::refusedOrMissing()
     keyboard.start("token-7", refused.handler());
     QTRY_COMPARE(refused.kinds, QList<Notice>{Notice::Refused});
     QVERIFY(!keyboard.available());
-    QVERIFY(!keyboard.typeText(KeyboardOutput::kFocusedWindow, "12", false, true, {}));
+    QVERIFY(typeCard(keyboard, KeyboardOutput::kFocusedWindow, "12", false, true, {}) != TypeResult::Typed);
     QVERIFY(!bus_.calls().join('\n').contains("Keysym"));
 
     bus_.stopPortal();

@@ -17,19 +17,19 @@ bool RecordingKeyboard::isOwnWindow(WindowId window) {
     return available_ && own_.count(window) > 0;
 }
 
-bool RecordingKeyboard::typeText(WindowId target, const std::string& text, bool addComma,
-                                 bool addEnter, const ClipboardSetter& setClipboard) {
-    if (!available_ || target == 0 || !live_.count(target)) {
-        return false;
-    }
-    if (setClipboard) {
-        setClipboard(text);
-    }
-    if (!focusObtainable_) {
+bool RecordingKeyboard::bringForward(WindowId target) {
+    if (!focusObtainable_ || !showWindow(target)) {
         return false;
     }
     // Activating the target makes it the foreground window, as on a desktop.
     foreground_ = target;
-    records_.push_back({target, text, addComma, addEnter});
     return true;
+}
+
+KeySender::Sent RecordingKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+    if (!available_) {
+        return Sent::NoDesktop;
+    }
+    records_.push_back({foreground_, text, addComma, addEnter});
+    return Sent::All;
 }

@@ -28,8 +28,7 @@ public:
     void addOwnWindow(WindowId window);
     void closeWindow(WindowId window);
     void setForegroundWindow(WindowId window) { foreground_ = window; }
-    // When false, a target is shown and the clipboard set, but the focus
-    // never arrives and nothing is typed.
+    // When false, a target can be shown but never takes the focus.
     void setFocusObtainable(bool obtainable) { focusObtainable_ = obtainable; }
 
     const std::vector<Record>& records() const { return records_; }
@@ -38,8 +37,9 @@ public:
     bool available() const override { return available_; }
     WindowId foregroundWindow() override { return available_ ? foreground_ : 0; }
     bool isOwnWindow(WindowId window) override;
-    bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                  const ClipboardSetter& setClipboard) override;
+    bool showWindow(WindowId target) override { return available_ && live_.count(target) > 0; }
+    bool bringForward(WindowId target) override;
+    Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
 private:
     bool available_ = true;

@@ -2,6 +2,7 @@
 // ASCII character, the comma and Enter arrive as themselves whatever layout
 // the compositor gives its keyboards (changed while our keyboard lives) and
 // with Caps Lock locked on them.
+#include "output/TypeCard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "wayland/SwaySession.h"
 
@@ -65,8 +66,8 @@ void TestWaylandKeyboard::typesExactly()
     const KeyboardOutput::WindowId target = keyboard_->foregroundWindow();
     QVERIFY(target != 0);
     std::string clipboard;
-    QVERIFY(keyboard_->typeText(target, card, true, true, [&](const std::string& t) { clipboard = t; }));
-    QVERIFY(keyboard_->typeText(target, printable, false, false, {}));
+    QVERIFY(typeCard(*keyboard_, target, card, true, true, [&](const std::string& t) { clipboard = t; }) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, target, printable, false, false, {}) == TypeResult::Typed);
     const QByteArray expected = QByteArray::fromStdString(card + ",\r" + printable);
     QCOMPARE(foot_.received(expected.size(), 5000), expected);
     QCOMPARE(clipboard, card);
@@ -78,7 +79,7 @@ void TestWaylandKeyboard::noCompositor()
     WaylandKeyboard keyboard(dir.filePath("no-such-socket").toStdString());
     QVERIFY(!keyboard.available());
     QCOMPARE(keyboard.foregroundWindow(), KeyboardOutput::WindowId(0));
-    QVERIFY(!keyboard.typeText(KeyboardOutput::kFocusedWindow, "12", false, true, {}));
+    QVERIFY(typeCard(keyboard, KeyboardOutput::kFocusedWindow, "12", false, true, {}) != TypeResult::Typed);
 }
 
 QTEST_GUILESS_MAIN(TestWaylandKeyboard)

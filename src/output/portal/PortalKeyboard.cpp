@@ -189,20 +189,15 @@ void PortalKeyboard::tell(Notice what, const std::string& detail)
         notice_(what, detail);
 }
 
-// The keys go to the focused window, so `target` says nothing here: the
-// window learns of a focused window only on its next look, and a card read
-// just after the desktop said yes must not be lost for that.
-bool PortalKeyboard::typeText(WindowId, const std::string& text, bool addComma, bool addEnter,
-                              const ClipboardSetter& setClipboard)
+KeySender::Sent PortalKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter)
 {
     if (!ready()) {
         // While the desktop is still asking; after a refusal it said once
         // that no card is typed.
-        if (state_ != State::Failed)
-            tell(Notice::NotTyped, text);
-        return false;
+        if (state_ == State::Failed)
+            return Sent::NoDesktop;
+        tell(Notice::NotTyped, text);
+        return Sent::Reported;
     }
-    if (setClipboard)
-        setClipboard(text);
-    return keys_.add(text, keysyms::forCard(text, addComma, addEnter));
+    return keys_.add(text, keysyms::forCard(text, addComma, addEnter)) ? Sent::All : Sent::Reported;
 }

@@ -39,8 +39,12 @@ public:
     bool isOwnWindow(WindowId) override { return false; }
     bool followsFocus() const override { return true; }
     void start(const std::string& restoreToken, NoticeHandler notice) override;
-    bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                  const ClipboardSetter& setClipboard) override;
+    // The keys go to the focused window, so the target says nothing here:
+    // the window learns of a focused window only on its next look, and a
+    // card read just after the desktop said yes must not be lost for that.
+    bool showWindow(WindowId) override { return true; }
+    bool bringForward(WindowId) override { return true; }
+    Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
     bool ready() const { return state_ == State::Ready; }
     // True while cards are being typed or wait to be.

@@ -235,26 +235,28 @@ bool WaylandKeyboard::available() const
     return d_->alive();
 }
 
-bool WaylandKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                               const ClipboardSetter& setClipboard)
+bool WaylandKeyboard::showWindow(WindowId target)
+{
+    return d_->alive() && target != 0;
+}
+
+KeySender::Sent WaylandKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter)
 {
     Impl& d = *d_;
-    if (!d.alive() || target == 0)
-        return false;
+    if (!d.alive())
+        return Sent::NoDesktop;
     std::vector<Key> keys;
     for (std::uint32_t sym : keysyms::forCard(text, addComma, addEnter)) {
         const auto key = d.keyOf.find(sym);
         if (key == d.keyOf.end())
-            return false;  // rather nothing than a text with holes
+            return Sent::Incomplete;  // rather nothing than a text with holes
         keys.push_back(key->second);
     }
-    if (setClipboard)
-        setClipboard(text);
     // The compositor may have given our keyboard a layout of its own since
     // the last card (sway does on every change of its keyboard settings),
     // and locked Caps Lock on it: our keymap and no modifiers, every time.
     if (!d.uploadKeymap())
-        return false;
+        return d.alive() ? Sent::Incomplete : Sent::NoDesktop;
     zwp_virtual_keyboard_v1_modifiers(d.keyboard, 0, 0, 0, 0);
     // Shift is held as on a physical keyboard: its key goes down, and since
     // the compositor takes a virtual keyboard's modifiers only from what it
@@ -275,5 +277,5 @@ bool WaylandKeyboard::typeText(WindowId target, const std::string& text, bool ad
     if (shifted)
         shift(false);
     // Back once the compositor has handled every key.
-    return d.roundtrip() && d.alive();
+    return d.roundtrip() && d.alive() ? Sent::All : Sent::NoDesktop;
 }

@@ -33,8 +33,9 @@ public:
     bool followsFocus() const override { return true; }
 
     // `target` only has to be non-zero; the keys go to the focused window.
-    bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                  const ClipboardSetter& setClipboard) override;
+    bool showWindow(WindowId target) override;
+    bool bringForward(WindowId) override { return available(); }
+    Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
     struct Impl;
 

@@ -14,7 +14,6 @@
 #if !defined(_WIN64)
 static_assert(sizeof(INPUT) == 28, "INPUT must be 28 bytes in a 32-bit build");
 #endif
-static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA must be 148 bytes");
 
 namespace {
 
@@ -66,8 +65,7 @@ bool WinKeyboard::isOwnWindow(WindowId window) {
     return process == GetCurrentProcessId();
 }
 
-bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                           const ClipboardSetter& setClipboard) {
+bool WinKeyboard::showWindow(WindowId target) {
     const HWND hwnd = toHwnd(target);
     if (!IsWindow(hwnd)) {
         return false;
@@ -77,9 +75,11 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
     // Without this Windows only flashes the taskbar button of a window that
     // another process asks to bring to the front.
     SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDWININICHANGE);
-    if (setClipboard) {
-        setClipboard(text);
-    }
+    return true;
+}
+
+bool WinKeyboard::bringForward(WindowId target) {
+    const HWND hwnd = toHwnd(target);
     BringWindowToTop(hwnd);
     // Another program's window comes to the front a moment later, when its
     // own thread has activated it; keys sent before then would go to the
@@ -100,10 +100,10 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
     BringWindowToTop(hwnd);
     const HWND focus = GetFocus();
     AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(hwnd, nullptr), FALSE);
-    if (!focus) {
-        return false;
-    }
+    return focus != nullptr;
+}
 
+KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
     INPUT input;
     std::memset(&input, 0, sizeof input);
     input.type = INPUT_KEYBOARD;
@@ -122,7 +122,7 @@ bool WinKeyboard::typeText(WindowId target, const std::string& text, bool addCom
     if (addEnter) {
         pressAndRelease(input, VK_RETURN, 0, KEYEVENTF_UNICODE);
     }
-    return true;
+    return Sent::All;
 }
 
 bool WinKeyboard::setClipboardText(const std::string& utf8) {

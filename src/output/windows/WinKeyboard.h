@@ -10,11 +10,12 @@ public:
     bool available() const override { return true; }
     WindowId foregroundWindow() override;
     bool isOwnWindow(WindowId window) override;
-    bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                  const ClipboardSetter& setClipboard) override;
+    bool showWindow(WindowId target) override;
+    bool bringForward(WindowId target) override;
+    Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
     // Puts `utf8` on the Windows clipboard as Unicode text; false when the
     // clipboard could not be opened. A Windows build can pass this to
-    // typeText() as the clipboard setter.
+    // typeCard() as the clipboard setter.
     static bool setClipboardText(const std::string& utf8);
 };

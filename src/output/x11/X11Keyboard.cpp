@@ -322,6 +322,15 @@ void X11Keyboard::Impl::releaseBindings() {
 
 // ---------------------------------------------------------------------------
 
+// The target as showWindow() found it, so that bringForward() does not
+// look it up again.
+struct X11Keyboard::Shown {
+    Window target = 0;
+    Window top = 0;
+    Window client = 0;
+    bool wm = false;
+};
+
 X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>()) {
     const SigpipeBlock noSigpipe;
     d_->open(displayName);
@@ -419,10 +428,10 @@ void X11Keyboard::drainChanges() {
     }
 }
 
-bool X11Keyboard::typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                           const ClipboardSetter& setClipboard) {
+bool X11Keyboard::showWindow(WindowId target) {
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
+    shown_.reset();
     if (!d.enter() || target == 0 || target > std::numeric_limits<Window>::max()) {
         return false;
     }
@@ -444,20 +453,33 @@ bool X11Keyboard::typeText(WindowId target, const std::string& text, bool addCom
     if (d.lost) {
         return false;
     }
-
     d.show(t, top, client, attrs, wm);
-    if (setClipboard) {
-        setClipboard(text);
-    }
-    if (!d.enter()) {
+    shown_ = std::make_unique<Shown>(Shown{t, top, client, wm});
+    return true;
+}
+
+bool X11Keyboard::bringForward(WindowId target) {
+    const SigpipeBlock noSigpipe;
+    Impl& d = *d_;
+    if (!shown_ || shown_->target != target || !d.enter()) {
         return false;
     }
+    const Shown w = *shown_;
     // Raise: a client's restacking request goes to the manager; without one
     // the top-level window is what has to move.
-    XRaiseWindow(d.dpy, wm ? client : top);
-    d.requestFocus(t, client, wm);
-    if (!d.waitForFocus(t, client, wm)) {
-        return false;
+    XRaiseWindow(d.dpy, w.wm ? w.client : w.top);
+    d.requestFocus(w.target, w.client, w.wm);
+    return d.waitForFocus(w.target, w.client, w.wm);
+}
+
+KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+    const SigpipeBlock noSigpipe;
+    Impl& d = *d_;
+    if (!d.enter()) {
+        return Sent::NoDesktop;
     }
-    return d.sendKeys(text, addComma, addEnter);
+    if (d.sendKeys(text, addComma, addEnter)) {
+        return Sent::All;
+    }
+    return d.lost ? Sent::NoDesktop : Sent::Incomplete;
 }

@@ -45,11 +45,14 @@ public:
     int changeNotifier() override;
     void drainChanges() override;
 
-    bool typeText(WindowId target, const std::string& text, bool addComma, bool addEnter,
-                  const ClipboardSetter& setClipboard) override;
+    bool showWindow(WindowId target) override;
+    bool bringForward(WindowId target) override;
+    Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
     struct Impl;
 
 private:
+    struct Shown;
     std::unique_ptr<Impl> d_;
+    std::unique_ptr<Shown> shown_;
 };

@@ -1,7 +1,7 @@
-// The recording keyboard stands in for the real ones in the tests of the
-// code that decides what to type, so it must keep their rules: nothing at
+// The order in which a card is typed, the same on every desktop: nothing at
 // all for a dead target, the clipboard before any keys, no keys without the
-// focus.
+// focus; and the reason when a card is not typed.
+#include "output/TypeCard.h"
 #include "support/RecordingKeyboard.h"
 
 #include <QtTest>
@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-class TestRecordingKeyboard : public QObject {
+Q_DECLARE_METATYPE(TypeResult)
+
+class TestTypeCard : public QObject {
     Q_OBJECT
 
 private slots:
@@ -19,18 +21,20 @@ private slots:
     void noKeysWithoutFocus();
 };
 
-void TestRecordingKeyboard::deadTargetTouchesNothing_data() {
+void TestTypeCard::deadTargetTouchesNothing_data() {
     QTest::addColumn<quint64>("target");
     QTest::addColumn<bool>("available");
-    QTest::newRow("no window") << quint64(0) << true;
-    QTest::newRow("unknown window") << quint64(99) << true;
-    QTest::newRow("closed window") << quint64(7) << true;
-    QTest::newRow("no desktop") << quint64(5) << false;
+    QTest::addColumn<TypeResult>("why");
+    QTest::newRow("no window") << quint64(0) << true << TypeResult::NoTarget;
+    QTest::newRow("unknown window") << quint64(99) << true << TypeResult::TargetGone;
+    QTest::newRow("closed window") << quint64(7) << true << TypeResult::TargetGone;
+    QTest::newRow("no desktop") << quint64(5) << false << TypeResult::NoDesktop;
 }
 
-void TestRecordingKeyboard::deadTargetTouchesNothing() {
+void TestTypeCard::deadTargetTouchesNothing() {
     QFETCH(quint64, target);
     QFETCH(bool, available);
+    QFETCH(TypeResult, why);
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(7);
@@ -39,13 +43,12 @@ void TestRecordingKeyboard::deadTargetTouchesNothing() {
     keyboard.setAvailable(available);
 
     int clipboardCalls = 0;
-    QVERIFY(!keyboard.typeText(target, "1A2B", true, true,
-                               [&](const std::string&) { ++clipboardCalls; }));
+    QCOMPARE(typeCard(keyboard, target, "1A2B", true, true, [&](const std::string&) { ++clipboardCalls; }), why);
     QCOMPARE(clipboardCalls, 0);
     QVERIFY(keyboard.records().empty());
 }
 
-void TestRecordingKeyboard::clipboardComesBeforeTheKeys() {
+void TestTypeCard::clipboardComesBeforeTheKeys() {
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(6);
@@ -53,10 +56,12 @@ void TestRecordingKeyboard::clipboardComesBeforeTheKeys() {
 
     std::vector<std::string> clipboard;
     std::size_t recordsWhenClipboardSet = 99;
-    QVERIFY(keyboard.typeText(5, "0439041101", false, true, [&](const std::string& text) {
-        clipboard.push_back(text);
-        recordsWhenClipboardSet = keyboard.records().size();
-    }));
+    QCOMPARE(typeCard(keyboard, 5, "0439041101", false, true,
+                      [&](const std::string& text) {
+                          clipboard.push_back(text);
+                          recordsWhenClipboardSet = keyboard.records().size();
+                      }),
+             TypeResult::Typed);
     QCOMPARE(clipboard, std::vector<std::string>{"0439041101"});
     QCOMPARE(recordsWhenClipboardSet, std::size_t(0));
     const std::vector<RecordingKeyboard::Record> expected{{5, "0439041101", false, true}};
@@ -65,7 +70,7 @@ void TestRecordingKeyboard::clipboardComesBeforeTheKeys() {
     QCOMPARE(keyboard.foregroundWindow(), quint64(5));
 }
 
-void TestRecordingKeyboard::noKeysWithoutFocus() {
+void TestTypeCard::noKeysWithoutFocus() {
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(6);
@@ -73,16 +78,16 @@ void TestRecordingKeyboard::noKeysWithoutFocus() {
     keyboard.setFocusObtainable(false);
 
     int clipboardCalls = 0;
-    QVERIFY(!keyboard.typeText(5, "1A2B", true, false,
-                               [&](const std::string&) { ++clipboardCalls; }));
+    QCOMPARE(typeCard(keyboard, 5, "1A2B", true, false, [&](const std::string&) { ++clipboardCalls; }),
+             TypeResult::NoFocus);
     QCOMPARE(clipboardCalls, 1);
     QVERIFY(keyboard.records().empty());
     QCOMPARE(keyboard.foregroundWindow(), quint64(6));
 
     keyboard.setFocusObtainable(true);
-    QVERIFY(keyboard.typeText(5, "1A2B", true, false, {}));
+    QCOMPARE(typeCard(keyboard, 5, "1A2B", true, false, {}), TypeResult::Typed);
     QCOMPARE(keyboard.records().size(), std::size_t(1));
 }
 
-QTEST_GUILESS_MAIN(TestRecordingKeyboard)
-#include "tst_recordingkeyboard.moc"
+QTEST_GUILESS_MAIN(TestTypeCard)
+#include "tst_typecard.moc"

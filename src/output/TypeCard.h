@@ -1,0 +1,25 @@
+// How a card is typed, on every desktop: nothing at all when there is no
+// live target; otherwise show it, hand the text to the clipboard, bring the
+// target forward, and only once it holds the keyboard focus type the text,
+// then the comma, then Enter.
+#pragma once
+
+#include "output/KeyboardOutput.h"
+
+#include <functional>
+#include <string>
+
+enum class TypeResult {
+    Typed,
+    NoDesktop,   // no desktop to type into (said when it goes and comes back)
+    NoTarget,    // no window of another program has been in front yet
+    TargetGone,  // the window the card was meant for has closed
+    NoFocus,     // the target did not take the keyboard focus
+    Incomplete,  // the keys could not all be sent
+    Reported,    // the output has said so itself
+};
+
+using ClipboardSetter = std::function<void(const std::string& utf8)>;
+
+TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text,
+                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard);
