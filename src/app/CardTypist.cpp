@@ -25,7 +25,7 @@ CardTypist::CardTypist(std::unique_ptr<KeyboardOutput> keyboard, const QString& 
     connect(tmrFocusWait_, &QTimer::timeout, this, &CardTypist::focusWaitTick);
     tmrIdle_ = new QTimer(this);
     tmrIdle_->setInterval(250);
-    connect(tmrIdle_, &QTimer::timeout, this, &CardTypist::followForeground);
+    connect(tmrIdle_, &QTimer::timeout, this, &CardTypist::appEventsIdle);
     if (!keyboard_->available())
         return;
     const int fd = keyboard_->changeNotifier();
@@ -33,12 +33,12 @@ CardTypist::CardTypist(std::unique_ptr<KeyboardOutput> keyboard, const QString& 
         foregroundWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(foregroundWatch_, &QSocketNotifier::activated, this, [this] {
             keyboard_->drainChanges();
-            followForeground();
+            appEventsIdle();
         });
     } else {
         tmrIdle_->start();
     }
-    followForeground();
+    appEventsIdle();
 }
 
 // The notifier goes before the output whose descriptor it watches.
@@ -84,14 +84,14 @@ void CardTypist::onNotice(KeyboardOutput::Notice notice, const std::string& deta
     }
 }
 
-void CardTypist::followForeground()
+void CardTypist::appEventsIdle()
 {
     const KeyboardOutput::WindowId window = keyboard_->foregroundWindow();
     if (window != 0 && !keyboard_->isOwnWindow(window))
         TargetWindow = window;
 }
 
-void CardTypist::type(const QByteArray& text, bool comma, bool enter)
+void CardTypist::TypeText(const QByteArray& text, bool comma, bool enter)
 {
     const PendingCard card{text, comma, enter};
     // Where keys go to the focused window, our own must give the focus up

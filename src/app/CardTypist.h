@@ -35,10 +35,10 @@ public:
     void start(const QString& restoreToken);
 
     // Remembers the foreground window when it is another program's.
-    void followForeground();
+    void appEventsIdle();
 
     // Types `text`, then a comma when `comma` and Enter when `enter`.
-    void type(const QByteArray& text, bool comma, bool enter);
+    void TypeText(const QByteArray& text, bool comma, bool enter);
 
     // The last window of another program that was in front; 0 until one was.
     KeyboardOutput::WindowId TargetWindow = 0;

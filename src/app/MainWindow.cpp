@@ -109,15 +109,19 @@ void TfrmMain::startReader()
     relay(w, &ReaderWorker::statusText, inbox_, [this](const InfoLine& text) {
         sbMessage->showMessage(text.render(settings_.Language));
     });
-    relay(w, &ReaderWorker::connectedChanged, inbox_, [this](bool connected) { ReaderConnected = connected; });
-    relay(w, &ReaderWorker::trayImage, inbox_, [this](int index) { triMain->setIconIndex(index); });
-    relay(w, &ReaderWorker::cardRead, inbox_, [this](const QByteArray& card) { TypeText(card); });
+    // The tray icon blinks with the ticks while a reader is connected.
+    relay(w, &ReaderWorker::tickFinished, inbox_, [this](bool connected) {
+        triMain->setIconIndex(connected && triMain->iconIndex() == 0 ? 1 : 0);
+    });
+    relay(w, &ReaderWorker::cardRead, inbox_, [this](const QByteArray& card) {
+        typist_->TypeText(card, settings_.AddDown, settings_.AddReturn);
+    });
     relay(w, &ReaderWorker::detectionStarted, inbox_, [this] { onDetectionStarted(); });
     relay(w, &ReaderWorker::detectionFinished, inbox_, [this](const DetectionResult& result) {
         onDetectionFinished(result);
     });
-    relay(w, &ReaderWorker::closeWindow, inbox_, [this] { closeMainWindow(); });
-    relay(w, &ReaderWorker::minimizeWindow, inbox_, [this] { minimizeToTray(); });
+    relay(w, &ReaderWorker::closeDue, inbox_, [this] { closeMainWindow(); });
+    relay(w, &ReaderWorker::minimizeDue, inbox_, [this] { minimizeToTray(); });
     readerThread_.start();
 }
 
@@ -141,7 +145,6 @@ void TfrmMain::settingsEdited()
 
 void TfrmMain::setPaused(bool paused)
 {
-    PollingPaused = paused;
     emit pauseChanged(paused);
 }
 
@@ -188,7 +191,6 @@ void TfrmMain::tmrStartTimer()
 void TfrmMain::btnExitClick()
 {
     SaveSettings();
-    CloseRequested = true;
     emit closeRequested();
 }
 
@@ -403,18 +405,6 @@ void TfrmMain::changeEvent(QEvent* event)
         triMain->Restore();
 }
 
-// ---------------------------------------------------------------- keystrokes
-
-void TfrmMain::appEventsIdle()
-{
-    typist_->followForeground();
-}
-
-void TfrmMain::TypeText(const QByteArray& text)
-{
-    typist_->type(text, settings_.AddDown, settings_.AddReturn);
-}
-
 // ---------------------------------------------------------------- detection
 
 void TfrmMain::btnDetectClick()
@@ -422,7 +412,6 @@ void TfrmMain::btnDetectClick()
     // The walk runs on the worker; the window stays disabled, with the wait
     // cursor, until its result comes back, and shows each probe line meanwhile.
     onDetectionStarted();
-    PollingPaused = true;
     detectPorts_ = portList();
     emit detectRequested(detectPorts_, chkPause->isChecked());
 }
@@ -459,8 +448,6 @@ void TfrmMain::onDetectionFinished(const DetectionResult& result)
     }
     --editing_;
     settingsEdited();
-    // Polling follows the pause box, so a paused program stays paused.
-    PollingPaused = chkPause->isChecked();
     if (detecting_) {
         detecting_ = false;
         setEnabled(true);

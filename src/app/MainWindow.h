@@ -50,27 +50,6 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // Handlers, named after the control and the event they serve.
-    void btnExitClick();
-    void btnMinClick();
-    void mnuExitClick();
-    void mnuRestoreClick();
-    void moInfoDblClick();
-    void cmbPortChange();
-    void cmbBaudrateChange();
-    void cmbReaderTypeChange();
-    void sbReaderIDChange();
-    void sbSameCardChange();
-    void pnSameCardDblClick();
-    void cmbLanguageChange();
-    void chkPauseMouseUp();
-    void btnDetectClick();
-    void btnExportFileClick();
-    void tmrStartTimer();
-    void appEventsIdle();
-    void triMainMinimize();
-    void triMainRestore();
-
     // A second start asked for the window: bring it back and to the front.
     void showFromSecondStart();
     // The desktop session ends or the process was told to stop: close the
@@ -83,17 +62,6 @@ public:
     const Settings& settings() const { return settings_; }
     // The worker, for posting it requests (ReaderWorker::post: it lives on its own thread).
     ReaderWorker* worker() const { return worker_.get(); }
-
-    // What the window has asked of the worker.
-    bool PollingPaused = false;
-    bool CloseRequested = false;
-    // What the worker last reported.
-    bool ReaderConnected = false;
-
-    // Carrying out what the worker reports.
-    void TypeText(const QByteArray& text);
-    void closeMainWindow();
-    void minimizeToTray();
 
 signals:
     // To the worker, posted to its thread.
@@ -111,6 +79,30 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Handlers, named after the control and the event they serve.
+    void btnExitClick();
+    void btnMinClick();
+    void mnuExitClick();
+    void mnuRestoreClick();
+    void moInfoDblClick();
+    void cmbPortChange();
+    void cmbBaudrateChange();
+    void cmbReaderTypeChange();
+    void sbReaderIDChange();
+    void sbSameCardChange();
+    void pnSameCardDblClick();
+    void cmbLanguageChange();
+    void chkPauseMouseUp();
+    void btnDetectClick();
+    void btnExportFileClick();
+    void tmrStartTimer();
+    void triMainMinimize();
+    void triMainRestore();
+
+    // Carrying out what the worker reports.
+    void closeMainWindow();
+    void minimizeToTray();
+
     void buildWidgets();
     QWidget* buildReaderPage();
     QWidget* buildParameterPage();
@@ -130,6 +122,7 @@ private:
     void setPaused(bool paused);
     void onDetectionStarted();
     void onDetectionFinished(const DetectionResult& result);
+    void storePortalRestoreToken();
 
     AppOptions options_;
     Settings settings_;
@@ -137,7 +130,6 @@ private:
     Mailbox* inbox_ = nullptr;      // what the worker reports arrives here
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
-    void storePortalRestoreToken();
     bool shownOnce_ = false;
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;
@@ -145,8 +137,7 @@ private:
     bool detecting_ = false;
     QStringList detectPorts_;  // the ports of the walk under way
 
-public:
-    // The controls, under the names the rest of the program and the tests use.
+    // The controls; each carries its name as its object name.
     QTabWidget* pcMain = nullptr;
     QWidget* tsReader = nullptr;
     QPlainTextEdit* moInfo = nullptr;

@@ -169,34 +169,21 @@ void PollingCycle::idleStep()
     host_.setStatusText(StatusShown ? InfoLine{Text::Polling, {}} : InfoLine{});
 }
 
-void PollingCycle::showTray(int index)
-{
-    TrayImage = index;
-    host_.setTrayImage(index);
-}
-
 void PollingCycle::tail()
 {
-    int interval = DisconnectedInterval;
-    if (ReaderConnected) {
-        showTray(TrayImage == 0 ? 1 : 0);
-        interval = PollInterval;
-    } else {
-        showTray(0);
-    }
+    host_.tickEnded(ReaderConnected);
     if (ReaderConnected != reportedConnected_) {
         reportedConnected_ = ReaderConnected;
         host_.setConnected(ReaderConnected);
     }
     FirstPollPending = false;
     if (CloseRequested) {
-        host_.closeMainWindow();
+        host_.closeAsked();
         return;
     }
     if (MinimizeRequested) {
         MinimizeRequested = false;
-        showTray(0);
-        host_.minimizeToTray();
+        host_.minimizeAsked();
     }
-    host_.setPollingTimer(true, interval);
+    host_.setPollingTimer(true, ReaderConnected ? PollInterval : DisconnectedInterval);
 }

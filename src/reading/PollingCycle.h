@@ -19,7 +19,8 @@
 class ReaderLink;
 struct ReaderType;
 
-// What the cycle reports, in the order it happens.
+// What the cycle reports, in the order it happens. What the window and its
+// tray icon make of it is the window's affair.
 class PollingHost {
 public:
     virtual ~PollingHost() = default;
@@ -28,11 +29,15 @@ public:
     virtual void setStatusText(const InfoLine& text) = 0;
     // Types the card (the comma and Enter are the host's to add).
     virtual void TypeText(const QByteArray& cardOutput) = 0;
+    // The reader connected, or the connection was lost.
     virtual void setConnected(bool connected) = 0;
-    virtual void setTrayImage(int index) = 0;
+    // A tick ended, with the reader connected or not.
+    virtual void tickEnded(bool connected) = 0;
+    // Exit was asked: no tick follows. Comes after the tick's tickEnded().
+    virtual void closeAsked() = 0;
+    // Minimized was asked, or the first tick connected. Likewise.
+    virtual void minimizeAsked() = 0;
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;
-    virtual void closeMainWindow() = 0;
-    virtual void minimizeToTray() = 0;
 };
 
 class PollingCycle {
@@ -65,7 +70,6 @@ public:
     int PollInterval = 200;           // ms between ticks while connected
     static constexpr int DisconnectedInterval = 500;
     QByteArray CardOutput;
-    int TrayImage = 0;                // what the tray icon shows
     bool StatusShown = false;         // the status bar holds a text
 
     SameCardFilter& filter() { return filter_; }
@@ -78,7 +82,6 @@ private:
     void outputStep(const QByteArray& cardHex);
     void idleStep();
     void tail();
-    void showTray(int index);
 
     ReaderLink& link_;
     PollingHost& host_;

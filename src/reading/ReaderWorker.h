@@ -60,16 +60,21 @@ public:
     // worker's thread. Settings are not saved here.
     void shutdown();
 
+    // The polling cycle; on the worker's thread only (through post()).
+    const PollingCycle& cycle() const { return cycle_; }
+
 signals:
     void infoLine(const InfoLine& line);
     void statusText(const InfoLine& text);
     void connectedChanged(bool connected);
-    void trayImage(int index);
+    // The end of every tick; then, at the end of the tick that carries it
+    // out, an Exit or a Minimized asked for (or the first connect's minimise).
+    void tickFinished(bool connected);
     void cardRead(const QByteArray& cardOutput);
     void detectionStarted();
     void detectionFinished(const DetectionResult& result);
-    void closeWindow();
-    void minimizeWindow();
+    void closeDue();
+    void minimizeDue();
 
 private:
     // PollingHost
@@ -77,10 +82,10 @@ private:
     void setStatusText(const InfoLine& text) override { emit statusText(text); }
     void TypeText(const QByteArray& cardOutput) override { emit cardRead(cardOutput); }
     void setConnected(bool connected) override { emit connectedChanged(connected); }
-    void setTrayImage(int index) override { emit trayImage(index); }
+    void tickEnded(bool connected) override { emit tickFinished(connected); }
+    void closeAsked() override { emit closeDue(); }
+    void minimizeAsked() override { emit minimizeDue(); }
     void setPollingTimer(bool enabled, int intervalMs) override;
-    void closeMainWindow() override { emit closeWindow(); }
-    void minimizeToTray() override { emit minimizeWindow(); }
 
     ReaderLink link_;
     PollingCycle cycle_;

@@ -1,6 +1,7 @@
 // The main window under the offscreen platform: controls and their
 // defaults, the info log, languages, first run, and the deferred requests.
 #include "app/MainWindow.h"
+#include "support/WindowKit.h"
 #include "output/NoKeyboard.h"
 #include "app/tray/TrayIcon.h"
 #include "reading/ReaderWorker.h"
@@ -36,14 +37,6 @@ struct Window {
         options.extraPorts = {"/nonexistent/tallyport-test-port"};
         frm = std::make_unique<TfrmMain>(options, std::make_unique<NoKeyboard>());
     }
-    template <typename T>
-    T* find(const char* name) const
-    {
-        T* widget = frm->findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qFatal("no control named %s", name);
-        return widget;
-    }
     std::unique_ptr<TfrmMain> frm;
 };
 
@@ -68,17 +61,17 @@ private slots:
         Window w(freshSettings());
         QCOMPARE(w.frm->minimumSize(), w.frm->maximumSize());
         QVERIFY(!(w.frm->windowFlags() & Qt::WindowCloseButtonHint));
-        QVERIFY(!w.find<QComboBox>("cmbBaudrate")->isEditable());
-        QVERIFY(w.find<QLineEdit>("edExportFile")->isReadOnly());
-        QVERIFY(w.find<QPlainTextEdit>("moInfo")->isReadOnly());
-        QVERIFY(!w.frm->mnuRestore->isEnabled());
+        QVERIFY(!control<QComboBox>(*w.frm, "cmbBaudrate")->isEditable());
+        QVERIFY(control<QLineEdit>(*w.frm, "edExportFile")->isReadOnly());
+        QVERIFY(control<QPlainTextEdit>(*w.frm, "moInfo")->isReadOnly());
+        QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // The reader's timers are the worker's, idle until start-up.
         auto* polling = w.frm->worker()->findChild<QTimer*>("tmrPolling");
         QVERIFY(polling && w.frm->worker()->findChild<QTimer*>("tmrSameCard"));
         QCOMPARE(polling->interval(), 10);
         QCOMPARE(w.frm->worker()->findChild<QTimer*>("tmrSameCard")->interval(), 1000);
         QVERIFY(!polling->isActive());
-        QCOMPARE(w.find<QComboBox>("cmbLanguage")->itemText(2), QString("繁體中文(Chinese Traditional)"));
+        QCOMPARE(control<QComboBox>(*w.frm, "cmbLanguage")->itemText(2), QString("繁體中文(Chinese Traditional)"));
     }
 
     // Tab reaches the two scroll bars in the order of the page; the arrow
@@ -88,28 +81,28 @@ private slots:
         Window w(freshSettings());
         w.frm->show();
         QVERIFY(QTest::qWaitForWindowActive(w.frm.get()));
-        auto* readerId = w.find<QScrollBar>("sbReaderID");
-        auto* sameCard = w.find<QScrollBar>("sbSameCard");
-        w.frm->btnDetect->setFocus();
+        auto* readerId = control<QScrollBar>(*w.frm, "sbReaderID");
+        auto* sameCard = control<QScrollBar>(*w.frm, "sbSameCard");
+        control<QPushButton>(*w.frm, "btnDetect")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
         QCOMPARE(QApplication::focusWidget(), readerId);
         QTest::keyClick(readerId, Qt::Key_Right);
         QTest::keyClick(readerId, Qt::Key_PageDown);
-        QCOMPARE(w.frm->pnReaderID->text(), QString("12"));
+        QCOMPARE(control<QLabel>(*w.frm, "pnReaderID")->text(), QString("12"));
         QTest::keyClick(readerId, Qt::Key_PageUp);
         QTest::keyClick(readerId, Qt::Key_Left);
-        QCOMPARE(w.frm->pnReaderID->text(), QString("01"));
+        QCOMPARE(control<QLabel>(*w.frm, "pnReaderID")->text(), QString("01"));
 
         QTest::keyClick(readerId, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), w.frm->btnDetect);
-        QTest::keyClick(w.frm->btnDetect, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control<QPushButton>(*w.frm, "btnDetect"));
+        QTest::keyClick(control<QPushButton>(*w.frm, "btnDetect"), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), sameCard);
         QTest::keyClick(sameCard, Qt::Key_PageDown);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
-        QCOMPARE(w.frm->pnSameCard->text(), QString("201"));
+        QCOMPARE(control<QLabel>(*w.frm, "pnSameCard")->text(), QString("201"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), w.frm->rbFormat[0]);
+        QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(*w.frm, "rbF8H"));
     }
 
     // The start hands the reader to its worker and returns: with nothing
@@ -122,14 +115,18 @@ private slots:
         TfrmMain frm(options, std::make_unique<NoKeyboard>());
         frm.setAttribute(Qt::WA_DontShowOnScreen);  // shown, never exposed
         frm.show();
-        frm.tmrStart->stop();
+        auto* start = control<QTimer>(frm, "tmrStart");
+        start->stop();
         int wakeUps = 0;
         const auto counting = connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
                                       [&wakeUps] { ++wakeUps; });
         QElapsedTimer clock;
         clock.start();
-        frm.tmrStartTimer();
+        start->start(0);
+        while (start->isActive() && clock.elapsed() < 500)
+            QCoreApplication::processEvents();
         disconnect(counting);
+        QVERIFY(!start->isActive());  // its handler ran, and stopped it
         QVERIFY(clock.elapsed() < 500);
         QVERIFY2(wakeUps < 50, qPrintable(QString::number(wakeUps)));
     }
@@ -137,11 +134,11 @@ private slots:
     void firstRunShowsTheParametersAndPauses()
     {
         Window w(freshSettings());
-        QCOMPARE(w.frm->pcMain->currentWidget(), w.frm->tsParameter);
-        QVERIFY(w.frm->PollingPaused);
-        QCOMPARE(w.frm->edExportFile->text(), QDir::homePath() + "/card.txt");
+        QCOMPARE(control<QTabWidget>(*w.frm, "pcMain")->currentWidget(), control<QWidget>(*w.frm, "tsParameter"));
+        QVERIFY(pollingFlags(*w.frm).paused);
+        QCOMPARE(control<QLineEdit>(*w.frm, "edExportFile")->text(), QDir::homePath() + "/card.txt");
         // The extra port is offered after the enumerated ones.
-        auto* ports = w.find<QComboBox>("cmbPort");
+        auto* ports = control<QComboBox>(*w.frm, "cmbPort");
         QCOMPARE(ports->itemText(ports->count() - 1), QString("/nonexistent/tallyport-test-port"));
     }
 
@@ -150,54 +147,51 @@ private slots:
         Window w(freshSettings());
         for (int i = 1; i <= 27; ++i)
             w.frm->AddInfoLine(QString("line %1").arg(i));
-        const QStringList lines = w.frm->moInfo->toPlainText().split('\n');
+        const QStringList lines = control<QPlainTextEdit>(*w.frm, "moInfo")->toPlainText().split('\n');
         QCOMPARE(lines.size(), 26);
         QCOMPARE(lines.first(), QString("line 2"));
         QCOMPARE(lines.last(), QString("line 27"));
-        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("line 27"));
+        QCOMPARE(control<QStatusBar>(*w.frm, "sbMessage")->currentMessage(), QString("line 27"));
 
         // A long run keeps nothing of the lines that went: no undo history.
         for (int i = 0; i < 500; ++i)
             w.frm->AddInfoLine("more");
-        QCOMPARE(w.frm->moInfo->document()->availableUndoSteps(), 0);
+        QCOMPARE(control<QPlainTextEdit>(*w.frm, "moInfo")->document()->availableUndoSteps(), 0);
 
-        w.frm->moInfoDblClick();
-        QVERIFY(w.frm->moInfo->toPlainText().isEmpty());
-        QCOMPARE(w.frm->sbMessage->currentMessage(), QString("more"));
+        QTest::mouseDClick(control<QPlainTextEdit>(*w.frm, "moInfo")->viewport(), Qt::LeftButton);
+        QVERIFY(control<QPlainTextEdit>(*w.frm, "moInfo")->toPlainText().isEmpty());
+        QCOMPARE(control<QStatusBar>(*w.frm, "sbMessage")->currentMessage(), QString("more"));
         w.frm->AddInfoLine("fresh");
-        QCOMPARE(w.frm->moInfo->toPlainText(), QString("fresh"));
+        QCOMPARE(control<QPlainTextEdit>(*w.frm, "moInfo")->toPlainText(), QString("fresh"));
     }
 
     void languagesSwitchCaptionsAndFonts()
     {
         Window w(freshSettings());
         w.frm->show();
-        QCOMPARE(w.frm->lblPort->text(), QString("Port :"));
-        QCOMPARE(w.frm->btnExit->text(), QString("E&xit"));
+        QCOMPARE(control<QLabel>(*w.frm, "lblPort")->text(), QString("Port :"));
+        QCOMPARE(control<QPushButton>(*w.frm, "btnExit")->text(), QString("E&xit"));
         QCOMPARE(w.frm->font().family(), QString("MS Sans Serif"));
         w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
 
-        w.frm->cmbLanguage->setCurrentIndex(2);
-        w.frm->cmbLanguageChange();
-        QCOMPARE(w.frm->lblPort->text(), QString("連接阜 :"));
-        QCOMPARE(w.frm->btnExit->text(), QString("離開(&x)"));
-        QCOMPARE(w.frm->mnuRestore->text(), QString("還原(&R)"));
+        choose(*w.frm, "cmbLanguage", 2);
+        QCOMPARE(control<QLabel>(*w.frm, "lblPort")->text(), QString("連接阜 :"));
+        QCOMPARE(control<QPushButton>(*w.frm, "btnExit")->text(), QString("離開(&x)"));
+        QCOMPARE(control<QAction>(*w.frm, "mnuRestore")->text(), QString("還原(&R)"));
         QCOMPARE(w.frm->windowTitle(), QString("Tallyport 0104"));
         QCOMPARE(w.frm->font().pointSize(), 12);
         QCOMPARE(w.frm->font().family(), QString("細明體"));
         w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
 
-        w.frm->cmbLanguage->setCurrentIndex(1);
-        w.frm->cmbLanguageChange();
-        QCOMPARE(w.frm->pcMain->tabText(1), QString("参数设定"));
-        QCOMPARE(w.frm->btnExit->text(), QString("离开(&x)"));
+        choose(*w.frm, "cmbLanguage", 1);
+        QCOMPARE(control<QTabWidget>(*w.frm, "pcMain")->tabText(1), QString("参数设定"));
+        QCOMPARE(control<QPushButton>(*w.frm, "btnExit")->text(), QString("离开(&x)"));
 
-        w.frm->cmbLanguage->setCurrentIndex(0);
-        w.frm->cmbLanguageChange();
-        QCOMPARE(w.frm->lblPort->text(), QString("Port :"));
+        choose(*w.frm, "cmbLanguage", 0);
+        QCOMPARE(control<QLabel>(*w.frm, "lblPort")->text(), QString("Port :"));
         QCOMPARE(w.frm->font().pointSize(), 10);
         // Lines already written keep their language.
-        QCOMPARE(w.frm->moInfo->toPlainText(), QString("Connecting reader ...\n連線讀卡機中 ..."));
+        QCOMPARE(control<QPlainTextEdit>(*w.frm, "moInfo")->toPlainText(), QString("Connecting reader ...\n連線讀卡機中 ..."));
     }
 
     void readerIdAndSameCardControls()
@@ -205,22 +199,22 @@ private slots:
         Window w(freshSettings());
         // Every change sends the reader worker the whole record.
         QSignalSpy sent(w.frm.get(), &TfrmMain::configChanged);
-        w.frm->sbReaderID->setValue(7);
-        QCOMPARE(w.frm->pnReaderID->text(), QString("07"));
+        control<QScrollBar>(*w.frm, "sbReaderID")->setValue(7);
+        QCOMPARE(control<QLabel>(*w.frm, "pnReaderID")->text(), QString("07"));
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.last().first().value<Settings>().ReaderID, 7);
 
-        w.frm->sbSameCard->setValue(5);
-        QCOMPARE(w.frm->pnSameCard->text(), QString("5"));
-        w.frm->chkReverse->setChecked(true);
+        control<QScrollBar>(*w.frm, "sbSameCard")->setValue(5);
+        QCOMPARE(control<QLabel>(*w.frm, "pnSameCard")->text(), QString("5"));
+        control<QCheckBox>(*w.frm, "chkReverse")->setChecked(true);
         QCOMPARE(sent.size(), 3);
         const Settings last = sent.last().first().value<Settings>();
         QCOMPARE(last.SameCardTime, 5);
         QVERIFY(last.CardIDReverse);
         QCOMPARE(last.ReaderID, 7);
-        w.frm->pnSameCardDblClick();
-        QCOMPARE(w.frm->sbSameCard->value(), 0);
-        QCOMPARE(w.frm->pnSameCard->text(), QString("0"));
+        QTest::mouseDClick(control<QLabel>(*w.frm, "pnSameCard"), Qt::LeftButton);
+        QCOMPARE(control<QScrollBar>(*w.frm, "sbSameCard")->value(), 0);
+        QCOMPARE(control<QLabel>(*w.frm, "pnSameCard")->text(), QString("0"));
     }
 
     void minimizedTwiceBeforeATickMinimisesOnce()
@@ -228,11 +222,11 @@ private slots:
         const QString settings = freshSettings();
         Window w(settings);
         w.frm->show();
-        QVERIFY(w.frm->PollingPaused);  // a first run: ticks without reader traffic
+        QVERIFY(pollingFlags(*w.frm).paused);  // a first run: ticks without reader traffic
         int minimizes = 0;
         connect(w.frm->tray(), &TTrayIcon::minimized, [&minimizes] { ++minimizes; });
-        w.frm->btnMinClick();
-        w.frm->btnMinClick();
+        control<QPushButton>(*w.frm, "btnMin")->click();
+        control<QPushButton>(*w.frm, "btnMin")->click();
         QVERIFY(QFile::exists(settings));  // Minimized saves
         QCOMPARE(minimizes, 0);            // not before a tick
         w.frm->worker()->post(&ReaderWorker::startPolling);
@@ -240,7 +234,7 @@ private slots:
         QTest::qWait(1100);  // two more ticks at the disconnected interval
         QCOMPARE(minimizes, 1);
         // Polling goes on after the minimise: a later Exit is carried out.
-        w.frm->btnExitClick();
+        control<QPushButton>(*w.frm, "btnExit")->click();
         QTRY_VERIFY(!w.frm->isVisible());
     }
 
@@ -249,18 +243,18 @@ private slots:
         Window w(freshSettings());
         w.frm->show();
         QVERIFY(!TTrayIcon::trayAvailable());
-        w.frm->minimizeToTray();
+        w.frm->tray()->Minimize();
         QVERIFY(w.frm->isVisible());
         QVERIFY(w.frm->isMinimized());
-        QVERIFY(w.frm->mnuRestore->isEnabled());
-        w.frm->mnuRestoreClick();
+        QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
+        control<QAction>(*w.frm, "mnuRestore")->trigger();
         QVERIFY(!w.frm->isMinimized());
-        QVERIFY(!w.frm->mnuRestore->isEnabled());
+        QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // Exit from the tray menu brings the window back first.
-        w.frm->minimizeToTray();
-        w.frm->mnuExit->trigger();
+        w.frm->tray()->Minimize();
+        control<QAction>(*w.frm, "mnuExit")->trigger();
         QVERIFY(!w.frm->isMinimized());
-        QVERIFY(w.frm->CloseRequested);
+        QVERIFY(pollingFlags(*w.frm).closeRequested);
     }
 
     void exitSavesAndClosesAtTheNextTick()
@@ -268,13 +262,12 @@ private slots:
         const QString settings = freshSettings();
         Window w(settings);
         w.frm->show();
-        QVERIFY(w.frm->PollingPaused);
-        w.frm->cmbLanguage->setCurrentIndex(2);
-        w.frm->cmbLanguageChange();
+        QVERIFY(pollingFlags(*w.frm).paused);
+        choose(*w.frm, "cmbLanguage", 2);
         // A close request from the window manager is refused.
         QVERIFY(!w.frm->close());
         QVERIFY(w.frm->isVisible());
-        w.frm->btnExitClick();
+        control<QPushButton>(*w.frm, "btnExit")->click();
         QCOMPARE(loadSettings(settings).values.Language, 2);
         QVERIFY(w.frm->isVisible());
         w.frm->worker()->post(&ReaderWorker::startPolling);

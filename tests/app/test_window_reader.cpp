@@ -1,6 +1,7 @@
 // The window with simulated readers: auto-detection from the button, the
 // polling that follows it, and the settings that survive a restart.
 #include "app/MainWindow.h"
+#include "app/tray/TrayIcon.h"
 #include "output/NoKeyboard.h"
 #include "reading/ReaderWorker.h"
 #include "settings/Autostart.h"
@@ -8,6 +9,7 @@
 #include "support/RecordingKeyboard.h"
 #include "support/SimulatedReader.h"
 #include "support/TestFiles.h"
+#include "support/WindowKit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +20,8 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -37,7 +41,7 @@ std::unique_ptr<TfrmMain> window(const QString& settings, const QStringList& por
     auto frm = std::make_unique<TfrmMain>(options, std::move(keyboard));
     // Shown as at start, but without the start-up timer: the tests drive the ticks.
     frm->show();
-    frm->tmrStart->stop();
+    control<QTimer>(*frm, "tmrStart")->stop();
     return frm;
 }
 
@@ -51,11 +55,6 @@ std::unique_ptr<RecordingKeyboard> keyboardWithTarget(RecordingKeyboard*& typed)
     return keyboard;
 }
 
-QStringList logLines(TfrmMain& frm)
-{
-    const QString text = frm.moInfo->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split('\n');
-}
 
 }  // namespace
 
@@ -74,8 +73,8 @@ private slots:
         silent.command("silent on");
         SimulatedReader b({"--type", "B", "--id", "01", "--serial", "B0B0B0B0"});
         auto frm = window(freshSettings(), {silent.path(), b.path()});
-        frm->moInfo->clear();
-        frm->btnDetectClick();
+        control<QPlainTextEdit>(*frm, "moInfo")->clear();
+        control<QPushButton>(*frm, "btnDetect")->click();
         // The walk runs on the reader's thread; the window waits disabled,
         // with the wait cursor, and shows each probe line as it comes.
         QVERIFY(!frm->isEnabled());
@@ -88,18 +87,21 @@ private slots:
         QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
                                              "Detect reader ok.  S/N:B0B0B0B0"}));
         QCOMPARE(frm->settings().CommName, b.path());
-        QCOMPARE(frm->cmbPort->currentText(), b.path());
+        QCOMPARE(control<QComboBox>(*frm, "cmbPort")->currentText(), b.path());
         QCOMPARE(frm->settings().CommBaudRate, QString("115200,n,8,1"));
-        QCOMPARE(frm->cmbBaudrate->currentText(), QString("115200,n,8,1"));
-        QCOMPARE(frm->cmbReaderType->currentIndex(), 1);
-        QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        QCOMPARE(control<QComboBox>(*frm, "cmbBaudrate")->currentText(), QString("115200,n,8,1"));
+        QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 1);
+        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));
         QCOMPARE(frm->settings().ReaderID, 1);
 
         // The first tick connects with what was found and reads cards.
-        frm->moInfo->clear();
+        control<QPlainTextEdit>(*frm, "moInfo")->clear();
         frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_COMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
-        QVERIFY(frm->ReaderConnected);
+        QVERIFY(pollingFlags(*frm).connected);
+        // While connected the tray icon blinks with the ticks.
+        QTRY_COMPARE(frm->tray()->iconIndex(), 1);
+        QTRY_COMPARE(frm->tray()->iconIndex(), 0);
         b.command("card 1A2B3C4D");
         QTRY_COMPARE(logLines(*frm).last(), QString("Card ID : 1A2B3C4D"));
     }
@@ -117,8 +119,8 @@ private slots:
         auto frm = window(settings, {"/nonexistent/one", silent.path()});
         const Settings before = frm->settings();
         QSignalSpy sent(frm.get(), &TfrmMain::configChanged);
-        frm->moInfo->clear();
-        frm->btnDetectClick();
+        control<QPlainTextEdit>(*frm, "moInfo")->clear();
+        control<QPushButton>(*frm, "btnDetect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
         QCOMPARE(frm->settings().CommName, silent.path());
@@ -132,17 +134,17 @@ private slots:
     {
         SimulatedReader reader({"--type", "D", "--id", "07"});
         auto frm = window(freshSettings(), {reader.path()});
-        frm->chkPause->setChecked(true);
-        frm->btnDetectClick();
+        control<QCheckBox>(*frm, "chkPause")->setChecked(true);
+        control<QPushButton>(*frm, "btnDetect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
-        QCOMPARE(frm->cmbReaderType->currentIndex(), 3);
-        QCOMPARE(frm->cmbBaudrate->currentText(), QString("19200,e,8,1"));
-        QVERIFY(frm->PollingPaused);
+        QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 3);
+        QCOMPARE(control<QComboBox>(*frm, "cmbBaudrate")->currentText(), QString("19200,e,8,1"));
+        QVERIFY(pollingFlags(*frm).paused);
 
-        frm->chkPause->setChecked(false);
-        frm->btnDetectClick();
+        control<QCheckBox>(*frm, "chkPause")->setChecked(false);
+        control<QPushButton>(*frm, "btnDetect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
-        QVERIFY(!frm->PollingPaused);
+        QVERIFY(!pollingFlags(*frm).paused);
         // The worker polls again: it connects to the reader it found.
         frm->worker()->post(&ReaderWorker::startPolling);
         QTRY_VERIFY(logLines(*frm).contains("Connect reader ok.  S/N:12345678"));
@@ -153,40 +155,38 @@ private slots:
         const QString settings = freshSettings();
         {
             auto first = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
-            first->cmbPort->setCurrentIndex(1);
-            first->cmbPortChange();
-            first->cmbBaudrate->setCurrentIndex(10);
-            first->cmbBaudrateChange();
-            first->cmbReaderType->setCurrentIndex(5);
-            first->sbReaderID->setValue(42);
-            first->sbSameCard->setValue(7);
-            first->chkAddDown->setChecked(true);
-            first->chkAddEnter->setChecked(false);
-            first->chkReverse->setChecked(true);
-            first->rbFormat[3]->click();
-            first->cmbLanguage->setCurrentIndex(1);
-            first->cmbLanguageChange();
-            first->chkSaveToFile->setChecked(true);
-            first->chkTimeField->setChecked(true);
-            first->btnExitClick();
+            const TfrmMain& frm = *first;
+            choose(frm, "cmbPort", 1);
+            choose(frm, "cmbBaudrate", 10);
+            control<QComboBox>(frm, "cmbReaderType")->setCurrentIndex(5);
+            control<QScrollBar>(frm, "sbReaderID")->setValue(42);
+            control<QScrollBar>(frm, "sbSameCard")->setValue(7);
+            control<QCheckBox>(frm, "chkAddDown")->setChecked(true);
+            control<QCheckBox>(frm, "chkAddEnter")->setChecked(false);
+            control<QCheckBox>(frm, "chkReverse")->setChecked(true);
+            control<QRadioButton>(frm, "rbF8D")->click();
+            choose(frm, "cmbLanguage", 1);
+            control<QCheckBox>(frm, "chkSaveToFile")->setChecked(true);
+            control<QCheckBox>(frm, "chkTimeField")->setChecked(true);
+            control<QPushButton>(frm, "btnExit")->click();
         }
         auto second = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
         QCOMPARE(second->settings().CommName, QString("/dev/tallyport-b"));
-        QCOMPARE(second->cmbPort->currentText(), QString("/dev/tallyport-b"));
-        QCOMPARE(second->cmbBaudrate->currentText(), QString("115200,n,8,1"));
-        QCOMPARE(second->cmbReaderType->currentIndex(), 5);
-        QCOMPARE(second->pnReaderID->text(), QString("42"));
-        QCOMPARE(second->pnSameCard->text(), QString("7"));
-        QVERIFY(second->chkAddDown->isChecked());
-        QVERIFY(!second->chkAddEnter->isChecked());
-        QVERIFY(second->chkReverse->isChecked());
-        QVERIFY(second->rbFormat[3]->isChecked());
+        QCOMPARE(control<QComboBox>(*second, "cmbPort")->currentText(), QString("/dev/tallyport-b"));
+        QCOMPARE(control<QComboBox>(*second, "cmbBaudrate")->currentText(), QString("115200,n,8,1"));
+        QCOMPARE(control<QComboBox>(*second, "cmbReaderType")->currentIndex(), 5);
+        QCOMPARE(control<QLabel>(*second, "pnReaderID")->text(), QString("42"));
+        QCOMPARE(control<QLabel>(*second, "pnSameCard")->text(), QString("7"));
+        QVERIFY(control<QCheckBox>(*second, "chkAddDown")->isChecked());
+        QVERIFY(!control<QCheckBox>(*second, "chkAddEnter")->isChecked());
+        QVERIFY(control<QCheckBox>(*second, "chkReverse")->isChecked());
+        QVERIFY(control<QRadioButton>(*second, "rbF8D")->isChecked());
         QCOMPARE(second->settings().SendFormat, 3);
         QCOMPARE(second->settings().Language, 1);
-        QVERIFY(second->chkSaveToFile->isChecked());
-        QVERIFY(second->chkTimeField->isChecked());
-        QCOMPARE(second->pcMain->currentWidget(), second->tsReader);
-        QVERIFY(!second->PollingPaused);
+        QVERIFY(control<QCheckBox>(*second, "chkSaveToFile")->isChecked());
+        QVERIFY(control<QCheckBox>(*second, "chkTimeField")->isChecked());
+        QCOMPARE(control<QTabWidget>(*second, "pcMain")->currentWidget(), control<QWidget>(*second, "tsReader"));
+        QVERIFY(!pollingFlags(*second).paused);
     }
 
     // A card is typed into the window the user last worked in, and logged at
@@ -220,10 +220,9 @@ private slots:
             typed->setForegroundWindow(42);
             TfrmMain frm(options, std::move(keyboard));
             frm.show();
-            frm.tmrStart->stop();
-            frm.appEventsIdle();
+            control<QTimer>(frm, "tmrStart")->stop();
             frm.worker()->post(&ReaderWorker::startPolling);
-            QTRY_VERIFY(frm.ReaderConnected);
+            QTRY_VERIFY(pollingFlags(frm).connected);
             QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
             QTRY_COMPARE(fileContents(stored), QByteArray("1A2B3C4D\n"));
             QCOMPARE(typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", true, true}}));
@@ -247,20 +246,20 @@ private slots:
                     }
                 });
             });
-            frm.btnExportFileClick();
+            control<QToolButton>(frm, "btnExportFile")->click();
             QTest::qWait(300);
             QCOMPARE(asked, QString());
-            QCOMPARE(frm.edExportFile->text(), chosen);
-            frm.btnExitClick();
+            QCOMPARE(control<QLineEdit>(frm, "edExportFile")->text(), chosen);
+            control<QPushButton>(frm, "btnExit")->click();
             QTRY_VERIFY(!frm.isVisible());
         }
         QCOMPARE(loadSettings(settings).values.ExportFile, chosen);
         // The next start logs at the chosen path.
         TfrmMain next(options, std::make_unique<NoKeyboard>());
         next.show();
-        next.tmrStart->stop();
+        control<QTimer>(next, "tmrStart")->stop();
         next.worker()->post(&ReaderWorker::startPolling);
-        QTRY_VERIFY(next.ReaderConnected);
+        QTRY_VERIFY(pollingFlags(next).connected);
         QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
         QTRY_COMPARE(fileContents(chosen), QByteArray("earlier\n00C0FFEE\n"));
     }
@@ -277,9 +276,8 @@ private slots:
         RecordingKeyboard* typed = nullptr;
         auto owned = window(settings, {}, keyboardWithTarget(typed));
         TfrmMain& frm = *owned;
-        frm.appEventsIdle();
         frm.worker()->post(&ReaderWorker::startPolling);
-        QTRY_VERIFY(frm.ReaderConnected);
+        QTRY_VERIFY(pollingFlags(frm).connected);
         const QString lost = "Cards are no longer typed: the connection to the desktop was lost.";
         const auto present = [&](const char* card) {
             QCOMPARE(reader.command(QString("card ") + card), QString("ok"));
@@ -311,11 +309,11 @@ private slots:
         file.write("[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n");
         file.close();
         auto frm = window(settings, {});
-        QCOMPARE(frm->pnReaderID->text(), QString("99"));
-        QCOMPARE(frm->pnSameCard->text(), QString("0"));
-        QVERIFY(frm->rbFormat[0]->isChecked());
+        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("99"));
+        QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
+        QVERIFY(control<QRadioButton>(*frm, "rbF8H")->isChecked());
         QCOMPARE(frm->settings().SendFormat, 0);
-        QCOMPARE(frm->cmbReaderType->currentIndex(), 0);
+        QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 0);
         QCOMPARE(frm->settings().Language, 0);
     }
 
@@ -327,9 +325,9 @@ private slots:
         file.write(QByteArray("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40));
         file.close();
         auto frm = window(settings, {});
-        QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
-        QVERIFY(frm->PollingPaused);
-        QCOMPARE(frm->pnReaderID->text(), QString("01"));
+        QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
+        QVERIFY(pollingFlags(*frm).paused);
+        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));
         // What did not load as settings is not replaced by them; the log says so.
         frm->SaveSettings();
         QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
@@ -346,7 +344,7 @@ private slots:
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        frm->chkAutoRun->click();
+        control<QCheckBox>(*frm, "chkAutoRun")->click();
         frm->SaveSettings();
         QVERIFY(blocker.remove());
         QCOMPARE(logLines(*frm).last(), "Start at login not changed, cannot write " + autostartEntryPath());
@@ -360,12 +358,12 @@ private slots:
         file.write("[General]\nReaderType=2\nReaderID=abc\nSameCardTime=9\n");
         file.close();
         auto frm = window(settings, {});
-        QCOMPARE(frm->cmbReaderType->currentIndex(), 2);  // read before the fault
-        QCOMPARE(frm->pnReaderID->text(), QString("01"));   // the rest keep their defaults
-        QCOMPARE(frm->pnSameCard->text(), QString("0"));
-        QCOMPARE(frm->pcMain->currentWidget(), frm->tsParameter);
-        QVERIFY(!frm->PollingPaused);
-        QVERIFY(!frm->edExportFile->text().isEmpty());
+        QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 2);  // read before the fault
+        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));   // the rest keep their defaults
+        QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
+        QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
+        QVERIFY(!pollingFlags(*frm).paused);
+        QVERIFY(!control<QLineEdit>(*frm, "edExportFile")->text().isEmpty());
     }
 };
 

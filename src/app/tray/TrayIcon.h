@@ -23,7 +23,9 @@ public:
     void setVisible(bool visible);
     bool isVisible() const { return visible_; }
 
+    // Which of the two pictures the icon shows.
     void setIconIndex(int index);
+    int iconIndex() const { return iconIndex_; }
 
     // Hides the window into the notification area; where the desktop has no
     // notification area the window is minimised to the taskbar instead, so

@@ -1,0 +1,58 @@
+// The main window as the tests reach it: its controls by their object
+// names, the lines of its info log, and the reader worker's polling flags.
+#pragma once
+
+#include "app/MainWindow.h"
+#include "reading/ReaderWorker.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QSemaphore>
+#include <QStringList>
+
+// The control of `frm` named `name`; the test ends when there is none.
+template <typename T>
+T* control(const QObject& frm, const char* name)
+{
+    T* found = frm.findChild<T*>(QLatin1String(name));
+    if (!found)
+        qFatal("no control named %s", name);
+    return found;
+}
+
+inline QStringList logLines(const TfrmMain& frm)
+{
+    const QString text = control<QPlainTextEdit>(frm, "moInfo")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+// Picks `index` in the combo box `name` as the user does.
+inline void choose(const TfrmMain& frm, const char* name, int index)
+{
+    auto* box = control<QComboBox>(frm, name);
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+// What the worker's polling cycle holds once it has done everything posted
+// to it so far: read on its thread, handed over as a copy.
+struct PollingFlags {
+    bool connected = false;
+    bool paused = false;
+    bool closeRequested = false;
+};
+
+inline PollingFlags pollingFlags(const TfrmMain& frm)
+{
+    PollingFlags flags;
+    QSemaphore done;
+    frm.worker()->post([&](ReaderWorker& worker) {
+        const PollingCycle& cycle = worker.cycle();
+        flags = {cycle.ReaderConnected, cycle.PollingPaused, cycle.CloseRequested};
+        tsanRelease(&flags);
+        done.release();
+    });
+    done.acquire();
+    tsanAcquire(&flags);
+    return flags;
+}
