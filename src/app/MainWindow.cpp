@@ -29,7 +29,7 @@
 
 namespace {
 
-constexpr int MaxInfoLines = 26;
+constexpr int kMaxInfoLines = 26;
 
 }  // namespace
 
@@ -258,7 +258,7 @@ void TfrmMain::showFromSecondStart()
 void TfrmMain::AddInfoLine(const QString& text)
 {
     QTextDocument* document = moInfo->document();
-    if (document->blockCount() >= MaxInfoLines && !moInfo->toPlainText().isEmpty()) {
+    if (document->blockCount() >= kMaxInfoLines && !moInfo->toPlainText().isEmpty()) {
         QTextCursor cursor(document->firstBlock());
         cursor.select(QTextCursor::BlockUnderCursor);
         cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);

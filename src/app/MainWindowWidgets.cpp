@@ -182,7 +182,7 @@ QWidget* TfrmMain::buildParameterPage()
 
     lblReaderType = named(new QLabel(QStringLiteral("Reader Type:")), "lblReaderType");
     QStringList types;
-    for (int i = 0; i < ReaderTypeCount; ++i)
+    for (int i = 0; i < kReaderTypeCount; ++i)
         types << QLatin1String(readerType(i)->name);
     cmbReaderType = pickList("cmbReaderType", types, 0);
     // Any change of the type, also by detection or loading, is the type in use.
@@ -215,7 +215,7 @@ QWidget* TfrmMain::buildParameterPage()
     static const char* const radioNames[] = {"rbF8H", "rbF6H", "rbF10D", "rbF8D", "rbF16H", "rbFD"};
     auto* formats = new QButtonGroup(this);
     auto* radios = new QHBoxLayout;
-    for (int i = 0; i < SendFormatCount; ++i) {
+    for (int i = 0; i < kSendFormatCount; ++i) {
         rbFormat[i] = named(new QRadioButton(QLatin1String(sendFormatCaption(i))), radioNames[i]);
         formats->addButton(rbFormat[i], i);
         radios->addWidget(rbFormat[i]);

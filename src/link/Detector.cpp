@@ -11,13 +11,13 @@ bool stopAsked()
 }
 
 // The types walk[first, last) share one line setting: one open of the port,
-// then DetectionRounds rounds over them.
+// then kDetectionRounds rounds over them.
 std::optional<DetectedReader> probeGroup(ReaderLink& link, const QString& port, const int* first, const int* last)
 {
     const QString line = QLatin1String(readerType(*first)->lineSettings);
     if (!link.OpenPort(port, line))
         return std::nullopt;
-    for (int round = 0; round < DetectionRounds && !stopAsked(); ++round) {
+    for (int round = 0; round < kDetectionRounds && !stopAsked(); ++round) {
         for (const int* index = first; index != last; ++index) {
             const ReaderType& type = *readerType(*index);
             if (type.detectPause > 0)

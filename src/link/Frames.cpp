@@ -60,7 +60,7 @@ bool ReplyChecksumOk(const ReplyState& reply)
 std::optional<bool> FeedAscii(ReplyState& reply, std::uint8_t start, std::uint8_t byte)
 {
     reply.ReplyBuffer[reply.ReplyLength] = byte;
-    if (++reply.ReplyLength == BufferSize)
+    if (++reply.ReplyLength == kBufferSize)
         reply.ReplyLength = 0;
 
     if (byte == start) {
@@ -83,7 +83,7 @@ std::optional<bool> FeedAscii(ReplyState& reply, std::uint8_t start, std::uint8_
 std::optional<bool> FeedBinary(ReplyState& reply, std::uint8_t byte)
 {
     reply.ReplyBuffer[reply.ReplyLength] = byte;
-    if (++reply.ReplyLength == BufferSize) {
+    if (++reply.ReplyLength == kBufferSize) {
         reply.ReplyLength = 0;
         return std::nullopt;
     }

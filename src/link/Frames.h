@@ -17,7 +17,7 @@ constexpr std::uint8_t LF = 0x0A;   // starts its reply
 constexpr std::uint8_t CR = 0x0D;   // ends every ASCII frame
 constexpr std::uint8_t BIN = 0xAA;  // starts every binary frame
 
-constexpr int BufferSize = 1024;
+constexpr int kBufferSize = 1024;
 
 std::uint8_t XorChecksum(const std::uint8_t* bytes, std::size_t count);
 
@@ -33,7 +33,7 @@ std::vector<std::uint8_t> BinaryFrame(const std::vector<std::uint8_t>& data);
 
 // The reply of the last transaction, as the callers read it.
 struct ReplyState {
-    std::uint8_t ReplyBuffer[BufferSize] = {};
+    std::uint8_t ReplyBuffer[kBufferSize] = {};
     int ReplyLength = 0;
     std::string ReplyText;
 };

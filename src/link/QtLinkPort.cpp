@@ -29,7 +29,7 @@ bool QtLinkPort::open(const QString& portName, const QString& lineSettings)
     port_.setParity(settings.parity);
     // Qt would otherwise read all the port offers into memory whenever the
     // event loop runs, without limit.
-    port_.setReadBufferSize(Frames::BufferSize);
+    port_.setReadBufferSize(Frames::kBufferSize);
     purge();
     return true;
 }

@@ -52,7 +52,7 @@ public:
     // at most HeldBytesLimit; the rest waits in the driver, whose queue is
     // bounded too, and the next transaction discards it all.
     qint64 heldBytes() const;
-    static constexpr qint64 HeldBytesLimit = Frames::BufferSize;
+    static constexpr qint64 HeldBytesLimit = Frames::kBufferSize;
 
     // The short pauses readers want between requests; blocks the caller.
     static void pause(int ms);

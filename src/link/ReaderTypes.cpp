@@ -8,38 +8,38 @@
 
 namespace {
 
-constexpr Request None = {nullptr, nullptr};
+constexpr Request kNoRequest = {nullptr, nullptr};
 constexpr const char* AsciiLine = "19200,e,8,1";
 // Types A, C, D and E answer a connect to ID 00 whatever their own ID; type B
 // readers are asked for reader 01.
 constexpr const char* AnyId = "00";
 
-const ReaderType kTypes[ReaderTypeCount] = {
-    {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, None, None, {"A", "F"}, 150,
+const ReaderType kTypes[kReaderTypeCount] = {
+    {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"A", "F"}, 150,
      {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type B", Framing::Soh, nullptr, {"", "S"}, 15, 2, "  S/N:", 5, {"", "A"}, {"", "A0"}, {"", "C"}, 150,
      {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0, "115200,n,8,1", "01", 0},
-    {"Type C", Framing::Tab, nullptr, {"H", "B"}, 16, 3, "  S/N:", 6, None, None, {"H", "F"}, 150,
+    {"Type C", Framing::Tab, nullptr, {"H", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"H", "F"}, 150,
      {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
-    {"Type D", Framing::Tab, nullptr, {"I", "B"}, 16, 3, "  S/N:", 6, None, None, {"I", "F"}, 150,
+    {"Type D", Framing::Tab, nullptr, {"I", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"I", "F"}, 150,
      {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
-    {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, None, None, {"J", "F"}, 150,
+    {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"J", "F"}, 150,
      {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
-    {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, None, None, {"000000E51F", ""},
+    {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, kNoRequest, kNoRequest, {"000000E51F", ""},
      450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, AnyId, 20},
 };
 
 const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};
 
 // The mode query's reply: eight characters, the mode just before the checksum.
-constexpr int ModeReplyLength = 8;
-constexpr int ModePosition = 5;
+constexpr int kModeReplyLength = 8;
+constexpr int kModePosition = 5;
 
 }  // namespace
 
 const ReaderType* readerType(int index)
 {
-    return index >= 0 && index < ReaderTypeCount ? &kTypes[index] : nullptr;
+    return index >= 0 && index < kReaderTypeCount ? &kTypes[index] : nullptr;
 }
 
 DetectionWalk detectionWalk()
@@ -89,8 +89,8 @@ void settleMode(ReaderLink& link, const ReaderType& type, const QByteArray& id)
         return;
     ReaderLink::pause(20);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (transact(link, type, type.modeQuery, id) && link.ReplyLength() == ModeReplyLength) {
-            if (link.ReplyText().mid(ModePosition - 1, 1) == "0")
+        if (transact(link, type, type.modeQuery, id) && link.ReplyLength() == kModeReplyLength) {
+            if (link.ReplyText().mid(kModePosition - 1, 1) == "0")
                 return;
             ReaderLink::pause(20);
             transact(link, type, type.modeSet, id);

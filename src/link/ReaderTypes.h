@@ -48,7 +48,7 @@ struct ReaderType {
     int detectPause;            // ms before each detection request
 };
 
-constexpr int ReaderTypeCount = 6;
+constexpr int kReaderTypeCount = 6;
 
 // Row 0..5, or nullptr for an index outside the table.
 const ReaderType* readerType(int index);
@@ -56,13 +56,13 @@ const ReaderType* readerType(int index);
 // The types in the order detection tries them on each port; a type listed
 // twice is asked twice (type E readers may miss the first request after a
 // quiet spell). Consecutive types with the same line settings share one open
-// of the port and are tried DetectionRounds times.
+// of the port and are tried kDetectionRounds times.
 struct DetectionWalk {
     const int* types;
     int count;
 };
 DetectionWalk detectionWalk();
-constexpr int DetectionRounds = 2;
+constexpr int kDetectionRounds = 2;
 
 // The request's bytes for the reader with ID `id` (two digits).
 QByteArray requestData(const Request& request, const QByteArray& id);

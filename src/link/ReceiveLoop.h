@@ -21,10 +21,10 @@ ReceiveResult receiveReply(Port& port, int timeoutMs, Frames::ReplyState& reply,
     using namespace std::chrono;
     reply.ReplyLength = 0;
     const auto start = steady_clock::now();
-    unsigned char chunk[Frames::BufferSize];
+    unsigned char chunk[Frames::kBufferSize];
     for (;;) {
         const std::size_t waiting = port.waiting();
-        if (waiting >= static_cast<std::size_t>(Frames::BufferSize)) {
+        if (waiting >= static_cast<std::size_t>(Frames::kBufferSize)) {
             // A flooding reader: drop everything rather than parse it.
             reply.ReplyLength = 0;
             port.purge();

@@ -33,8 +33,8 @@ QByteArray decimal(quint32 value, int width)
 
 const char* sendFormatCaption(int index)
 {
-    static const char* const captions[SendFormatCount] = {"8H", "6H", "10D", "8D", "16H", "D"};
-    return index >= 0 && index < SendFormatCount ? captions[index] : captions[0];
+    static const char* const captions[kSendFormatCount] = {"8H", "6H", "10D", "8D", "16H", "D"};
+    return index >= 0 && index < kSendFormatCount ? captions[index] : captions[0];
 }
 
 QByteArray BuildCardHex(const QByteArray& cardField, bool reverse)

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <optional>
 
-enum SendFormat { Format8H, Format6H, Format10D, Format8D, Format16H, FormatD, SendFormatCount };
+enum SendFormat { Format8H, Format6H, Format10D, Format8D, Format16H, FormatD, kSendFormatCount };
 
 // The captions of the six formats, in index order.
 const char* sendFormatCaption(int index);

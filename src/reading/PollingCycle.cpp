@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr int ConnectAttempts = 3;
-constexpr int MaxPollFailures = 5;
+constexpr int kConnectAttempts = 3;
+constexpr int kMaxPollFailures = 5;
 
 QString latin1(const QByteArray& text)
 {
@@ -81,7 +81,7 @@ void PollingCycle::connectPhase(const ReaderType* type)
     }
     lastPortProblem_ = {};
     const QByteArray id = config_.readerIdText();
-    for (int attempt = 0; type && attempt < ConnectAttempts; ++attempt) {
+    for (int attempt = 0; type && attempt < kConnectAttempts; ++attempt) {
         ReaderLink::pause(20);
         const auto identity = handshake(link_, *type, id);
         if (!identity)
@@ -126,7 +126,7 @@ QByteArray PollingCycle::pollPhase(const ReaderType* type)
             // A port that vanished (unplugged, hung up) cannot answer the next
             // polls either: connect again at once, so that it is found as soon
             // as it is back. An unknown type counts as a failed poll.
-            if (++PollFailures > MaxPollFailures || !link_.isOpen())
+            if (++PollFailures > kMaxPollFailures || !link_.isOpen())
                 ReaderConnected = false;
             return {};
         }
@@ -185,5 +185,5 @@ void PollingCycle::tail()
         MinimizeRequested = false;
         host_.minimizeAsked();
     }
-    host_.setPollingTimer(true, ReaderConnected ? PollInterval : DisconnectedInterval);
+    host_.setPollingTimer(true, ReaderConnected ? PollInterval : kDisconnectedInterval);
 }

@@ -68,7 +68,7 @@ public:
     bool MinimizeRequested = false;
     int PollFailures = 0;
     int PollInterval = 200;           // ms between ticks while connected
-    static constexpr int DisconnectedInterval = 500;
+    static constexpr int kDisconnectedInterval = 500;
     QByteArray CardOutput;
     bool StatusShown = false;         // the status bar holds a text
 

@@ -36,8 +36,8 @@ void SameCardFilter::tick(int filterTime)
     while (SameCardCount > 0 && SameCardList[std::size_t(SameCardCount - 1)].age == 0)
         --SameCardCount;
     // Past the first thousand, a table that emptied out gives its memory back.
-    if (SameCardList.size() > std::size_t(InitialCapacity) && std::size_t(SameCardCount) * 2 < SameCardList.size()) {
-        SameCardList.resize(std::max<std::size_t>(std::size_t(SameCardCount), InitialCapacity));
+    if (SameCardList.size() > std::size_t(kInitialCapacity) && std::size_t(SameCardCount) * 2 < SameCardList.size()) {
+        SameCardList.resize(std::max<std::size_t>(std::size_t(SameCardCount), kInitialCapacity));
         SameCardList.shrink_to_fit();
     }
 }

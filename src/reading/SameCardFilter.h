@@ -12,14 +12,14 @@ public:
     // sees thousands): a new card is always output. Entries that expire at the
     // end of the table give their memory back, so the table holds no more
     // than the cards read within the filter time.
-    static constexpr int InitialCapacity = 1000;
+    static constexpr int kInitialCapacity = 1000;
 
     enum class Verdict {
         Pass,    // output the read
         Repeat,  // the same card was output less than the filter time ago
     };
 
-    SameCardFilter() { SameCardList.reserve(InitialCapacity); }
+    SameCardFilter() { SameCardList.reserve(kInitialCapacity); }
 
     // `filterTime` is in seconds; 0 or less lets everything pass untouched.
     Verdict PassSameCardFilter(const QByteArray& cardHex, int filterTime);

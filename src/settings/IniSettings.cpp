@@ -183,7 +183,7 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
     w.out = "[General]\n";
     forEachStoredValue(w, values);
     // Only on desktops that use the portal, and never a token past its limit.
-    if (!values.PortalRestoreToken.isEmpty() && values.PortalRestoreToken.size() <= Settings::MaxPortalRestoreToken)
+    if (!values.PortalRestoreToken.isEmpty() && values.PortalRestoreToken.size() <= Settings::kMaxPortalRestoreToken)
         w.text(PortalRestoreTokenName, values.PortalRestoreToken);
 
     // The rest of the file without our old lines, and without a [General]

@@ -5,7 +5,7 @@
 namespace {
 
 struct Row {
-    const char* text[LanguageCount];
+    const char* text[kLanguageCount];
 };
 
 // Sources are UTF-8; the rows follow the Text enum.
@@ -89,7 +89,7 @@ const Row kRows[] = {
 // One row for every text, no more and no fewer.
 static_assert(std::size(kRows) == static_cast<std::size_t>(Text::Count));
 
-const LanguageFont kFonts[LanguageCount] = {
+const LanguageFont kFonts[kLanguageCount] = {
     {"MS Sans Serif", 0, 10, 0, 0x00000000},
     {"宋体", 134, 12, 0, 0x00000000},
     {"細明體", 136, 12, 0, 0x00000000},
@@ -99,7 +99,7 @@ const LanguageFont kFonts[LanguageCount] = {
 
 int validLanguage(int language)
 {
-    return language >= 0 && language < LanguageCount ? language : 0;
+    return language >= 0 && language < kLanguageCount ? language : 0;
 }
 
 QString LanguageTable(Text key, int language)
@@ -114,7 +114,7 @@ const LanguageFont& languageFont(int language)
 
 QString languageName(int language)
 {
-    static const char* const names[LanguageCount] = {
+    static const char* const names[kLanguageCount] = {
         "English", "简体中文(Chinese Simplified)", "繁體中文(Chinese Traditional)"};
     return QString::fromUtf8(names[validLanguage(language)]);
 }

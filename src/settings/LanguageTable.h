@@ -27,7 +27,7 @@ enum class Text {
     Count
 };
 
-constexpr int LanguageCount = 3;  // 0 English, 1 Simplified Chinese, 2 Traditional Chinese
+constexpr int kLanguageCount = 3;  // 0 English, 1 Simplified Chinese, 2 Traditional Chinese
 
 // The text of `key` in `language`; a language outside 0..2 gives English.
 QString LanguageTable(Text key, int language);

@@ -16,23 +16,23 @@
 Settings Settings::validated() const
 {
     Settings v = *this;
-    if (v.ReaderType < 0 || v.ReaderType >= ReaderTypeCount)
+    if (v.ReaderType < 0 || v.ReaderType >= kReaderTypeCount)
         v.ReaderType = 0;
-    v.ReaderID = std::clamp(v.ReaderID, 0, MaxReaderID);
-    v.SameCardTime = std::clamp(v.SameCardTime, 0, MaxSameCardTime);
+    v.ReaderID = std::clamp(v.ReaderID, 0, kMaxReaderID);
+    v.SameCardTime = std::clamp(v.SameCardTime, 0, kMaxSameCardTime);
     v.Language = validLanguage(v.Language);
-    if (v.SendFormat < 0 || v.SendFormat >= SendFormatCount)
+    if (v.SendFormat < 0 || v.SendFormat >= kSendFormatCount)
         v.SendFormat = 0;
     if (v.ExportFile.trimmed().isEmpty())
         v.ExportFile = defaultExportFile();
-    if (v.PortalRestoreToken.size() > MaxPortalRestoreToken)
+    if (v.PortalRestoreToken.size() > kMaxPortalRestoreToken)
         v.PortalRestoreToken.clear();
     return v;
 }
 
 QByteArray Settings::readerIdText() const
 {
-    return QByteArray::number(std::clamp(ReaderID, 0, MaxReaderID)).rightJustified(2, '0');
+    return QByteArray::number(std::clamp(ReaderID, 0, kMaxReaderID)).rightJustified(2, '0');
 }
 
 bool Settings::sameLink(const Settings& other) const

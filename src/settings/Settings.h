@@ -24,10 +24,10 @@ struct Settings {
     QString ExportFile;          // default: defaultExportFile()
     QString PortalRestoreToken;  // from the desktop portal: permission to type without asking again
 
-    static constexpr int MaxReaderID = 99;
-    static constexpr int MaxSameCardTime = 99999;
+    static constexpr int kMaxReaderID = 99;
+    static constexpr int kMaxSameCardTime = 99999;
     // Portals hand out short tokens; a longer one is refused, not stored.
-    static constexpr int MaxPortalRestoreToken = 4096;
+    static constexpr int kMaxPortalRestoreToken = 4096;
 
     // The same values brought into the ranges the program works with: a
     // number beyond a range takes its nearest end (reader ID, filter time) or

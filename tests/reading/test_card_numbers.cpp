@@ -44,7 +44,7 @@ private slots:
         QFETCH(QByteArray, cardHex);
         QFETCH(QStringList, outputs);
         QCOMPARE(BuildCardHex(field, reverse), cardHex);
-        for (int f = 0; f < SendFormatCount; ++f)
+        for (int f = 0; f < kSendFormatCount; ++f)
             QCOMPARE(QString::fromLatin1(format(field, reverse, f)), outputs[f]);
     }
 
@@ -69,7 +69,7 @@ private slots:
     {
         // A card number is hexadecimal: printable text, control characters and
         // bytes outside ASCII are refused in every format, wherever they stand.
-        for (int f = 0; f < SendFormatCount; ++f) {
+        for (int f = 0; f < kSendFormatCount; ++f) {
             QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B3CXZ", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("rm -rf ~", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("G000000012345678", false), f), sendFormatCaption(f));
@@ -120,7 +120,7 @@ private slots:
     void newCardsPassWhenMoreThanTheFirstThousandAreLive()
     {
         SameCardFilter filter;
-        const int cards = 3 * SameCardFilter::InitialCapacity;
+        const int cards = 3 * SameCardFilter::kInitialCapacity;
         for (int i = 0; i < cards; ++i)
             QCOMPARE(filter.PassSameCardFilter(QByteArray::number(i), 60), SameCardFilter::Verdict::Pass);
         // Repeats of every one of them, old and new, are still suppressed.

@@ -47,7 +47,7 @@ int MillisecondsUntil(CardSchedule::Clock::time_point when, CardSchedule::Clock:
 }
 
 constexpr std::size_t MaxPending = 1 << 20;
-constexpr auto MasterRest = std::chrono::milliseconds(100);
+constexpr auto kMasterRest = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -168,7 +168,7 @@ int Simulator::Run()
             if (events & POLLIN)
                 ReadMaster();
             else if (events & (POLLHUP | POLLERR))
-                masterResting_ = Clock::now() + MasterRest;
+                masterResting_ = Clock::now() + kMasterRest;
             if ((events & POLLOUT) && pty_.IsOpen())
                 SendPending();
         }
@@ -197,7 +197,7 @@ void Simulator::ReadMaster()
             continue;
         if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             // No slave open (EIO): wait a moment rather than spin.
-            masterResting_ = Clock::now() + MasterRest;
+            masterResting_ = Clock::now() + kMasterRest;
         }
         return;
     }

@@ -8,7 +8,7 @@ static_assert(sizeof(COMMTIMEOUTS) == sizeof(unsigned long[5]), "COMMTIMEOUTS is
 
 namespace {
 
-constexpr DWORD PurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 HANDLE asHandle(void* handle)
 {
@@ -56,7 +56,7 @@ void WinSerialPort::close()
 {
     if (!handle_)
         return;
-    PurgeComm(asHandle(handle_), PurgeAll);
+    PurgeComm(asHandle(handle_), kPurgeAll);
     COMMTIMEOUTS saved;
     std::memcpy(&saved, savedTimeouts_, sizeof saved);
     SetCommTimeouts(asHandle(handle_), &saved);
@@ -69,7 +69,7 @@ void WinSerialPort::purge()
 {
     hasHeld_ = false;
     if (handle_)
-        PurgeComm(asHandle(handle_), PurgeAll);
+        PurgeComm(asHandle(handle_), kPurgeAll);
 }
 
 std::size_t WinSerialPort::waiting()
