@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint8_t start : {Frames::STX, Frames::LF}) {
         Frames::ReplyState reply;
         for (std::size_t i = 0; i < size; ++i) {
-            const auto done = Frames::FeedAscii(reply, start, data[i]);
+            const auto done = Frames::feedAscii(reply, start, data[i]);
             if (!done)
                 continue;
             if (*done) {

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Frames::ReplyState reply;
     for (std::size_t i = 0; i < size; ++i) {
-        const auto done = Frames::FeedBinary(reply, data[i]);
+        const auto done = Frames::feedBinary(reply, data[i]);
         if (!done)
             continue;
         if (!*done)

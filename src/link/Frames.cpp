@@ -57,7 +57,7 @@ bool ReplyChecksumOk(const ReplyState& reply)
         && reply.ReplyBuffer[length - 2] == static_cast<std::uint8_t>(expected[1]);
 }
 
-std::optional<bool> FeedAscii(ReplyState& reply, std::uint8_t start, std::uint8_t byte)
+std::optional<bool> feedAscii(ReplyState& reply, std::uint8_t start, std::uint8_t byte)
 {
     reply.ReplyBuffer[reply.ReplyLength] = byte;
     if (++reply.ReplyLength == kBufferSize)
@@ -80,7 +80,7 @@ std::optional<bool> FeedAscii(ReplyState& reply, std::uint8_t start, std::uint8_
     return true;
 }
 
-std::optional<bool> FeedBinary(ReplyState& reply, std::uint8_t byte)
+std::optional<bool> feedBinary(ReplyState& reply, std::uint8_t byte)
 {
     reply.ReplyBuffer[reply.ReplyLength] = byte;
     if (++reply.ReplyLength == kBufferSize) {

@@ -45,11 +45,11 @@ bool ReplyChecksumOk(const ReplyState& reply);
 // Feeds one received byte to the assembler of an ASCII framing whose replies
 // start with `start`. Empty while the frame is incomplete; otherwise the
 // transaction's result.
-std::optional<bool> FeedAscii(ReplyState& reply, std::uint8_t start, std::uint8_t byte);
+std::optional<bool> feedAscii(ReplyState& reply, std::uint8_t start, std::uint8_t byte);
 
 // Feeds one received byte to the binary assembler. Empty while incomplete;
 // true once a complete frame arrived (ReplyText holds its data when it was
 // good, and is empty with ReplyLength 0 when its checksum or status was not).
-std::optional<bool> FeedBinary(ReplyState& reply, std::uint8_t byte);
+std::optional<bool> feedBinary(ReplyState& reply, std::uint8_t byte);
 
 }  // namespace Frames

@@ -66,7 +66,7 @@ qint64 ReaderLink::heldBytes() const
     return PortHandle ? static_cast<qint64>(PortHandle->held()) : 0;
 }
 
-QByteArray ReaderLink::ReplyBytes() const
+QByteArray ReaderLink::replyBytes() const
 {
     return QByteArray(reinterpret_cast<const char*>(reply_.ReplyBuffer), reply_.ReplyLength);
 }
@@ -108,7 +108,7 @@ bool ReaderLink::sendAscii(std::uint8_t requestStart, std::uint8_t replyStart, c
         ClosePort();
         return false;
     }
-    return receive([&](std::uint8_t byte) { return Frames::FeedAscii(reply_, replyStart, byte); });
+    return receive([&](std::uint8_t byte) { return Frames::feedAscii(reply_, replyStart, byte); });
 }
 
 bool ReaderLink::SendBinaryFrame(const QByteArray& data)
@@ -129,7 +129,7 @@ bool ReaderLink::SendBinaryFrame(const QByteArray& data)
         return false;
     reply_.ReplyText.clear();
     return receive([&](std::uint8_t byte) {
-        const auto done = Frames::FeedBinary(reply_, byte);
+        const auto done = Frames::feedBinary(reply_, byte);
         if (done)
             purge();
         return done;

@@ -43,7 +43,7 @@ public:
     int ReplyLength() const { return reply_.ReplyLength; }
     QByteArray ReplyText() const;
     // The ASCII reply as received, zero bytes included (ReplyText ends at the first one).
-    QByteArray ReplyBytes() const;
+    QByteArray replyBytes() const;
 
     int ReplyTimeout = 150;  // milliseconds
 

@@ -111,7 +111,7 @@ PollReply pollCard(ReaderLink& link, const ReaderType& type, const QByteArray& i
     // ReplyText of the ASCII framings ends at a zero byte; the binary one is
     // hexadecimal text.
     if (type.framing != Framing::Binary) {
-        const QByteArray sent = cardField(type, link.ReplyLength(), link.ReplyBytes());
+        const QByteArray sent = cardField(type, link.ReplyLength(), link.replyBytes());
         if (sent != reply.card) {
             reply.faulty = sent;
             reply.card.clear();

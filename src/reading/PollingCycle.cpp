@@ -38,7 +38,7 @@ void PollingCycle::useFoundReader(const QString& port, const QString& lineSettin
 void PollingCycle::AddInfoLine(const InfoLine& line)
 {
     host_.AddInfoLine(line);
-    StatusShown = true;
+    statusShown = true;
 }
 
 void PollingCycle::tmrPollingTimer()
@@ -165,8 +165,8 @@ void PollingCycle::outputStep(const QByteArray& cardHex)
 void PollingCycle::idleStep()
 {
     cardLog_.idleTick();
-    StatusShown = !StatusShown;
-    host_.setStatusText(StatusShown ? InfoLine{Text::Polling, {}} : InfoLine{});
+    statusShown = !statusShown;
+    host_.setStatusText(statusShown ? InfoLine{Text::Polling, {}} : InfoLine{});
 }
 
 void PollingCycle::tail()

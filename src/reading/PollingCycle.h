@@ -58,7 +58,7 @@ public:
     // Logs a line; it also shows in the status bar until the next idle tick.
     void AddInfoLine(const InfoLine& line);
     // The status bar was cleared from outside (the pause box does so).
-    void statusCleared() { StatusShown = false; }
+    void statusCleared() { statusShown = false; }
 
     bool ReaderConnected = false;
     bool PollingPaused = false;
@@ -70,7 +70,7 @@ public:
     int PollInterval = 200;           // ms between ticks while connected
     static constexpr int kDisconnectedInterval = 500;
     QByteArray CardOutput;
-    bool StatusShown = false;         // the status bar holds a text
+    bool statusShown = false;         // the status bar holds a text
 
     SameCardFilter& filter() { return filter_; }
     CardLog& cardLog() { return cardLog_; }

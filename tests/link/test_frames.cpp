@@ -25,14 +25,14 @@ std::optional<bool> feedAll(const QByteArray& input, Feed feed)
     return std::nullopt;
 }
 
-std::optional<bool> feedAscii(ReplyState& r, std::uint8_t start, const QByteArray& input)
+std::optional<bool> feedAsciiText(ReplyState& r, std::uint8_t start, const QByteArray& input)
 {
-    return feedAll(input, [&](std::uint8_t b) { return FeedAscii(r, start, b); });
+    return feedAll(input, [&](std::uint8_t b) { return Frames::feedAscii(r, start, b); });
 }
 
-std::optional<bool> feedBinary(ReplyState& r, const QByteArray& input)
+std::optional<bool> feedBinaryText(ReplyState& r, const QByteArray& input)
 {
-    return feedAll(input, [&](std::uint8_t b) { return FeedBinary(r, b); });
+    return feedAll(input, [&](std::uint8_t b) { return Frames::feedBinary(r, b); });
 }
 
 QByteArray binaryReply(std::uint8_t status, const QByteArray& data)
@@ -77,7 +77,7 @@ private slots:
         ReplyState r;
         std::optional<bool> done;
         for (qsizetype at = 0; at < frame.size() && !done; at += chunk)
-            done = feedAscii(r, LF, frame.mid(at, chunk));
+            done = feedAsciiText(r, LF, frame.mid(at, chunk));
         QVERIFY(done.has_value());
         QVERIFY(*done);
         QCOMPARE(r.ReplyLength, 16);
@@ -88,7 +88,7 @@ private slots:
     {
         ReplyState r;
         const QByteArray frame = bytes(AsciiFrame(LF, "A01B12345678"));
-        QCOMPARE(feedAscii(r, LF, QByteArray("AB") + frame), std::optional<bool>(true));
+        QCOMPARE(feedAsciiText(r, LF, QByteArray("AB") + frame), std::optional<bool>(true));
         QCOMPARE(r.ReplyLength, frame.size());
     }
 
@@ -96,7 +96,7 @@ private slots:
     {
         ReplyState r;
         const QByteArray frame = bytes(AsciiFrame(STX, "01S12345678"));
-        QCOMPARE(feedAscii(r, STX, QByteArray("\x02" "01S99") + frame), std::optional<bool>(true));
+        QCOMPARE(feedAsciiText(r, STX, QByteArray("\x02" "01S99") + frame), std::optional<bool>(true));
         QCOMPARE(QByteArray::fromStdString(r.ReplyText), frame);
     }
 
@@ -106,7 +106,7 @@ private slots:
         r.ReplyText = "previous";
         QByteArray frame = bytes(AsciiFrame(LF, "A01B12345678"));
         frame[frame.size() - 2] = frame[frame.size() - 2] == '0' ? '1' : '0';
-        QCOMPARE(feedAscii(r, LF, frame), std::optional<bool>(false));
+        QCOMPARE(feedAsciiText(r, LF, frame), std::optional<bool>(false));
         QCOMPARE(r.ReplyLength, 16);
         QCOMPARE(r.ReplyText, std::string("previous"));
     }
@@ -121,7 +121,7 @@ private slots:
                 continue;
             frame.replace(frame.size() - 3, 2, sum.toLower());
             ReplyState r;
-            QCOMPARE(feedAscii(r, LF, frame), std::optional<bool>(false));
+            QCOMPARE(feedAsciiText(r, LF, frame), std::optional<bool>(false));
             return;
         }
         QFAIL("no test text with a letter in its checksum");
@@ -130,29 +130,29 @@ private slots:
     void aCarriageReturnOutsideAFrameIsJustStored()
     {
         ReplyState r;
-        QCOMPARE(feedAscii(r, LF, "\r\r"), std::nullopt);
+        QCOMPARE(feedAsciiText(r, LF, "\r\r"), std::nullopt);
         QCOMPARE(r.ReplyLength, 2);
     }
 
     void asciiLengthWrapsAt1024()
     {
         ReplyState r;
-        QCOMPARE(feedAscii(r, LF, QByteArray(1023, 'x')), std::nullopt);
+        QCOMPARE(feedAsciiText(r, LF, QByteArray(1023, 'x')), std::nullopt);
         QCOMPARE(r.ReplyLength, 1023);
-        QCOMPARE(feedAscii(r, LF, "x"), std::nullopt);
+        QCOMPARE(feedAsciiText(r, LF, "x"), std::nullopt);
         QCOMPARE(r.ReplyLength, 0);
         // The frame after the wrap is complete and good.
-        QCOMPARE(feedAscii(r, LF, bytes(AsciiFrame(LF, "A01B12345678"))), std::optional<bool>(true));
+        QCOMPARE(feedAsciiText(r, LF, bytes(AsciiFrame(LF, "A01B12345678"))), std::optional<bool>(true));
     }
 
     void binaryGoodReplyGivesItsDataAsHex()
     {
         ReplyState r;
-        QCOMPARE(feedBinary(r, binaryReply(1, QByteArray::fromHex("25"))), std::optional<bool>(true));
+        QCOMPARE(feedBinaryText(r, binaryReply(1, QByteArray::fromHex("25"))), std::optional<bool>(true));
         QCOMPARE(r.ReplyLength, 10);
         QCOMPARE(r.ReplyText, std::string("25"));
         ReplyState card;
-        QCOMPARE(feedBinary(card, binaryReply(1, QByteArray::fromHex("04a1b2c3d4"))), std::optional<bool>(true));
+        QCOMPARE(feedBinaryText(card, binaryReply(1, QByteArray::fromHex("04a1b2c3d4"))), std::optional<bool>(true));
         QCOMPARE(card.ReplyLength, 14);
         QCOMPARE(card.ReplyText, std::string("04A1B2C3D4"));
     }
@@ -160,7 +160,7 @@ private slots:
     void binaryStatusZeroOrBadSumIsTrueWithNothing()
     {
         ReplyState r;
-        QCOMPARE(feedBinary(r, binaryReply(0, QByteArray::fromHex("25"))), std::optional<bool>(true));
+        QCOMPARE(feedBinaryText(r, binaryReply(0, QByteArray::fromHex("25"))), std::optional<bool>(true));
         QCOMPARE(r.ReplyLength, 0);
         QVERIFY(r.ReplyText.empty());
 
@@ -168,7 +168,7 @@ private slots:
         bad[bad.size() - 1] = static_cast<char>(bad[bad.size() - 1] ^ 0x55);
         ReplyState s;
         s.ReplyText = "old";
-        QCOMPARE(feedBinary(s, bad), std::optional<bool>(true));
+        QCOMPARE(feedBinaryText(s, bad), std::optional<bool>(true));
         QCOMPARE(s.ReplyLength, 0);
         QVERIFY(s.ReplyText.empty());
     }
@@ -177,12 +177,12 @@ private slots:
     {
         // 0xAA among the first seven bytes restarts the frame ...
         ReplyState r;
-        QCOMPARE(feedBinary(r, QByteArray::fromHex("aa0006") + binaryReply(1, QByteArray::fromHex("07"))),
+        QCOMPARE(feedBinaryText(r, QByteArray::fromHex("aa0006") + binaryReply(1, QByteArray::fromHex("07"))),
                  std::optional<bool>(true));
         QCOMPARE(r.ReplyText, std::string("07"));
         // ... but from the eighth byte on it is data.
         ReplyState d;
-        QCOMPARE(feedBinary(d, binaryReply(1, QByteArray::fromHex("aaaa"))), std::optional<bool>(true));
+        QCOMPARE(feedBinaryText(d, binaryReply(1, QByteArray::fromHex("aaaa"))), std::optional<bool>(true));
         QCOMPARE(d.ReplyText, std::string("AAAA"));
     }
 
@@ -191,7 +191,7 @@ private slots:
         ReplyState r;
         QByteArray frame = QByteArray::fromHex("aa0003000000") ;
         frame += QByteArray(40, '\x01');
-        QCOMPARE(feedBinary(r, frame), std::nullopt);
+        QCOMPARE(feedBinaryText(r, frame), std::nullopt);
     }
 
     void randomChunksNeverBreakAGoodFrame()
@@ -205,7 +205,7 @@ private slots:
                 noise += static_cast<char>(random->bounded(0x20, 0x7F));
             ReplyState r;
             const QByteArray frame = bytes(AsciiFrame(LF, "H07F0112345678"));
-            QCOMPARE(feedAscii(r, LF, noise + frame), std::optional<bool>(true));
+            QCOMPARE(feedAsciiText(r, LF, noise + frame), std::optional<bool>(true));
             QCOMPARE(r.ReplyLength, 18);
         }
     }

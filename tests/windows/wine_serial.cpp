@@ -27,7 +27,7 @@ ReceiveResult transact(WinSerialPort& port, const std::string& command, Frames::
     const std::vector<std::uint8_t> frame = Frames::AsciiFrame(Frames::TAB, command);
     CHECK(port.write(frame.data(), frame.size(), timeoutMs));
     return receiveReply(port, timeoutMs, reply,
-                        [&](std::uint8_t byte) { return Frames::FeedAscii(reply, Frames::LF, byte); });
+                        [&](std::uint8_t byte) { return Frames::feedAscii(reply, Frames::LF, byte); });
 }
 
 double msSince(Clock::time_point start)

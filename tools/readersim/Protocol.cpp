@@ -183,10 +183,10 @@ void RequestAssembler::Reset(Framing framing)
 
 std::optional<Request> RequestAssembler::Feed(std::uint8_t byte)
 {
-    return framing_ == Framing::Binary ? FeedBinary(byte) : FeedAscii(byte);
+    return framing_ == Framing::Binary ? feedBinary(byte) : feedAscii(byte);
 }
 
-std::optional<Request> RequestAssembler::FeedAscii(std::uint8_t byte)
+std::optional<Request> RequestAssembler::feedAscii(std::uint8_t byte)
 {
     const std::uint8_t start = framing_ == Framing::Tab ? Frames::TAB : Frames::SOH;
     if (byte == start) {
@@ -220,7 +220,7 @@ std::optional<Request> RequestAssembler::FeedAscii(std::uint8_t byte)
     return std::nullopt;
 }
 
-std::optional<Request> RequestAssembler::FeedBinary(std::uint8_t byte)
+std::optional<Request> RequestAssembler::feedBinary(std::uint8_t byte)
 {
     if (buffer_.empty()) {
         if (byte == Frames::BIN)

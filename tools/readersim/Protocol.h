@@ -38,8 +38,8 @@ public:
     std::optional<Request> Feed(std::uint8_t byte);
 
 private:
-    std::optional<Request> FeedAscii(std::uint8_t byte);
-    std::optional<Request> FeedBinary(std::uint8_t byte);
+    std::optional<Request> feedAscii(std::uint8_t byte);
+    std::optional<Request> feedBinary(std::uint8_t byte);
 
     Framing framing_;
     Bytes buffer_;
