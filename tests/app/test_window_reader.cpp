@@ -304,10 +304,7 @@ private slots:
     void storedValuesOutOfRange()
     {
         const QString settings = freshSettings();
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n");
-        file.close();
+        QVERIFY(writeFile(settings, "[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n"));
         auto frm = window(settings, {});
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("99"));
         QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
@@ -320,10 +317,7 @@ private slots:
     void aCorruptFileIsAFirstRun()
     {
         const QString settings = freshSettings();
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40));
-        file.close();
+        QVERIFY(writeFile(settings, QByteArray("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40)));
         auto frm = window(settings, {});
         QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
         QVERIFY(pollingFlags(*frm).paused);
@@ -331,8 +325,7 @@ private slots:
         // What did not load as settings is not replaced by them; the log says so.
         frm->SaveSettings();
         QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().size(), 40);
+        QCOMPARE(fileContents(settings).size(), 40);
     }
 
     void aFailedStartAtLoginIsSaid()
@@ -353,10 +346,7 @@ private slots:
     void aWrongTypeStopsTheReading()
     {
         const QString settings = freshSettings();
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[General]\nReaderType=2\nReaderID=abc\nSameCardTime=9\n");
-        file.close();
+        QVERIFY(writeFile(settings, "[General]\nReaderType=2\nReaderID=abc\nSameCardTime=9\n"));
         auto frm = window(settings, {});
         QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 2);  // read before the fault
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));   // the rest keep their defaults

@@ -73,10 +73,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("old.txt");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("earlier\n");
-        file.close();
+        QVERIFY(writeFile(path, "earlier\n"));
         CardLog log;
         QVERIFY(log.append("new", {true, false, path}));
         log.close();
@@ -151,10 +148,7 @@ private slots:
         // A file size limit makes the write fail the way a full disk does.
         QTemporaryDir dir;
         const QString path = dir.filePath("full.txt");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(20, 'x') + '\n');
-        file.close();
+        QVERIFY(writeFile(path, QByteArray(20, 'x') + '\n'));
 
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};

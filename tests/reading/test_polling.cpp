@@ -3,6 +3,7 @@
 #include "link/ReaderLink.h"
 #include "reading/PollingCycle.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 
 #include <functional>
 
@@ -308,9 +309,7 @@ private slots:
         rig.sim.command("card 00000001");
         QCOMPARE(rig.tick(), (QStringList{"Card ID : 0000000001", "Save to file error! : " + rig.config.ExportFile}));
         rig.cycle.cardLog().close();
-        QFile file(dir.filePath("cards.txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("0439041101\n4294967295\n"));
+        QCOMPARE(fileContents(dir.filePath("cards.txt")), QByteArray("0439041101\n4294967295\n"));
         QCOMPARE(rig.host.typed, (QList<QByteArray>{"0439041101", "4294967295", "0000000001"}));
     }
 };

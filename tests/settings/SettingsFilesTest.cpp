@@ -2,6 +2,7 @@
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
 #include "settings/FileNameBytes.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QProcess>
@@ -45,9 +46,7 @@ private slots:
         const QString path = dir_.path() + "/config/autostart/tallyport.desktop";
         QCOMPARE(autostartEntryPath(), path);
         QVERIFY(setAutostart(true, executable, settingsFile));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+        const QStringList lines = QString::fromUtf8(fileContents(path)).split('\n');
         QCOMPARE(lines.first(), QString("[Desktop Entry]"));
         for (const char* line : {"Type=Application", "Name=Tallyport", "Terminal=false", "X-GNOME-Autostart-enabled=true"})
             QVERIFY2(lines.contains(line), line);

@@ -52,12 +52,6 @@ const QStringList kNames = [] {
     return names;
 }();
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
-}
-
 }  // namespace
 
 class SettingsStoreTest : public QObject
@@ -160,7 +154,7 @@ private slots:
         QFETCH(QString, stoppedAt);
         QFETCH(QString, field);
         QFETCH(QString, value);
-        writeFile(file_, "CommName=/dev/ttyUSB1\n" + line + "\nSendFormat=4\n");
+        QVERIFY(writeFile(file_, "CommName=/dev/ttyUSB1\n" + line + "\nSendFormat=4\n"));
         const LoadResult r = loadSettings(file_);
         QCOMPARE(r.outcome, stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType);
         QCOMPARE(r.stoppedAt, stoppedAt);
@@ -190,7 +184,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(int, outcome);
-        writeFile(file_, content);
+        QVERIFY(writeFile(file_, content));
         const LoadResult r = loadSettings(file_);
         checkConsistent(r);
         if (outcome >= 0) {
@@ -202,11 +196,11 @@ private slots:
     void rewrittenFileIsReadAgain()
     {
         // Same size, same moment: nothing may be remembered from the last read.
-        writeFile(file_, "ReaderID=1\n");
+        QVERIFY(writeFile(file_, "ReaderID=1\n"));
         QCOMPARE(loadSettings(file_).values.ReaderID, 1);
-        writeFile(file_, "ReaderID=2\n");
+        QVERIFY(writeFile(file_, "ReaderID=2\n"));
         QCOMPARE(loadSettings(file_).values.ReaderID, 2);
-        writeFile(file_, "ReaderID 3\n");
+        QVERIFY(writeFile(file_, "ReaderID 3\n"));
         QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
     }
 
@@ -224,7 +218,7 @@ private slots:
     {
         Settings v = defaultSettings();
         v.ReaderID = 9;
-        writeFile(file_, "[Window]\ngeometry=10\nReaderID=3\n[General]\nReaderID=4\nOther=x\n");
+        QVERIFY(writeFile(file_, "[Window]\ngeometry=10\nReaderID=3\n[General]\nReaderID=4\nOther=x\n"));
         QCOMPARE(loadSettings(file_).values.ReaderID, 4);
         QVERIFY(saveSettings(file_, v));
         QVERIFY(fileContents(file_).contains("[Window]\ngeometry=10\nReaderID=3\n"));
@@ -242,7 +236,7 @@ private slots:
         const QByteArray cardLog = "0439041101\n4294967295\n";
         const QByteArray big = "[General]\nReaderID=5\n" + QByteArray(1100000, ';') + '\n';
         for (const QByteArray& content : {readme, cardLog, big}) {
-            writeFile(file_, content);
+            QVERIFY(writeFile(file_, content));
             QCOMPARE(loadSettings(file_).outcome, LoadResult::NoFile);
             Settings v = defaultSettings();
             QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
@@ -257,7 +251,7 @@ private slots:
         QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
 
         // A file that loaded is replaced, through a link to it.
-        writeFile(file_, "ReaderID=2\n");
+        QVERIFY(writeFile(file_, "ReaderID=2\n"));
         const QString link = dir_.path() + "/link.conf";
         QVERIFY(QFile::link(file_, link));
         QCOMPARE(loadSettings(link).values.ReaderID, 2);
@@ -267,7 +261,7 @@ private slots:
         QCOMPARE(loadSettings(file_).values.ReaderID, 6);
         // A file put in its place since is not.
         QVERIFY(QFile::remove(file_));
-        writeFile(file_, readme);
+        QVERIFY(writeFile(file_, readme));
         QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
         QCOMPARE(fileContents(file_), readme);
         QFile::remove(link);
@@ -359,8 +353,8 @@ private slots:
     void savesReplaceWhatLoadingReads()
     {
         const QByteArray foreign = "; kept\n[Window]\ngeometry=10\nReaderID=3\n";
-        writeFile(file_, "[General]\nComm%4Eame=/dev/escaped\n%43ommName=x\nSave%54oFile=-1\nPortal%52estoreToken=t\n"
-                         "  ReaderID = 4 ; old\n[general]\nOther=x\n" + foreign);
+        QVERIFY(writeFile(file_, "[General]\nComm%4Eame=/dev/escaped\n%43ommName=x\nSave%54oFile=-1\nPortal%52estoreToken=t\n"
+                         "  ReaderID = 4 ; old\n[general]\nOther=x\n" + foreign));
         QCOMPARE(loadSettings(file_).values.CommName, QString("x"));
         Settings v = defaultSettings();
         v.CommName = "/dev/chosen";
@@ -383,13 +377,13 @@ private slots:
     {
         for (const QByteArray& content : {QByteArray("[user]\n\tname = someone\n[core]\n\teditor = vi\n"),
                                           QByteArray("export A=1\nexport B=2\n")}) {
-            writeFile(file_, content);
+            QVERIFY(writeFile(file_, content));
             QCOMPARE(loadSettings(file_).outcome, LoadResult::Loaded);
             Settings v = defaultSettings();
             QCOMPARE(saveSettings(file_, v).outcome, SaveResult::NotReplaced);
             QCOMPARE(fileContents(file_), content);
         }
-        writeFile(file_, "\n");
+        QVERIFY(writeFile(file_, "\n"));
         Settings v = defaultSettings();
         QVERIFY(saveSettings(file_, v));
     }
@@ -423,7 +417,7 @@ private slots:
         const QString shared = dir_.path() + "/shared";
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
-        writeFile(file_, "ReaderID=2\n");
+        QVERIFY(writeFile(file_, "ReaderID=2\n"));
         const QString link = shared + "/x.conf";
         QVERIFY(QFile::link(file_, link));
         Settings v = defaultSettings();

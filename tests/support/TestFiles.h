@@ -1,6 +1,6 @@
 // Files the tests and benchmarks write and read: a settings file made as
 // QSettings writes one (so the program's reader meets another writer's
-// format), and a file's whole content.
+// format), and a file's whole content, written or read.
 #pragma once
 
 #include <QFile>
@@ -18,6 +18,13 @@ inline QString writeSettingsFile(const QString& path, const QList<QPair<QString,
         settings.setValue(name, value);
     settings.sync();
     return path;
+}
+
+// Makes `data` the whole of `path`; false when it could not.
+inline bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 // The whole file, or nothing when it cannot be read.
