@@ -159,11 +159,8 @@ private slots:
     {
         SimulatedReader sim({"--type", "A", "--id", "07"});
         const QList<QPair<QString, std::function<bool(const QString&)>>> damages{
-            {"empty", [](const QString& lock) { QFile f(lock); return f.open(QIODevice::WriteOnly); }},
-            {"random", [](const QString& lock) {
-                 QFile f(lock);
-                 return f.open(QIODevice::WriteOnly) && f.write("\x9c\x01garbage\n\xff\n") > 0;
-             }},
+            {"empty", [](const QString& lock) { return writeFile(lock, {}); }},
+            {"random", [](const QString& lock) { return writeFile(lock, "\x9c\x01garbage\n\xff\n"); }},
             {"a link to nothing", [](const QString& lock) { return QFile::link("/nonexistent/lock", lock); }},
             {"a folder", [](const QString& lock) { return QDir().mkpath(lock + "/inside"); }},
         };
@@ -208,10 +205,7 @@ private slots:
             // Made by someone else beforehand, open to all, with a lock in it.
             QVERIFY(QDir().mkpath(fallback));
             QVERIFY(::chmod(QFile::encodeName(fallback).constData(), 0777) == 0);
-            QFile lock(fallback + "/Tallyport.lock");
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            lock.write("1\ntallyport\n\n");
-            lock.close();
+            QVERIFY(writeFile(fallback + "/Tallyport.lock", "1\ntallyport\n\n"));
             RunningProgram program(dir, {"--settings", settings, "--verbose"}, QString(), env);
             QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
             QVERIFY2(program.seen.contains("single-instance guard off: " + fallback + " is open to other users"),

@@ -229,10 +229,7 @@ private slots:
 
             // The chooser picks an existing file, without a question: cards
             // are only appended to it.
-            QFile existing(chosen);
-            QVERIFY(existing.open(QIODevice::WriteOnly));
-            existing.write("earlier\n");
-            existing.close();
+            QVERIFY(writeFile(chosen, "earlier\n"));
             QString asked;
             QTimer::singleShot(0, &frm, [&] {
                 auto* chooser = frm.findChild<QFileDialog*>("dlgSaveFile");
@@ -334,12 +331,10 @@ private slots:
         // The autostart folder is a file.
         const QString folder = QFileInfo(autostartEntryPath()).absolutePath();
         QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
-        QFile blocker(folder);
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(folder, {}));
         control<QCheckBox>(*frm, "chkAutoRun")->click();
         frm->SaveSettings();
-        QVERIFY(blocker.remove());
+        QVERIFY(QFile::remove(folder));
         QCOMPARE(logLines(*frm).last(), "Start at login not changed, cannot write " + autostartEntryPath());
     }
 

@@ -139,10 +139,7 @@ private slots:
         QCOMPARE(QString::fromStdString(typed), typedExpected);
 
         // The log closes after ten records or a few idle polls.
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1([&] {
-            QFile file(log);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }()), expected.join('\n') + '\n', 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromLatin1(fileContents(log)), expected.join('\n') + '\n', 5000);
 
         const qint64 memoryAtEnd = residentKb(pid);
         qInfo("%d cards (%lld typed), %d silent spells, %d hang-ups; resident memory %lld kB -> %lld kB; "
