@@ -41,10 +41,13 @@ CardTypist::CardTypist(std::unique_ptr<KeyboardOutput> keyboard, const QString& 
     appEventsIdle();
 }
 
-// The notifier goes before the output whose descriptor it watches.
 CardTypist::~CardTypist()
 {
+    // The window may be half gone by now: nothing more is said to it. The
+    // notifier goes before the output whose descriptor it watches.
+    blockSignals(true);
     delete foregroundWatch_;
+    keyboard_.reset();
 }
 
 void CardTypist::start(const QString& restoreToken)
