@@ -25,8 +25,8 @@ const ReaderType kTypes[kReaderTypeCount] = {
      {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
     {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"J", "F"}, 150,
      {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, AsciiLine, AnyId, 20},
-    {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, kNoRequest, kNoRequest, {"000000E51F", ""},
-     450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, AnyId, 20},
+    {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, kNoRequest, kNoRequest,
+     {"000000E51F", ""}, 450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, AsciiLine, AnyId, 20},
 };
 
 const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};

@@ -301,7 +301,8 @@ private slots:
     void storedValuesOutOfRange()
     {
         const QString settings = freshSettings();
-        QVERIFY(writeFile(settings, "[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n"));
+        QVERIFY(writeFile(settings,
+                          "[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n"));
         auto frm = window(settings, {});
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("99"));
         QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
@@ -314,7 +315,8 @@ private slots:
     void aCorruptFileIsAFirstRun()
     {
         const QString settings = freshSettings();
-        QVERIFY(writeFile(settings, QByteArray("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40)));
+        const QByteArray corrupt("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40);
+        QVERIFY(writeFile(settings, corrupt));
         auto frm = window(settings, {});
         QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
         QVERIFY(pollingFlags(*frm).paused);

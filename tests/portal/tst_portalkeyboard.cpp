@@ -149,7 +149,8 @@ void TestPortalKeyboard::manyCardsInOrder()
         // be finishing), then the next ones once these are through.
         for (std::size_t i = 0; i < PortalKeyQueue::kMaxWaiting; ++i) {
             cards << QString("%1A2B3C%2").arg(round).arg(i, 2, 10, QChar('0'));
-            QVERIFY(typeCard(keyboard, keyboard.foregroundWindow(), cards.last().toStdString(), true, true, {}) == TypeResult::Typed);
+            QVERIFY(typeCard(keyboard, keyboard.foregroundWindow(), cards.last().toStdString(), true, true, {})
+                    == TypeResult::Typed);
         }
         QVERIFY(runUntilIdle(keyboard, 30000));
     }

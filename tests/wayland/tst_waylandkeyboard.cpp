@@ -66,7 +66,8 @@ void TestWaylandKeyboard::typesExactly()
     const KeyboardOutput::WindowId target = keyboard_->foregroundWindow();
     QVERIFY(target != 0);
     std::string clipboard;
-    QVERIFY(typeCard(*keyboard_, target, card, true, true, [&](const std::string& t) { clipboard = t; }) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, target, card, true, true, [&](const std::string& t) { clipboard = t; })
+            == TypeResult::Typed);
     QVERIFY(typeCard(*keyboard_, target, printable, false, false, {}) == TypeResult::Typed);
     const QByteArray expected = QByteArray::fromStdString(card + ",\r" + printable);
     QCOMPARE(foot_.received(expected.size(), 5000), expected);

@@ -109,7 +109,8 @@ void typingIntoAnotherProcess()
     // it back and the card arrives in its control, comma and Enter after it.
     ShowWindow(target, SW_MINIMIZE);
     CHECK(waitFor([&] { return IsIconic(target) != 0; }));
-    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText) == TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText)
+          == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"0439041101,\r\n"; }));
     CHECK_TEXT(textOf(edit), L"0439041101,\r\n");
     CHECK(!IsIconic(target));
@@ -120,7 +121,8 @@ void typingIntoAnotherProcess()
     // follows without comma and Enter.
     SetForegroundWindow(own);
     waitFor([&] { return GetForegroundWindow() == own; });
-    CHECK(typeCard(keyboard, idOf(target), "1A2b3C4D", false, false, WinKeyboard::setClipboardText) == TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "1A2b3C4D", false, false, WinKeyboard::setClipboardText)
+          == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"0439041101,\r\n1A2b3C4D"; }));
     CHECK_TEXT(textOf(edit), L"0439041101,\r\n1A2b3C4D");
 
@@ -128,7 +130,8 @@ void typingIntoAnotherProcess()
     PostMessageW(target, WM_CLOSE, 0, 0);
     CHECK(WaitForSingleObject(process.hProcess, 5000) == WAIT_OBJECT_0);
     WinKeyboard::setClipboardText("untouched");
-    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText) != TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText)
+          == TypeResult::TargetGone);
     CHECK_TEXT(clipboardText(), L"untouched");
 
     DestroyWindow(own);
