@@ -79,7 +79,7 @@ bool removeLinkToNothing(const QString& path)
 #endif
 }
 
-const QByteArray ShowRequest = "show\n";
+const QByteArray kShowRequest = "show\n";
 
 }  // namespace
 
@@ -128,7 +128,7 @@ SingleInstance::Claim SingleInstance::claim()
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = server_->nextPendingConnection()) {
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().startsWith(ShowRequest.trimmed()))
+                if (client->readAll().startsWith(kShowRequest.trimmed()))
                     emit showRequested();
                 client->disconnectFromServer();
             });
@@ -144,7 +144,7 @@ bool SingleInstance::askRunningToShow(int timeoutMs)
     socket.connectToServer(folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket"));
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    socket.write(ShowRequest);
+    socket.write(kShowRequest);
     const bool sent = socket.waitForBytesWritten(timeoutMs);
     socket.waitForDisconnected(timeoutMs);
     return sent;

@@ -22,11 +22,11 @@ void tsanAcquire(void*) {}
 
 namespace {
 
-const QEvent::Type CallType = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kCallType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class CallEvent : public QEvent {
 public:
-    explicit CallEvent(std::function<void()> call) : QEvent(CallType), call(std::move(call)) {}
+    explicit CallEvent(std::function<void()> call) : QEvent(kCallType), call(std::move(call)) {}
     std::function<void()> call;
 };
 
@@ -43,7 +43,7 @@ bool Mailbox::event(QEvent* event)
 {
     // Before anything of the event is read; for events of others it has no effect.
     tsanAcquire(event);
-    if (event->type() != CallType)
+    if (event->type() != kCallType)
         return QObject::event(event);
     static_cast<CallEvent*>(event)->call();
     return true;

@@ -172,10 +172,6 @@ void PollingCycle::idleStep()
 void PollingCycle::tail()
 {
     host_.tickEnded(ReaderConnected);
-    if (ReaderConnected != reportedConnected_) {
-        reportedConnected_ = ReaderConnected;
-        host_.setConnected(ReaderConnected);
-    }
     FirstPollPending = false;
     if (CloseRequested) {
         host_.closeAsked();

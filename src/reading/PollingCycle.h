@@ -29,8 +29,6 @@ public:
     virtual void setStatusText(const InfoLine& text) = 0;
     // Types the card (the comma and Enter are the host's to add).
     virtual void TypeText(const QByteArray& cardOutput) = 0;
-    // The reader connected, or the connection was lost.
-    virtual void setConnected(bool connected) = 0;
     // A tick ended, with the reader connected or not.
     virtual void tickEnded(bool connected) = 0;
     // Exit was asked: no tick follows. Comes after the tick's tickEnded().
@@ -88,7 +86,6 @@ private:
     Settings config_;
     SameCardFilter filter_;
     CardLog cardLog_;
-    bool reportedConnected_ = false;
     PortProblem lastPortProblem_;  // the open failure last explained, and its port
     QString lastProblemPort_;
 };

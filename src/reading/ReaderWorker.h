@@ -66,7 +66,6 @@ public:
 signals:
     void infoLine(const InfoLine& line);
     void statusText(const InfoLine& text);
-    void connectedChanged(bool connected);
     // The end of every tick; then, at the end of the tick that carries it
     // out, an Exit or a Minimized asked for (or the first connect's minimise).
     void tickFinished(bool connected);
@@ -81,7 +80,6 @@ private:
     void AddInfoLine(const InfoLine& line) override { emit infoLine(line); }
     void setStatusText(const InfoLine& text) override { emit statusText(text); }
     void TypeText(const QByteArray& cardOutput) override { emit cardRead(cardOutput); }
-    void setConnected(bool connected) override { emit connectedChanged(connected); }
     void tickEnded(bool connected) override { emit tickFinished(connected); }
     void closeAsked() override { emit closeDue(); }
     void minimizeAsked() override { emit minimizeDue(); }

@@ -155,7 +155,7 @@ bool isOurName(const QString& name)
         Names n;
         const Settings any;
         forEachStoredValue(n, any);
-        return n.names << QLatin1String(PortalRestoreTokenName);
+        return n.names << QLatin1String(kPortalRestoreTokenName);
     }();
     return names.contains(name);
 }
@@ -170,7 +170,7 @@ LoadResult readIniSettings(const QByteArray& text)
         return result;
     Reader r(general.raw);
     forEachStoredValue(r, result.values);
-    r.text(PortalRestoreTokenName, result.values.PortalRestoreToken);
+    r.text(kPortalRestoreTokenName, result.values.PortalRestoreToken);
     result.stoppedAt = r.stoppedAt;
     result.outcome = result.stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType;
     result.ours = r.found || general.empty;
@@ -184,7 +184,7 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
     forEachStoredValue(w, values);
     // Only on desktops that use the portal, and never a token past its limit.
     if (!values.PortalRestoreToken.isEmpty() && values.PortalRestoreToken.size() <= Settings::kMaxPortalRestoreToken)
-        w.text(PortalRestoreTokenName, values.PortalRestoreToken);
+        w.text(kPortalRestoreTokenName, values.PortalRestoreToken);
 
     // The rest of the file without our old lines, and without a [General]
     // header that opens no new section: ours stands at the top.

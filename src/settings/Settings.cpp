@@ -44,7 +44,7 @@ bool Settings::sameLink(const Settings& other) const
 QString defaultSettingsPath()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("\\HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::SettingsKeyPath);
+    return QStringLiteral("\\HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::kSettingsKeyPath);
 #else
     // Where QSettings keeps the user's settings of organisation Quorix, program Tallyport.
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)

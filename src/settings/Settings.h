@@ -64,7 +64,8 @@ struct LoadResult {
     } outcome = NoFile;
     QString stoppedAt;       // name of the value that was not of its type
     // Some value of ours was there, or nothing at all was: a file a save may
-    // replace. Another program's INI file loads, but is no file of ours.
+    // replace. Another program's INI file loads, but is no file of ours;
+    // a broken one (NoFile) never is.
     bool ours = false;
 };
 

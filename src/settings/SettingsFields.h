@@ -27,4 +27,4 @@ void forEachStoredValue(Visitor&& v, Records&... r)
 }
 
 // Only in the settings file, and only where the desktop portal gave one.
-constexpr const char* PortalRestoreTokenName = "PortalRestoreToken";
+constexpr const char* kPortalRestoreTokenName = "PortalRestoreToken";

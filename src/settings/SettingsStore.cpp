@@ -149,7 +149,7 @@ SaveResult::Outcome saveIniFile(const FileName& name, const Settings& values)
             return SaveResult::NotReplaced;
         // A file changed by someone else since is judged by what it holds now.
         const LoadResult now = readIniSettings(*data);
-        if (!isKnownFile(st) && (now.outcome == LoadResult::NoFile || !now.ours))
+        if (!isKnownFile(st) && !now.ours)
             return SaveResult::NotReplaced;
         keepMode = st.st_mode & 07777;
         previous = *data;
@@ -195,7 +195,7 @@ SaveResult::Outcome saveIniFile(const FileName& name, const Settings& values)
     if (QFileInfo::exists(target)) {
         const auto data = readSettingsFile(target);
         const LoadResult now = data ? readIniSettings(*data) : LoadResult();
-        if (now.outcome == LoadResult::NoFile || !now.ours)
+        if (!now.ours)
             return SaveResult::NotReplaced;
         previous = *data;
     } else if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
@@ -221,7 +221,7 @@ LoadResult loadRaw(const QString& path)
     if (!data)
         return LoadResult();
     LoadResult result = readIniSettings(*data);
-    if (result.outcome != LoadResult::NoFile && result.ours)
+    if (result.ours)
         rememberFile(name);
     return result;
 }

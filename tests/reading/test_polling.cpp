@@ -33,8 +33,11 @@ public:
     }
     void setStatusText(const InfoLine& text) override { status = text.render(0); }
     void TypeText(const QByteArray& text) override { typed << text; }
-    void setConnected(bool value) override { connected = value; }
-    void tickEnded(bool value) override { ticks << value; }
+    void tickEnded(bool value) override
+    {
+        ticks << value;
+        connected = value;
+    }
     void setPollingTimer(bool enabled, int ms) override
     {
         timerEnabled = enabled;

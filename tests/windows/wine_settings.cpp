@@ -72,15 +72,15 @@ Values defaults()
 
 void settingsCarryOverAndTypes()
 {
-    deleteTree(HKEY_CURRENT_USER, SettingsKeyPath);
-    deleteTree(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_WOW64_32KEY);
+    deleteTree(HKEY_CURRENT_USER, kSettingsKeyPath);
+    deleteTree(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY);
 
     Values v = defaults();
     CHECK(load(v).kind == LoadOutcome::NotFound);
     CHECK_TEXT(v.CommName, L"COM1");
 
     // An earlier installation, a 32-bit program, wrote the machine's key.
-    HKEY machine = createKey(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_WOW64_32KEY);
+    HKEY machine = createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY);
     CHECK(machine != nullptr);
     setText(machine, L"CommName", L"COM4");
     setInteger(machine, L"ReaderType", 3);
@@ -106,7 +106,7 @@ void settingsCarryOverAndTypes()
     v.Language = 2;
     v.SaveToFile = true;
     CHECK(save(v));
-    const wchar_t* path = SettingsKeyPath;
+    const wchar_t* path = kSettingsKeyPath;
     CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"ReaderType"), L"dword:3");
     CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"SameCardTime"), L"dword:-5");
     CHECK_TEXT(stored(HKEY_CURRENT_USER, path, L"Language"), L"dword:2");
@@ -126,7 +126,7 @@ void settingsCarryOverAndTypes()
     RegCloseKey(machine);
 
     // An integer stored as text stops the reading there.
-    HKEY user = createKey(HKEY_CURRENT_USER, SettingsKeyPath);
+    HKEY user = createKey(HKEY_CURRENT_USER, kSettingsKeyPath);
     setText(user, L"ReaderID", L"5");
     RegCloseKey(user);
     Values partial = defaults();
@@ -138,19 +138,19 @@ void settingsCarryOverAndTypes()
 
 void runEntry()
 {
-    HKEY run = createKey(HKEY_CURRENT_USER, RunKeyPath);
+    HKEY run = createKey(HKEY_CURRENT_USER, kRunKeyPath);
     setText(run, L"Tallyport", L"C:\\old\\tallyport.exe");
     setText(run, L"Other", L"C:\\other.exe");
 
     CHECK(setRunEntry(true));
     wchar_t module[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, module, MAX_PATH);
-    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Tallyport"), L"sz:" + std::wstring(module));
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, kRunKeyPath, L"Tallyport"), L"sz:" + std::wstring(module));
 
     CHECK(setRunEntry(false));
-    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Tallyport"), L"missing");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, kRunKeyPath, L"Tallyport"), L"missing");
     CHECK(setRunEntry(false));  // already gone: no error
-    CHECK_TEXT(stored(HKEY_CURRENT_USER, RunKeyPath, L"Other"), L"sz:C:\\other.exe");
+    CHECK_TEXT(stored(HKEY_CURRENT_USER, kRunKeyPath, L"Other"), L"sz:C:\\other.exe");
     RegDeleteValueW(run, L"Other");
     RegCloseKey(run);
 }

@@ -11,8 +11,8 @@ namespace sim {
 
 namespace {
 
-constexpr std::size_t MaxAsciiRequest = 64;   // longer frames are junk
-constexpr std::size_t MaxBinaryData = 256;
+constexpr std::size_t kMaxAsciiRequest = 64;   // longer frames are junk
+constexpr std::size_t kMaxBinaryData = 256;
 
 // A reader answers its own ID; the connect of the TAB framing types also
 // answers ID 00, the address detection uses. Type B knows no such address.
@@ -212,7 +212,7 @@ std::optional<Request> RequestAssembler::feedAscii(std::uint8_t byte)
         }
         return request;
     }
-    if (byte < 0x20 || byte > 0x7E || buffer_.size() >= MaxAsciiRequest) {
+    if (byte < 0x20 || byte > 0x7E || buffer_.size() >= kMaxAsciiRequest) {
         buffer_.clear();  // requests are printable text: this one is garbled
         return std::nullopt;
     }
@@ -236,7 +236,7 @@ std::optional<Request> RequestAssembler::feedBinary(std::uint8_t byte)
     if (buffer_.size() < 3)
         return std::nullopt;
     const std::size_t length = buffer_[1] * 256u + buffer_[2];
-    if (length == 0 || length > MaxBinaryData) {
+    if (length == 0 || length > kMaxBinaryData) {
         buffer_.clear();
         return std::nullopt;
     }

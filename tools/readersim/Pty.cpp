@@ -17,7 +17,7 @@ struct Rate {
     speed_t speed;
 };
 
-const Rate Rates[] = {
+const Rate kRates[] = {
     {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
     {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},
     {38400, B38400},     {57600, B57600},     {115200, B115200},   {230400, B230400},
@@ -28,7 +28,7 @@ const Rate Rates[] = {
 
 int BaudOf(speed_t speed)
 {
-    for (const Rate& rate : Rates)
+    for (const Rate& rate : kRates)
         if (rate.speed == speed)
             return rate.baud;
     return 0;
@@ -96,7 +96,7 @@ int Pty::SlaveBaud() const
 
 bool SupportedBaud(int baud)
 {
-    for (const Rate& rate : Rates)
+    for (const Rate& rate : kRates)
         if (rate.baud == baud)
             return true;
     return false;

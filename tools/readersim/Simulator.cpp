@@ -46,7 +46,7 @@ int MillisecondsUntil(CardSchedule::Clock::time_point when, CardSchedule::Clock:
     return ms < 0 ? 0 : static_cast<int>(ms) + 1;
 }
 
-constexpr std::size_t MaxPending = 1 << 20;
+constexpr std::size_t kMaxPending = 1 << 20;
 constexpr auto kMasterRest = std::chrono::milliseconds(100);
 
 }  // namespace
@@ -251,7 +251,7 @@ void Simulator::Send(const Bytes& bytes)
         if (written > 0)
             sent = static_cast<std::size_t>(written);
     }
-    if (sent < bytes.size() && pending_.size() < MaxPending)
+    if (sent < bytes.size() && pending_.size() < kMaxPending)
         pending_.insert(pending_.end(), bytes.begin() + static_cast<long>(sent), bytes.end());
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-const char Help[] = R"(Usage: tallyport-readersim [options]
+const char kHelp[] = R"(Usage: tallyport-readersim [options]
 
 Serves a pseudo-terminal that behaves like a serial card reader of one of
 Tallyport's six reader types. The first line printed on standard output is
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
         std::string name = argv[i];
         std::string value;
         if (name == "--help" || name == "-h") {
-            std::fputs(Help, stdout);
+            std::fputs(kHelp, stdout);
             return 0;
         }
         if (const std::size_t equals = name.find('='); equals != std::string::npos) {

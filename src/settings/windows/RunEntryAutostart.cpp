@@ -14,6 +14,6 @@ bool setAutostart(bool enabled, const QString& /*executable*/, const QString& /*
 // Named in the message when the entry could not be written.
 QString autostartEntryPath()
 {
-    return QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::RunKeyPath)
+    return QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::kRunKeyPath)
         + QStringLiteral("\\Tallyport");
 }

@@ -15,12 +15,12 @@
 
 namespace winsettings {
 
-const wchar_t* const SettingsKeyPath = L"Software\\Quorix\\Tallyport";
-const wchar_t* const RunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t* const kSettingsKeyPath = L"Software\\Quorix\\Tallyport";
+const wchar_t* const kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 namespace {
 
-const wchar_t* const RunValueName = L"Tallyport";
+const wchar_t* const kRunValueName = L"Tallyport";
 
 // An open registry key, closed with its owner.
 class Key {
@@ -205,10 +205,10 @@ LoadOutcome load(Values& v)
 {
     LoadOutcome outcome;
     Key key;
-    if (!key.open(HKEY_CURRENT_USER, SettingsKeyPath, KEY_READ)) {
+    if (!key.open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ)) {
         // The earlier program was a 32-bit one: on 64-bit Windows its key
         // sits in the 32-bit view of the machine's registry.
-        if (!key.open(HKEY_LOCAL_MACHINE, SettingsKeyPath, KEY_READ | KEY_WOW64_32KEY))
+        if (!key.open(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_READ | KEY_WOW64_32KEY))
             return outcome;
         outcome.fromMachineKey = true;
     }
@@ -222,7 +222,7 @@ LoadOutcome load(Values& v)
 bool save(const Values& v)
 {
     Key key;
-    if (!key.create(HKEY_CURRENT_USER, SettingsKeyPath))
+    if (!key.create(HKEY_CURRENT_USER, kSettingsKeyPath))
         return false;
     Writer w{key.handle()};
     forEachStoredValue(w, v);
@@ -248,14 +248,14 @@ std::wstring moduleFileName()
 bool setRunEntry(bool enabled)
 {
     Key key;
-    if (!key.create(HKEY_CURRENT_USER, RunKeyPath))
+    if (!key.create(HKEY_CURRENT_USER, kRunKeyPath))
         return false;
     if (!enabled) {
-        const LONG status = RegDeleteValueW(key.handle(), RunValueName);
+        const LONG status = RegDeleteValueW(key.handle(), kRunValueName);
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
     const std::wstring path = moduleFileName();
-    return !path.empty() && writeText(key.handle(), RunValueName, path);
+    return !path.empty() && writeText(key.handle(), kRunValueName, path);
 }
 
 std::wstring defaultCardLogPath()

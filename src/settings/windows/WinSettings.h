@@ -43,9 +43,9 @@ struct LoadOutcome {
 // Below HKEY_CURRENT_USER. Earlier installations kept the same values below
 // HKEY_LOCAL_MACHINE, which an ordinary user cannot write; that key is read
 // only while the user's key does not exist yet.
-extern const wchar_t* const SettingsKeyPath;
+extern const wchar_t* const kSettingsKeyPath;
 // Below HKEY_CURRENT_USER; the value is named "Tallyport".
-extern const wchar_t* const RunKeyPath;
+extern const wchar_t* const kRunKeyPath;
 
 // Reads the values that exist into `values`, which holds the defaults. A
 // missing value keeps its default. A value of the wrong type (not a string
