@@ -92,7 +92,7 @@ SingleInstance::Claim SingleInstance::claim()
     folder_ = runtimeFolder(reason_);
     if (folder_.isEmpty())
         return Unguarded;
-    const QString lockPath = folder_ + QLatin1Char('/') + name_ + QStringLiteral(".lock");
+    const QString lockPath = pathOf(".lock");
     lock_ = std::make_unique<QLockFile>(lockPath);
     // Never stale by age: only a holder that no longer runs frees the lock.
     lock_->setStaleLockTime(0);
@@ -110,7 +110,8 @@ SingleInstance::Claim SingleInstance::claim()
             return Running;
         }
         if (!(lock_->removeStaleLockFile() || removeLinkToNothing(lockPath)) || !lock_->tryLock(0)) {
-            const bool held = lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(nullptr, nullptr, nullptr);
+            const bool held =
+                lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(nullptr, nullptr, nullptr);
             lock_.reset();
             if (held)
                 return Running;  // another copy took it just now
@@ -118,7 +119,7 @@ SingleInstance::Claim SingleInstance::claim()
             return Unguarded;
         }
     }
-    const QString socketPath = folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket");
+    const QString socketPath = pathOf(".socket");
     server_ = new QLocalServer(this);
     // Only this user may talk to the socket.
     server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -141,7 +142,7 @@ SingleInstance::Claim SingleInstance::claim()
 bool SingleInstance::askRunningToShow(int timeoutMs)
 {
     QLocalSocket socket;
-    socket.connectToServer(folder_ + QLatin1Char('/') + name_ + QStringLiteral(".socket"));
+    socket.connectToServer(pathOf(".socket"));
     if (!socket.waitForConnected(timeoutMs))
         return false;
     socket.write(kShowRequest);

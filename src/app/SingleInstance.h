@@ -37,6 +37,9 @@ signals:
     void showRequested();
 
 private:
+    // Our lock or socket in the runtime folder: `suffix` is ".lock" or ".socket".
+    QString pathOf(const char* suffix) const { return folder_ + QLatin1Char('/') + name_ + QLatin1String(suffix); }
+
     QString name_;
     QString folder_;
     QString reason_;

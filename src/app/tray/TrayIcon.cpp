@@ -139,10 +139,16 @@ void TTrayIcon::setIconIndex(int index)
 void TTrayIcon::Minimize()
 {
     minimized_ = true;
-    if (trayAvailable())
+    if (trayAvailable()) {
         window_->hide();
-    else
+    } else {
+        // A minimise asked for before the desktop had the window up can be
+        // lost: the window is in front while Qt counts it minimised, and
+        // would not ask again.
+        if (window_->isMinimized() && window_->isActiveWindow())
+            window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
         window_->showMinimized();
+    }
     emit minimized();
 }
 
