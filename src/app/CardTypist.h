@@ -1,21 +1,28 @@
 // Types the cards into the window of another program the user last worked
 // in. It follows that window (TargetWindow) as the desktop announces it, or
 // by a modest poll where it cannot; holds a card back while our own window
-// gives up the keyboard focus where keys go to the focused window; and says
-// in the info log why a card was not typed, and when the desktop's keyboard
-// goes away and comes back. How one card is typed is typeCard()'s.
+// gives up the keyboard focus where keys go to the focused window; gets each
+// card past the session's input methods and puts them back as they were;
+// and says in the info log why a card was not typed, and when the desktop's
+// keyboard goes away and comes back. How one card is typed is typeCard()'s.
+//
+// Cards are typed one after another, in the order read: a card waits while
+// the one before it is still on its way through an input method.
 #pragma once
 
 #include "output/KeyboardOutput.h"
+#include "output/inputmethod/InputMethod.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -29,6 +36,10 @@ public:
     CardTypist(std::unique_ptr<KeyboardOutput> keyboard, const QString& name, std::function<int()> language,
                QObject* parent = nullptr);
     ~CardTypist() override;
+
+    // The session's input methods that cards get past (`found`), and those in
+    // use that no card can get past (`unknown`), said at start().
+    void useInputMethods(std::vector<std::unique_ptr<InputMethod>> found, const QStringList& unknown);
 
     // Says which output types the cards, once, and lets it ask the desktop
     // for permission where it has to, with the token of an earlier start.
@@ -58,7 +69,11 @@ private:
         bool comma;
         bool enter;
     };
+    // Types the cards waiting, first to last, unless one is on its way.
+    void typeWaitingCards();
     void typeNow(const PendingCard& card);
+    TypeResult letInputMethodsThrough(bool focusJustMoved);
+    void putInputMethodsBack(const PendingCard& card, bool keysSent);
     void focusWaitTick();
     void say(TypeResult result, const QByteArray& card);
     void onNotice(KeyboardOutput::Notice notice, const std::string& detail);
@@ -74,4 +89,12 @@ private:
     // Whether the output worked after the last card: a change either way is
     // told once.
     bool typingWorks_ = true;
+
+    std::vector<std::unique_ptr<InputMethod>> inputMethods_;
+    QStringList unknownInputMethods_;
+    std::vector<InputMethod*> switched_;  // for the card being typed
+    InputMethod* holdingIm_ = nullptr;    // the one that kept the last card back
+    int puttingBack_ = 0;                 // input methods still taking the last card
+    QTimer* tmrWordWait_ = nullptr;
+    QElapsedTimer wordWaitClock_;
 };

@@ -37,12 +37,14 @@ TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> ke
     : QWidget(parent), options_(options)
 {
     QString keyboardName;  // stays empty for an output handed in by a test
+    PlatformKeyboard chosen;
     if (!keyboard) {
-        PlatformKeyboard chosen = makePlatformKeyboard(options_.keyboard);
+        chosen = makePlatformKeyboard(options_.keyboard);
         keyboard = std::move(chosen.output);
         keyboardName = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
     }
     typist_ = new CardTypist(std::move(keyboard), keyboardName, [this] { return settings_.Language; }, this);
+    typist_->useInputMethods(std::move(chosen.inputMethods), chosen.unknownInputMethods);
     connect(typist_, &CardTypist::said, this, &TfrmMain::AddInfoLine);
     connect(typist_, &CardTypist::focusWanted, this, &TfrmMain::minimizeToTray);
     connect(typist_, &CardTypist::restoreTokenChanged, this, [this](const QString& token) {

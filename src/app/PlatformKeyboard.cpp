@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include "output/windows/WinKeyboard.h"
 #else
+#include "output/inputmethod/SessionInputMethods.h"
 #include "output/portal/PortalKeyboard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "output/x11/X11Keyboard.h"
@@ -33,9 +34,7 @@ PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
     return {std::move(output), QString::fromLatin1(name)};
 }
 
-}  // namespace
-
-PlatformKeyboard makePlatformKeyboard(const QString& forced)
+PlatformKeyboard outputFor(const QString& forced)
 {
     QString kind = forced;
     if (kind.isEmpty()) {
@@ -61,6 +60,19 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
     if (kind == QLatin1String("portal"))
         return {std::make_unique<PortalKeyboard>(), QStringLiteral("desktop portal (RemoteDesktop)")};
     return {std::make_unique<NoKeyboard>(), {}};
+}
+
+}  // namespace
+
+PlatformKeyboard makePlatformKeyboard(const QString& forced)
+{
+    PlatformKeyboard keyboard = outputFor(forced);
+    if (!keyboard.name.isEmpty()) {
+        SessionInputMethods session = findInputMethods();
+        keyboard.inputMethods = std::move(session.found);
+        keyboard.unknownInputMethods = session.unknown;
+    }
+    return keyboard;
 }
 
 #endif

@@ -43,6 +43,15 @@ public:
     virtual bool bringForward(WindowId target) = 0;
 };
 
+// A key with modifiers held, such as an input method's switch (Control+space).
+struct Shortcut {
+    std::uint32_t keysym = 0;
+    bool control = false;
+    bool shift = false;
+    bool alt = false;
+    bool super = false;
+};
+
 // What sends the keys, to wherever the keyboard focus is.
 class KeySender {
 public:
@@ -59,6 +68,14 @@ public:
     // when `addEnter`, each arriving as itself whatever the keyboard layout
     // and the state of Shift and Caps Lock.
     virtual Sent sendKeys(const std::string& text, bool addComma, bool addEnter) = 0;
+
+    // `key` pressed with its modifiers, after the keys sent before it.
+    // Outputs that cannot send one answer Incomplete.
+    virtual Sent sendShortcut(const Shortcut& key)
+    {
+        (void)key;
+        return Sent::Incomplete;
+    }
 };
 
 class KeyboardOutput : public DesktopWindows, public KeySender {

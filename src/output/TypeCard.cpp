@@ -1,7 +1,7 @@
 #include "output/TypeCard.h"
 
 TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text,
-                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard)
+                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard, const KeysGate& gate)
 {
     if (!keyboard.available())
         return TypeResult::NoDesktop;
@@ -11,6 +11,11 @@ TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, c
         setClipboard(text);
     if (!keyboard.bringForward(target))
         return keyboard.available() ? TypeResult::NoFocus : TypeResult::NoDesktop;
+    if (gate) {
+        const TypeResult opened = gate();
+        if (opened != TypeResult::Typed)
+            return opened;
+    }
     switch (keyboard.sendKeys(text, addComma, addEnter)) {
     case KeySender::Sent::All: return TypeResult::Typed;
     case KeySender::Sent::NoDesktop: return TypeResult::NoDesktop;

@@ -1,7 +1,8 @@
 // How a card is typed, on every desktop: nothing at all when there is no
 // live target; otherwise show it, hand the text to the clipboard, bring the
-// target forward, and only once it holds the keyboard focus type the text,
-// then the comma, then Enter.
+// target forward, and only once it holds the keyboard focus (and the gate,
+// where there is one, lets the keys go: an input method switched to direct
+// input) type the text, then the comma, then Enter.
 #pragma once
 
 #include "output/KeyboardOutput.h"
@@ -17,9 +18,15 @@ enum class TypeResult {
     NoFocus,     // the target did not take the keyboard focus
     Incomplete,  // the keys could not all be sent
     Reported,    // the output has said so itself
+    Composing,   // the user is half-way through a word in an input method
+    InputMethodStuck,  // an input method could not be switched to direct input
 };
 
 using ClipboardSetter = std::function<void(const std::string& utf8)>;
+// Asked once the target has the focus: Typed lets the keys go, anything else
+// is the card's result and nothing is typed.
+using KeysGate = std::function<TypeResult()>;
 
 TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text,
-                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard);
+                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard,
+                    const KeysGate& gate = {});

@@ -24,6 +24,13 @@ enum class Text {
     KeystrokesCardCut,       // %1 a card that was not typed in full
     // Why card %1 was not typed.
     KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus,
+    // Input methods: %1 its name; the card in %2 where there is one.
+    InputMethodPassed,     // found, and cards get past it
+    InputMethodUnknown,    // in use, and cards cannot get past it
+    InputMethodComposing,  // card %2 waits for the word the user is typing
+    InputMethodWordKept,   // ... and was not typed: the word was not finished
+    InputMethodStuck,      // card %2 not typed: no switch to direct input
+    InputMethodNotBack,    // it could not be put back as it was
     Count
 };
 

@@ -28,6 +28,17 @@ constexpr std::uint32_t kEnterKey = 28;      // KEY_ENTER
 constexpr std::uint32_t kLeftShiftKey = 42;  // KEY_LEFTSHIFT
 constexpr std::uint32_t kXkbOffset = 8;
 
+// The other modifiers, for an input method's switch key (Control+space):
+// evdev code, keysym and modifier name.
+struct ModifierKey {
+    std::uint32_t code;
+    std::uint32_t keysym;
+    const char* modifier;
+};
+constexpr ModifierKey kControlKey{29, XKB_KEY_Control_L, XKB_MOD_NAME_CTRL};  // KEY_LEFTCTRL
+constexpr ModifierKey kAltKey{56, XKB_KEY_Alt_L, XKB_MOD_NAME_ALT};           // KEY_LEFTALT
+constexpr ModifierKey kSuperKey{125, XKB_KEY_Super_L, XKB_MOD_NAME_LOGO};     // KEY_LEFTMETA
+
 // Every printable ASCII character on the key a us keyboard has it on, with
 // or without Shift, so toolkits that look at the key as well as the keysym
 // (GTK's entry acts on Enter only from the Enter key) take our keys for a
@@ -81,6 +92,7 @@ struct WaylandKeyboard::Impl {
     std::map<std::uint32_t, Key> keyOf;  // keysym -> key
     std::string keymap;                  // the text we upload
     std::uint32_t shiftMask = 0;         // Shift in that keymap
+    std::map<std::uint32_t, std::uint32_t> modifierMask;  // evdev code of Control, Alt, Super -> mask
 
     bool stalled = false;                          // the compositor stopped answering
 
@@ -131,9 +143,15 @@ bool WaylandKeyboard::Impl::uploadKeymap()
 
 namespace {
 
-// The keymap we upload: the keys of kUsRows, Enter and a Shift key, with
-// the modifier mask of Shift in it (0 when it fails to compile).
-std::pair<std::string, std::uint32_t> keymapText(const std::map<std::uint32_t, Key>& keys)
+struct Keymap {
+    std::string text;  // empty when it fails to compile
+    std::uint32_t shiftMask = 0;
+    std::map<std::uint32_t, std::uint32_t> modifierMask;  // evdev code -> mask
+};
+
+// The keymap we upload: the keys of kUsRows, Enter, Shift, Control, Alt and
+// Super, with the modifier masks in it.
+Keymap keymapText(const std::map<std::uint32_t, Key>& keys)
 {
     std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> levels;  // code -> syms
     for (const auto& [sym, key] : keys) {
@@ -141,6 +159,14 @@ std::pair<std::string, std::uint32_t> keymapText(const std::map<std::uint32_t, K
         (key.shift ? pair.second : pair.first) = sym;
     }
     levels[kLeftShiftKey] = {XKB_KEY_Shift_L, 0};
+    std::string modifierMap;
+    for (const ModifierKey& m : {kControlKey, kAltKey, kSuperKey}) {
+        levels[m.code] = {m.keysym, 0};
+        const std::string name = std::strcmp(m.modifier, XKB_MOD_NAME_CTRL) == 0 ? "Control"
+                                 : std::strcmp(m.modifier, XKB_MOD_NAME_ALT) == 0 ? "Mod1"
+                                                                                  : "Mod4";
+        modifierMap += "    modifier_map " + name + " { <K" + std::to_string(m.code) + "> };\n";
+    }
     std::string keycodes;
     std::string symbols;
     for (const auto& [code, syms] : levels) {
@@ -167,20 +193,28 @@ std::pair<std::string, std::uint32_t> keymapText(const std::map<std::uint32_t, K
         "  };\n"
         "  xkb_compatibility \"tallyport\" { };\n"
         "  xkb_symbols \"tallyport\" {\n" + symbols +
-        "    modifier_map Shift { <K" + std::to_string(kLeftShiftKey) + "> };\n  };\n"
+        "    modifier_map Shift { <K" + std::to_string(kLeftShiftKey) + "> };\n" + modifierMap + "  };\n"
         "};\n";
     // Compiled here first, so a compositor never sees a keymap that fails.
     xkb_context* context = xkb_context_new(
         static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     if (!context)
         return {};
-    std::pair<std::string, std::uint32_t> out;
+    Keymap out;
     if (xkb_keymap* keymap = xkb_keymap_new_from_string(context, source.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                                         XKB_KEYMAP_COMPILE_NO_FLAGS)) {
         const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
         char* normalised = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        if (normalised && shift != XKB_MOD_INVALID)
-            out = {normalised, 1u << shift};
+        bool ok = normalised && shift != XKB_MOD_INVALID;
+        for (const ModifierKey& m : {kControlKey, kAltKey, kSuperKey}) {
+            const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, m.modifier);
+            ok = ok && index != XKB_MOD_INVALID;
+            out.modifierMask[m.code] = ok ? 1u << index : 0;
+        }
+        if (ok) {
+            out.text = normalised;
+            out.shiftMask = 1u << shift;
+        }
         free(normalised);
         xkb_keymap_unref(keymap);
     }
@@ -203,7 +237,10 @@ WaylandKeyboard::WaylandKeyboard(const std::string& displayName) : d_(std::make_
         return;
     d.keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(d.manager, d.seat);
     d.keyOf = usKeys();
-    std::tie(d.keymap, d.shiftMask) = keymapText(d.keyOf);
+    Keymap keymap = keymapText(d.keyOf);
+    d.keymap = std::move(keymap.text);
+    d.shiftMask = keymap.shiftMask;
+    d.modifierMask = std::move(keymap.modifierMask);
     if (!d.uploadKeymap()) {
         zwp_virtual_keyboard_v1_destroy(d.keyboard);
         d.keyboard = nullptr;
@@ -277,5 +314,46 @@ KeySender::Sent WaylandKeyboard::sendKeys(const std::string& text, bool addComma
     if (shifted)
         shift(false);
     // Back once the compositor has handled every key.
+    return d.roundtrip() && d.alive() ? Sent::All : Sent::NoDesktop;
+}
+
+KeySender::Sent WaylandKeyboard::sendShortcut(const Shortcut& shortcut)
+{
+    Impl& d = *d_;
+    if (!d.alive())
+        return Sent::NoDesktop;
+    // A modifier alone is its own key.
+    std::uint32_t code = 0;
+    for (const ModifierKey& m : {kControlKey, kAltKey, kSuperKey, ModifierKey{kLeftShiftKey, XKB_KEY_Shift_L, ""}}) {
+        if (m.keysym == shortcut.keysym)
+            code = m.code;
+    }
+    const auto key = d.keyOf.find(shortcut.keysym);
+    if (code == 0 && (key == d.keyOf.end() || key->second.shift))
+        return Sent::Incomplete;
+    if (code == 0)
+        code = key->second.code;
+    std::vector<std::uint32_t> held;
+    if (shortcut.shift)
+        held.push_back(kLeftShiftKey);
+    for (const auto& [wanted, m] : {std::pair{shortcut.control, kControlKey}, std::pair{shortcut.alt, kAltKey},
+                                    std::pair{shortcut.super, kSuperKey}}) {
+        if (wanted)
+            held.push_back(m.code);
+    }
+    // Modifiers down as keys and in the state the compositor is told, the
+    // key, then all of it up again.
+    std::uint32_t mask = 0;
+    for (std::uint32_t code : held) {
+        mask |= code == kLeftShiftKey ? d.shiftMask : d.modifierMask[code];
+        zwp_virtual_keyboard_v1_key(d.keyboard, nowMs(), code, kKeyPressed);
+        zwp_virtual_keyboard_v1_modifiers(d.keyboard, mask, 0, 0, 0);
+    }
+    const std::uint32_t time = nowMs();
+    zwp_virtual_keyboard_v1_key(d.keyboard, time, code, kKeyPressed);
+    zwp_virtual_keyboard_v1_key(d.keyboard, time, code, kKeyReleased);
+    for (auto m = held.rbegin(); m != held.rend(); ++m)
+        zwp_virtual_keyboard_v1_key(d.keyboard, nowMs(), *m, kKeyReleased);
+    zwp_virtual_keyboard_v1_modifiers(d.keyboard, 0, 0, 0, 0);
     return d.roundtrip() && d.alive() ? Sent::All : Sent::NoDesktop;
 }

@@ -36,6 +36,7 @@ public:
     bool showWindow(WindowId target) override;
     bool bringForward(WindowId) override { return available(); }
     Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
+    Sent sendShortcut(const Shortcut& key) override;
 
     struct Impl;
 

@@ -9,6 +9,7 @@
 #include <set>
 
 #include <X11/XKBlib.h>
+#include <X11/keysym.h>
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 
@@ -276,6 +277,33 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     return !lost;
 }
 
+// A shortcut such as Control+space, with the keys the layout has for it;
+// false when it lacks one of them.
+bool X11Keyboard::Impl::sendShortcut(const Shortcut& key) {
+    std::vector<KeyCode> held;
+    const std::pair<bool, KeySym> modifiers[] = {
+        {key.control, XK_Control_L}, {key.shift, XK_Shift_L}, {key.alt, XK_Alt_L}, {key.super, XK_Super_L}};
+    for (const auto& [wanted, sym] : modifiers) {
+        if (wanted) {
+            held.push_back(XKeysymToKeycode(dpy, sym));
+        }
+    }
+    const KeyCode code = XKeysymToKeycode(dpy, key.keysym);
+    if (lost || code == 0 || std::find(held.begin(), held.end(), 0) != held.end()) {
+        return false;
+    }
+    for (KeyCode m : held) {
+        XTestFakeKeyEvent(dpy, m, True, 0);
+    }
+    XTestFakeKeyEvent(dpy, code, True, 0);
+    XTestFakeKeyEvent(dpy, code, False, 0);
+    for (auto m = held.rbegin(); m != held.rend(); ++m) {
+        XTestFakeKeyEvent(dpy, *m, False, 0);
+    }
+    XSync(dpy, False);
+    return !lost;
+}
+
 // The keys of the Shift modifier that are down now.
 std::vector<KeyCode> X11Keyboard::Impl::pressedShiftKeys() {
     std::vector<KeyCode> held;
@@ -479,6 +507,18 @@ KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bo
         return Sent::NoDesktop;
     }
     if (d.sendKeys(text, addComma, addEnter)) {
+        return Sent::All;
+    }
+    return d.lost ? Sent::NoDesktop : Sent::Incomplete;
+}
+
+KeySender::Sent X11Keyboard::sendShortcut(const Shortcut& key) {
+    const SigpipeBlock noSigpipe;
+    Impl& d = *d_;
+    if (!d.enter()) {
+        return Sent::NoDesktop;
+    }
+    if (d.sendShortcut(key)) {
         return Sent::All;
     }
     return d.lost ? Sent::NoDesktop : Sent::Incomplete;

@@ -48,6 +48,7 @@ public:
     bool showWindow(WindowId target) override;
     bool bringForward(WindowId target) override;
     Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
+    Sent sendShortcut(const Shortcut& key) override;
 
     struct Impl;
 

@@ -64,6 +64,7 @@ struct X11Keyboard::Impl {
     void drainWatch();
     std::vector<KeyCode> pressedShiftKeys();
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
+    bool sendShortcut(const Shortcut& key);
     void releaseBindings();
 };
 
