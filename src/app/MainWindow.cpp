@@ -135,6 +135,8 @@ void TfrmMain::stopReader()
     worker_->post(&ReaderWorker::shutdown);
     readerThread_.wait();
     tsanAcquire(worker_.get());
+    // Its last words (cards the card log still owed) before the window goes.
+    QCoreApplication::sendPostedEvents(inbox_);
 }
 
 void TfrmMain::settingsEdited()
@@ -175,6 +177,8 @@ void TfrmMain::showEvent(QShowEvent* event)
     shownOnce_ = true;
     ApplyLanguage();
     moInfo->clear();
+    if (!startNote_.isEmpty())
+        AddInfoLine(startNote_);
     tmrStart->start();
 }
 

@@ -24,6 +24,11 @@ enum class Text {
     KeystrokesCardCut,       // %1 a card that was not typed in full
     // Why card %1 was not typed.
     KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus,
+    // The card log's file system stopped answering (%1 the file), answers
+    // again, and card %1 that it may lack (%2 the file).
+    CardLogStalled, CardLogAnswers, CardMaybeMissing,
+    // Another user's file (%1) in a shared folder, not used.
+    CardLogNotOurs, SettingsNotOurs,
     Count
 };
 
