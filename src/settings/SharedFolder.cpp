@@ -1,5 +1,7 @@
 #include "settings/SharedFolder.h"
 
+// Unix alone has such folders; on Windows nothing here is built.
+#ifdef Q_OS_UNIX
 #include <cstdlib>
 #include <unistd.h>
 
@@ -32,3 +34,4 @@ bool leadsToStrangersFile(const QByteArray& path)
     std::free(real);
     return ::stat(target.constData(), &entry) == 0 && isStrangersEntry(target, entry);
 }
+#endif
