@@ -137,6 +137,8 @@ void TfrmMain::stopReader()
     worker_->post(&ReaderWorker::shutdown);
     readerThread_.wait();
     tsanAcquire(worker_.get());
+    // Its last words (cards the card log still owed) before the window goes.
+    QCoreApplication::sendPostedEvents(inbox_);
 }
 
 void TfrmMain::settingsEdited()
@@ -177,6 +179,8 @@ void TfrmMain::showEvent(QShowEvent* event)
     shownOnce_ = true;
     ApplyLanguage();
     moInfo->clear();
+    if (!startNote_.isEmpty())
+        AddInfoLine(startNote_);
     tmrStart->start();
 }
 

@@ -131,6 +131,7 @@ private:
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     bool shownOnce_ = false;
+    QString startNote_;        // what loading the settings has to say, once the log is shown
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;
     int editing_ = 0;          // > 0: several controls change at once; send once at the end

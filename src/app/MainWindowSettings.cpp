@@ -61,6 +61,11 @@ void TfrmMain::LoadSettings()
     case LoadResult::Loaded:
         pcMain->setCurrentWidget(tsReader);
         break;
+    case LoadResult::OtherUsersFile:
+        // Said once the info log starts (showEvent clears it); then as on a
+        // first run.
+        startNote_ = LanguageTable(Text::SettingsNotOurs, settings_.Language).arg(printableFileName(settingsPath()));
+        [[fallthrough]];
     case LoadResult::NoFile:
         // First run: the parameters first, and no reader traffic until the
         // user has looked at them.

@@ -6,11 +6,16 @@
 #include <QLocalSocket>
 
 #include <QStandardPaths>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -79,6 +84,47 @@ bool removeLinkToNothing(const QString& path)
 #endif
 }
 
+// Whether a live process holds the lock at `path`. A copy holds its lock from
+// the moment it creates it, before it has written its process id into it, to
+// the moment it removes it: on Unix with flock(), on Windows by keeping it
+// open without letting others delete it. So a held lock is a running copy,
+// whatever it holds yet, and a lock nobody holds was left behind, even when
+// it names a live process (a process id given out again, as in a new
+// container or a Wine prefix that outlived a reboot, may even be our own).
+bool isHeld(const QString& path)
+{
+#ifdef Q_OS_WIN
+    const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                                      DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    ::CloseHandle(file);
+    return false;
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // and with it a lock the probe took
+    return held;
+#endif
+}
+
+// Whether the lock at `path` belongs to a running copy. A lock that nobody
+// holds and that names no process yet may be one a copy has created this
+// very moment and is about to take: it is given a moment.
+bool belongsToRunningCopy(QLockFile& lock, const QString& path)
+{
+    for (int look = 0;; ++look) {
+        if (isHeld(path))
+            return true;
+        if (look == 5 || lock.getLockInfo(nullptr, nullptr, nullptr))
+            return false;
+        QThread::msleep(40);
+    }
+}
+
 const QByteArray kShowRequest = "show\n";
 
 }  // namespace
@@ -103,15 +149,15 @@ SingleInstance::Claim SingleInstance::claim()
             reason_ = QStringLiteral("cannot create %1: %2").arg(lockPath, errorText(error));
             return Unguarded;
         }
-        // Qt keeps a lock it cannot read (empty, damaged, a folder, a link to
-        // nothing) as held. Such a lock names no running copy: it is stale.
-        if (lock_->getLockInfo(nullptr, nullptr, nullptr)) {
+        // Qt judges a lock by the process it names, and keeps one it cannot
+        // read (empty, damaged, a folder, a link to nothing) as held; here a
+        // lock is judged by whether a live copy holds it (isHeld()).
+        if (belongsToRunningCopy(*lock_, lockPath)) {
             lock_.reset();
             return Running;
         }
         if (!(lock_->removeStaleLockFile() || removeLinkToNothing(lockPath)) || !lock_->tryLock(0)) {
-            const bool held =
-                lock_->error() == QLockFile::LockFailedError && lock_->getLockInfo(nullptr, nullptr, nullptr);
+            const bool held = lock_->error() == QLockFile::LockFailedError && isHeld(lockPath);
             lock_.reset();
             if (held)
                 return Running;  // another copy took it just now

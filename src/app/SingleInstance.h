@@ -23,7 +23,8 @@ public:
     };
     // The lock is held until the process ends, so a copy started while the
     // first one is shutting down still sees it. A lock left by a copy that
-    // died does not count.
+    // died does not count, whatever process it names; one that a starting
+    // copy holds counts before that copy has written it.
     Claim claim();
     // Why the last claim() was Unguarded.
     QString reason() const { return reason_; }

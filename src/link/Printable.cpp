@@ -27,7 +27,7 @@ QByteArray printable(const QByteArray& text)
     return out;
 }
 
-QString shownPortName(const QString& name)
+QString shownName(const QString& name)
 {
     QString shown;
     for (const QChar c : name) {

@@ -8,6 +8,6 @@
 // `text` with every byte outside printable ASCII written as \xNN, for the log.
 QByteArray printable(const QByteArray& text);
 
-// A port name as the log shows it: control characters written as \xNN, as
-// the bytes a reader sends are.
-QString shownPortName(const QString& name);
+// A name (a port, a file) as the log shows it: control characters written
+// as \xNN, as the bytes a reader sends are, so that none reaches a terminal.
+QString shownName(const QString& name);

@@ -1,6 +1,9 @@
 // The card log file: one line per card output, appended to a plain text
 // file that is kept open across reads and closed after ten records or a run
 // of idle polls, so that other programs can read it while the reader is in use.
+// Another program may rename or delete the file meanwhile: each record goes
+// to the file the path names at that moment. In a shared sticky folder (as
+// /tmp) a file or a link that another user left under the name is refused.
 #pragma once
 
 #include <QByteArray>
@@ -22,10 +25,14 @@ public:
     CardLog();
     ~CardLog();
 
-    // Appends the record of `cardOutput`. False when the record could not be
-    // written (the file is then closed and the next card tries again); true
-    // when written or when saving is off.
-    bool append(const QByteArray& cardOutput, const Options& options);
+    enum Outcome {
+        Written,  // or saving is off
+        Failed,   // not written; the file is closed and the next card tries again
+        Refused,  // the path names another user's file or link in a shared folder
+    };
+
+    // Appends the record of `cardOutput`, read at `when` (by default now).
+    Outcome append(const QByteArray& cardOutput, const Options& options, const QDateTime& when = {});
     // A polling tick without output: more than ten in a row close the file.
     void idleTick();
     // The connect phase starts the counts afresh; the file stays as it is.
@@ -44,5 +51,8 @@ public:
     int LogIdleTicks = 0;
 
 private:
+    bool stillNamedByItsPath() const;
+
     std::unique_ptr<QFile> CardLogFile;
+    QString openedPath_;  // the path the open file was opened by
 };

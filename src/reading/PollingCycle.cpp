@@ -17,7 +17,10 @@ QString latin1(const QByteArray& text)
 
 }  // namespace
 
-PollingCycle::PollingCycle(ReaderLink& link, PollingHost& host) : link_(link), host_(host) {}
+PollingCycle::PollingCycle(ReaderLink& link, PollingHost& host)
+    : link_(link), host_(host), cardLog_([this](const InfoLine& line) { AddInfoLine(line); })
+{
+}
 
 void PollingCycle::setConfig(const Settings& config)
 {
@@ -102,17 +105,18 @@ void PollingCycle::explainOpenFailure()
 {
     // Said once for each port and cause, not at every connect attempt.
     const QString& port = config_.CommName;
+    const QString shown = shownName(port);
     const PortProblem problem = link_.openProblem();
     if (problem.kind == PortProblem::None || (problem == lastPortProblem_ && port == lastProblemPort_))
         return;
     lastPortProblem_ = problem;
     lastProblemPort_ = port;
     switch (problem.kind) {
-    case PortProblem::Missing: AddInfoLine({Text::PortMissing, {}, {port}}); break;
-    case PortProblem::Busy: AddInfoLine({Text::PortBusy, {}, {port}}); break;
+    case PortProblem::Missing: AddInfoLine({Text::PortMissing, {}, {shown}}); break;
+    case PortProblem::Busy: AddInfoLine({Text::PortBusy, {}, {shown}}); break;
     case PortProblem::NoPermission:
-        AddInfoLine(problem.group.isEmpty() ? InfoLine{Text::PortNoAccess, {}, {port}}
-                                            : InfoLine{Text::PortNoPermission, {}, {port, problem.group}});
+        AddInfoLine(problem.group.isEmpty() ? InfoLine{Text::PortNoAccess, {}, {shown}}
+                                            : InfoLine{Text::PortNoPermission, {}, {shown, shownName(problem.group)}});
         break;
     case PortProblem::None: break;
     }
@@ -156,10 +160,9 @@ void PollingCycle::outputStep(const QByteArray& cardHex)
     CardOutput = *output;
     AddInfoLine({Text::CardId, QStringLiteral(" : ") + QString::fromLatin1(CardOutput)});
     host_.TypeText(CardOutput);
-    // The card was typed all the same; say that the file did not get it.
-    const CardLog::Options options{config_.SaveToFile, config_.TimeField, config_.ExportFile};
-    if (!cardLog_.append(CardOutput, options))
-        AddInfoLine({Text::SaveError, QStringLiteral(" : ") + options.path});
+    // Written meanwhile on the card log's own thread, which says what the
+    // file did not get; the card is typed all the same.
+    cardLog_.append(CardOutput, {config_.SaveToFile, config_.TimeField, config_.ExportFile});
 }
 
 void PollingCycle::idleStep()

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "link/PortProblem.h"
-#include "output/CardLog.h"
+#include "reading/CardLogWriter.h"
 #include "reading/InfoLine.h"
 #include "reading/SameCardFilter.h"
 #include "settings/Settings.h"
@@ -71,7 +71,8 @@ public:
     bool statusShown = false;         // the status bar holds a text
 
     SameCardFilter& filter() { return filter_; }
-    CardLog& cardLog() { return cardLog_; }
+    // Written on a thread of its own (CardLogWriter.h).
+    CardLogWriter& cardLog() { return cardLog_; }
 
 private:
     void connectPhase(const ReaderType* type);
@@ -85,7 +86,7 @@ private:
     PollingHost& host_;
     Settings config_;
     SameCardFilter filter_;
-    CardLog cardLog_;
+    CardLogWriter cardLog_;
     PortProblem lastPortProblem_;  // the open failure last explained, and its port
     QString lastProblemPort_;
 };

@@ -62,7 +62,7 @@ void ReaderWorker::detect(const QStringList& ports, bool pausedAfter)
 
     DetectionResult result;
     const auto found = detectReader(link_, ports, [this](const QString& port) {
-        cycle_.AddInfoLine({Text::Detecting, QStringLiteral("  ") + shownPortName(port)});
+        cycle_.AddInfoLine({Text::Detecting, QStringLiteral("  ") + shownName(port)});
     });
     if (found) {
         result.found = true;
@@ -106,8 +106,8 @@ void ReaderWorker::shutdown()
 {
     tmrPolling->stop();
     tmrSameCard->stop();
-    cycle_.cardLog().close();
     link_.ClosePort();
+    cycle_.cardLog().finish(kCardLogWaitMs);
     // The window deletes the worker once the thread has ended.
     tsanRelease(this);
     QThread::currentThread()->quit();

@@ -56,9 +56,12 @@ public:
     // Carried out between two transactions, at the end of the next tick.
     void requestClose();
     void requestMinimize();
-    // Stops the timers, closes the card log and the port, and ends the
-    // worker's thread. Settings are not saved here.
+    // Stops the timers, closes the port and the card log, and ends the
+    // worker's thread. A card log that does not answer is waited for
+    // kCardLogWaitMs at most; the cards it still owes are said. Settings are
+    // not saved here.
     void shutdown();
+    static constexpr int kCardLogWaitMs = 2000;
 
     // The polling cycle; on the worker's thread only (through post()).
     const PollingCycle& cycle() const { return cycle_; }

@@ -71,6 +71,11 @@ QString fileNameFromBytes(QByteArrayView bytes)
         if (length == 0) {
             name += QChar(char16_t(0xDC00 + uchar(bytes[i])));
             ++i;
+        } else if (length == 3 && bytes.sliced(i).startsWith("\xef\xbb\xbf")) {
+            // U+FEFF is a character of the name: QString::fromUtf8 would
+            // drop it as a byte order mark, since it starts what it is given.
+            name += QChar(char16_t(0xFEFF));
+            i += length;
         } else {
             name += QString::fromUtf8(bytes.sliced(i, length));
             i += length;

@@ -134,15 +134,17 @@ QString unescapedKey(const QByteArray& key)
     return result;
 }
 
-QString sectionName(const QByteArray& inside)
+// A section line's name, and whether it is [General]. "[]" and "[ ]" are
+// sections of their own, named "", as Qt reads them.
+void nameSection(const QByteArray& inside, IniLine& line)
 {
     const QByteArray name = inside.trimmed();
-    if (name.compare("general", Qt::CaseInsensitive) == 0)
-        return QString();
+    line.general = name.compare("general", Qt::CaseInsensitive) == 0;
     // "[%General]" is a section really named General.
     if (name.compare("%general", Qt::CaseInsensitive) == 0)
-        return QString::fromLatin1(name.mid(1));
-    return unescapedKey(name);
+        line.name = QString::fromLatin1(name.mid(1));
+    else if (!line.general)
+        line.name = unescapedKey(name);
 }
 
 // The parts of a value: quotes and escapes resolved, split at unquoted
@@ -274,10 +276,15 @@ std::optional<QString> partText(const QString& part)
 
 }  // namespace
 
+qsizetype iniTextStart(const QByteArray& text)
+{
+    return text.startsWith("\xef\xbb\xbf") ? 3 : 0;
+}
+
 QList<IniLine> splitIni(const QByteArray& text)
 {
     QList<IniLine> lines;
-    qsizetype pos = 0;
+    qsizetype pos = iniTextStart(text);
     qsizetype start = 0;
     qsizetype end = 0;
     qsizetype equals = -1;
@@ -286,11 +293,11 @@ QList<IniLine> splitIni(const QByteArray& text)
         line.start = start;
         line.end = end;
         if (text.at(start) == '[') {
-            const qsizetype close = text.indexOf(']', start);
-            if (close >= 0 && close < end) {
-                line.kind = IniLine::Section;
-                line.name = sectionName(text.mid(start + 1, close - start - 1));
-            }
+            qsizetype close = text.indexOf(']', start);
+            if (close < 0 || close >= end)
+                close = end;
+            line.kind = IniLine::Section;
+            nameSection(text.mid(start + 1, close - start - 1), line);
         } else if (equals >= 0) {
             line.kind = IniLine::Value;
             line.name = unescapedKey(text.mid(start, equals - start).trimmed());

@@ -12,21 +12,24 @@
 
 struct IniLine {
     enum Kind {
-        Section,  // "[name]"
+        Section,  // "[name]"; without its ']' the rest of the line names it
         Value,    // "key=value"
-        Broken,   // neither: a section without ']' or a line without '='
+        Broken,   // neither: a line without '=', which counts for nothing
     } kind = Broken;
     qsizetype start = 0;      // the first byte of the line in the text
     qsizetype end = 0;        // past its last byte and the line break after it
-    QString name;             // the section or the key, unescaped; a section
-                              // named General (any case) is "" like the keys
-                              // before any section
+    QString name;             // the section or the key, unescaped
+    bool general = false;     // a Section named General (any case): the
+                              // section of the keys before any section
     QByteArray rawValue;      // a Value's text after '=', still escaped
 };
 
 // Every line of `text`, with comments and blank lines left between them. A
-// byte order mark is no part of the format: a line starting with one is Broken.
+// UTF-8 byte order mark at the start is skipped, as Qt skips it.
 QList<IniLine> splitIni(const QByteArray& text);
+
+// Where the lines of `text` start: past a byte order mark.
+qsizetype iniTextStart(const QByteArray& text);
 
 // A value's text: quotes and escapes resolved, and a list (unquoted commas)
 // joined back with commas. Nothing when it is a value of another type:

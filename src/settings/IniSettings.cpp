@@ -53,12 +53,11 @@ bool booleanOf(const std::optional<QString>& text)
     return t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
-// The [General] lines: the last line of a key counts, as in QSettings. Empty
-// when a line is broken.
+// The [General] lines: the last line of a key counts, as in QSettings.
 struct GeneralValues {
     QHash<QString, QByteArray> raw;
-    bool broken = false;
-    bool empty = true;  // no line at all: blanks and comments only
+    bool broken = false;  // some line is neither a section nor a value
+    bool empty = true;    // no line at all: blanks and comments only
 };
 
 GeneralValues generalValues(const QByteArray& text)
@@ -67,12 +66,10 @@ GeneralValues generalValues(const QByteArray& text)
     bool general = true;
     for (const IniLine& line : splitIni(text)) {
         values.empty = false;
-        if (line.kind == IniLine::Broken) {
+        if (line.kind == IniLine::Broken)
             values.broken = true;
-            break;
-        }
-        if (line.kind == IniLine::Section)
-            general = line.name.isEmpty();
+        else if (line.kind == IniLine::Section)
+            general = line.general;
         else if (general)
             values.raw.insert(line.name, line.rawValue);
     }
@@ -166,11 +163,11 @@ LoadResult readIniSettings(const QByteArray& text)
 {
     const GeneralValues general = generalValues(text);
     LoadResult result;
-    if (general.broken)
-        return result;
     Reader r(general.raw);
     forEachStoredValue(r, result.values);
     r.text(kPortalRestoreTokenName, result.values.PortalRestoreToken);
+    if (general.broken && !r.found)
+        return LoadResult();
     result.stoppedAt = r.stoppedAt;
     result.outcome = result.stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType;
     result.ours = r.found || general.empty;
@@ -188,14 +185,15 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
 
     // The rest of the file without our old lines, and without a [General]
     // header that opens no new section: ours stands at the top.
+    // A byte order mark goes too: our lines come first.
     QByteArray rest;
-    qsizetype copied = 0;
+    qsizetype copied = iniTextStart(previous);
     bool general = true;
     for (const IniLine& line : splitIni(previous)) {
         bool drop = false;
         if (line.kind == IniLine::Section) {
-            drop = general && line.name.isEmpty();
-            general = line.name.isEmpty();
+            drop = general && line.general;
+            general = line.general;
         } else if (line.kind == IniLine::Value) {
             drop = general && isOurName(line.name);
         }

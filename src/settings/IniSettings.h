@@ -8,8 +8,10 @@
 
 // Reads the [General] section (and the keys before any section): values in
 // their stored order until the first of the wrong type; a missing value keeps
-// its default. A line that is neither a section nor a value makes the whole
-// text no settings file (NoFile). Values come back as stored, not validated.
+// its default. Lines that are neither sections nor values are skipped, as Qt
+// skips them; but a text that has such lines and no value of ours (a note, a
+// card log) is no settings file (NoFile). Values come back as stored, not
+// validated.
 LoadResult readIniSettings(const QByteArray& text);
 
 // `previous` (a file of ours, or empty) with `values` in a [General] section

@@ -102,6 +102,15 @@ const Row kRows[] = {
     {{"Input method %1 could not be put back as it was: check its mode.",
       "无法将输入法 %1 恢复原状: 请检查其输入模式.",
       "無法將輸入法 %1 恢復原狀: 請檢查其輸入模式."}},
+    {{"The card log %1 does not answer; cards wait to be saved.", "卡号记录档 %1 没有响应; 卡号等待储存.",
+      "卡號記錄檔 %1 沒有回應; 卡號等待儲存."}},
+    {{"The card log %1 answers again.", "卡号记录档 %1 已恢复响应.", "卡號記錄檔 %1 已恢復回應."}},
+    {{"Card %1 may be missing from the card log %2: it did not answer.",
+      "卡号 %1 可能未写入卡号记录档 %2: 它没有响应.", "卡號 %1 可能未寫入卡號記錄檔 %2: 它沒有回應."}},
+    {{"Card log %1 not used: the file belongs to another user.", "未使用卡号记录档 %1: 此档案属于其他用户.",
+      "未使用卡號記錄檔 %1: 此檔案屬於其他使用者."}},
+    {{"Settings file %1 not used: the file belongs to another user.", "未使用设定档 %1: 此档案属于其他用户.",
+      "未使用設定檔 %1: 此檔案屬於其他使用者."}},
 };
 
 // One row for every text, no more and no fewer.

@@ -31,6 +31,11 @@ enum class Text {
     InputMethodWordKept,   // ... and was not typed: the word was not finished
     InputMethodStuck,      // card %2 not typed: no switch to direct input
     InputMethodNotBack,    // it could not be put back as it was
+    // The card log's file system stopped answering (%1 the file), answers
+    // again, and card %1 that it may lack (%2 the file).
+    CardLogStalled, CardLogAnswers, CardMaybeMissing,
+    // Another user's file (%1) in a shared folder, not used.
+    CardLogNotOurs, SettingsNotOurs,
     Count
 };
 

@@ -61,6 +61,8 @@ struct LoadResult {
         NoFile,              // missing, unreadable or corrupt: first run
         Loaded,
         StoppedAtWrongType,  // values before stoppedAt were read, the rest are defaults
+        OtherUsersFile,      // left in a shared folder by another user: not read,
+                             // defaults as on a first run
     } outcome = NoFile;
     QString stoppedAt;       // name of the value that was not of its type
     // Some value of ours was there, or nothing at all was: a file a save may

@@ -13,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include "settings/ReplaceFile.h"
+#include "settings/SharedFolder.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -108,28 +109,16 @@ bool isKnownFile(const struct stat& st)
     return knownFiles().count(fileId(st)) > 0;
 }
 
-// The kernel follows a symbolic link in a sticky folder open to everyone
-// (such as /tmp) only for the link's owner or the folder's, where
-// fs.protected_symlinks is on. A save resolves the link itself, so it asks
-// the same: another user's link there may point at any file of ours.
-bool mayFollow(const FileName& link, const struct stat& linkInfo)
-{
-    const qsizetype slash = link.lastIndexOf('/');
-    struct stat folder {};
-    if (::stat(slash <= 0 ? "/" : link.first(slash).constData(), &folder) != 0)
-        return false;
-    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-    return !shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == folder.st_uid;
-}
-
 SaveResult::Outcome saveIniFile(const FileName& name, const Settings& values)
 {
-    // A symbolic link stays: the file it points to is replaced.
+    // Another user's link or file in a shared folder is not ours to
+    // replace, nor to follow (SharedFolder.h); a link of ours stays, and the
+    // file it points to is replaced.
+    if (leadsToStrangersFile(name))
+        return SaveResult::Failed;
     FileName target = name;
     struct stat st {};
     if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (!mayFollow(target, st))
-            return SaveResult::Failed;
         char* real = ::realpath(target.constData(), nullptr);
         if (!real)
             return SaveResult::NotReplaced;  // a link to nothing
@@ -217,6 +206,15 @@ LoadResult loadRaw(const QString& path)
         return loadRegistrySettings();
 #endif
     const FileName name = systemName(path);
+#ifdef Q_OS_UNIX
+    // Another user's file in a shared folder may name any card log and any
+    // start at login: it is not read at all (SharedFolder.h).
+    if (leadsToStrangersFile(name)) {
+        LoadResult refused;
+        refused.outcome = LoadResult::OtherUsersFile;
+        return refused;
+    }
+#endif
     const auto data = readSettingsFile(name);
     if (!data)
         return LoadResult();

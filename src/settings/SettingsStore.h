@@ -10,8 +10,9 @@
 // describes; they reach the file system unchanged.
 
 // Reads the settings file at `path` (see readIniSettings): a file that is
-// missing, no regular file, larger than 1 MiB or broken is a first run. The
-// values come back validated (Settings::validated).
+// missing, no regular file, larger than 1 MiB or broken is a first run;
+// another user's file (or link) in a shared sticky folder is not read
+// (OtherUsersFile). The values come back validated (Settings::validated).
 LoadResult loadSettings(const QString& path);
 
 struct SaveResult {
@@ -19,8 +20,8 @@ struct SaveResult {
         Saved,
         NotReplaced,  // the file there is no settings file of ours (nor did we
                       // write it), or is no regular file: left alone, nothing written
-        Failed,       // could not be written (or may not be, through a link
-                      // planted by another user); the previous file is as it was
+        Failed,       // could not be written (or may not be: another user's
+                      // file or link in a shared folder); the previous file is as it was
     } outcome = Failed;
     explicit operator bool() const { return outcome == Saved; }
 };

@@ -6,12 +6,14 @@
 
 #include <QLocalServer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <functional>
@@ -175,6 +177,98 @@ private slots:
             else  // replaced by a real lock, so the guard works again
                 QVERIFY2(QFileInfo(dir.filePath("Tallyport.lock")).isFile(), qPrintable(what + ": " + program.seen));
         }
+    }
+
+    // Two starts at once: the second can meet the first one's lock before
+    // the first has written it, empty but held. That is a running copy, not
+    // a damaged lock: the second start must defer, not run unguarded.
+    void aLockBeingWrittenIsARunningCopy()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QByteArray lock = QFile::encodeName(dir.filePath("Tallyport.lock"));
+        const int held = ::open(lock.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        QVERIFY(held >= 0);
+        auto release = qScopeGuard([&] { ::close(held); });
+        QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);  // as a starting copy holds it
+        RunningProgram second(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose"});
+        QVERIFY2(second.process.waitForFinished(5000), "the second start ran beside the first");
+        QCOMPARE(second.process.exitCode(), 0);
+        const QString said = QString::fromUtf8(second.process.readAllStandardError());
+        QVERIFY2(!said.contains("guard off") && !said.contains("Connecting"), qPrintable(said));
+        QVERIFY(QFileInfo::exists(dir.filePath("Tallyport.lock")));
+    }
+
+    // A lock left by a killed copy that names the process id this start got
+    // (process-id namespaces, Wine) names no running copy: this one runs.
+    void aStaleLockNamingOurOwnProcessIdDoesNotBlock()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        RunningProgram program;
+        program.process.setProcessEnvironment(RunningProgram::environment(dir));
+        // The shell writes its own process id, which exec hands to the program.
+        program.process.start("sh", {"-c", "printf '%s\\ntallyport\\n\\n' $$ > \"$1\"; exec \"$0\" --verbose --settings \"$2\"",
+                                     RunningProgram::program(), dir.filePath("Tallyport.lock"), settingsFor(dir, sim.path())});
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+        QVERIFY2(!program.seen.contains("guard off"), qPrintable(program.seen));
+        RunningProgram second(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose"});
+        QVERIFY(second.process.waitForFinished(5000));
+        QVERIFY(program.waitFor("a second start asked for the window"));
+    }
+
+    // The card log's file system stops answering (a network share; here an
+    // ext4 image frozen with fsfreeze): cards go on being read, the info log
+    // says that the log stalls, and a stop signal ends the program within a
+    // bounded time, naming the cards the log still owed.
+    void aStalledCardLogHoldsUpNothing()
+    {
+        if (geteuid() != 0)
+            QFAIL("mounting and freezing a file system needs root (CI runs as root)");
+        QTemporaryDir dir;
+        const QString image = dir.filePath("log.img");
+        const QString mount = dir.filePath("mnt");
+        QVERIFY(QDir().mkpath(mount));
+        QCOMPARE(QProcess::execute("truncate", {"-s", "8M", image}), 0);
+        QCOMPARE(QProcess::execute("mkfs.ext4", {"-q", image}), 0);
+        QCOMPARE(QProcess::execute("mount", {"-o", "loop", image, mount}), 0);
+        auto unmount = qScopeGuard([&] {
+            QProcess::execute("fsfreeze", {"-u", mount});
+            QProcess::execute("umount", {mount});
+        });
+        const QString cards = mount + "/cards.txt";
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        RunningProgram program(dir, {"--settings", settingsFor(dir, sim.path(), cards), "--verbose"});
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+        QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n"), 10000);
+
+        QCOMPARE(QProcess::execute("fsfreeze", {"-f", mount}), 0);
+        const QStringList owed{"11111111", "22222222", "33333333"};
+        for (const QString& card : owed) {
+            QCOMPARE(sim.command("card " + card), QString("ok"));
+            QVERIFY2(program.waitFor("Card ID : " + card), qPrintable(program.seen));
+            QCOMPARE(sim.command("remove"), QString("ok"));
+            QTest::qWait(400);
+        }
+        QVERIFY2(program.waitFor("The card log " + cards + " does not answer"), qPrintable(program.seen));
+
+        QElapsedTimer sinceStop;
+        sinceStop.start();
+        ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
+        for (const QString& card : owed)
+            QVERIFY2(program.waitFor("Card " + card + " may be missing from the card log"), qPrintable(program.seen));
+        // The program is done once its lock is gone; a thread stuck in the
+        // frozen file system only leaves with the thaw (the kernel's doing).
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(dir.filePath("Tallyport.lock")), 10000);
+        const qint64 stopMs = sinceStop.elapsed();
+        qInfo("from the stop signal to the program's end: %lld ms", stopMs);
+        QVERIFY(stopMs < 6000);
+        unmount.dismiss();
+        QCOMPARE(QProcess::execute("fsfreeze", {"-u", mount}), 0);
+        QVERIFY(program.process.waitForFinished(10000));
+        QCOMPARE(program.process.exitCode(), 0);
+        QProcess::execute("umount", {mount});
     }
 
     // A compositor that takes the connection and never answers costs the

@@ -234,6 +234,10 @@ private slots:
                                           "Port /nonexistent/port does not exist: is the reader plugged in?"}));
         // Said once for the port, not at every attempt.
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
+        // A name's control characters reach the log (and a terminal) escaped.
+        rig.edit([](Settings& c) { c.CommName = "/nonexistent/re\x1b[31mder\x07"; });
+        QCOMPARE(rig.tick().value(2),
+                 QString("Port /nonexistent/re\\x1B[31mder\\x07 does not exist: is the reader plugged in?"));
     }
 
     void hangUpAndReturnIsReconnected()
@@ -306,12 +310,14 @@ private slots:
         rig.tick();
         rig.sim.command("card FFFFFFFF");
         QCOMPARE(rig.tick(), QStringList{"Card ID : 4294967295"});
-        // A log that cannot be written loses its line, and says so; typing goes on.
+        // A log that cannot be written loses its line, and says so (from
+        // its own thread, a moment later); typing goes on.
         rig.cycle.cardLog().close();
         rig.edit([&](Settings& c) { c.ExportFile = dir.filePath("no/such/folder/cards.txt"); });
         rig.sim.command("card 00000001");
-        QCOMPARE(rig.tick(), (QStringList{"Card ID : 0000000001", "Save to file error! : " + rig.config.ExportFile}));
-        rig.cycle.cardLog().close();
+        QCOMPARE(rig.tick(), QStringList{"Card ID : 0000000001"});
+        QTRY_COMPARE(rig.host.lines.last(), "Save to file error! : " + rig.config.ExportFile);
+        rig.cycle.cardLog().finish(5000);
         QCOMPARE(fileContents(dir.filePath("cards.txt")), QByteArray("0439041101\n4294967295\n"));
         QCOMPARE(rig.host.typed, (QList<QByteArray>{"0439041101", "4294967295", "0000000001"}));
     }

@@ -65,6 +65,7 @@ private slots:
             "/home/u/caf\xe9.conf",                        // Latin-1
             "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82",  // overlong, surrogate, past U+10FFFF, cut short
             "\x80\xbf\xff\xfe",
+            "/tmp/a\xef\xbb\xbf" "b.conf",  // a byte order mark inside a name is a character of it
         };
         for (const QByteArray& bytes : names) {
             const QString name = fileNameFromBytes(bytes);
@@ -72,6 +73,7 @@ private slots:
             QCOMPARE(holdsRawBytes(name), !bytes.isValidUtf8());
         }
         QCOMPARE(fileNameFromBytes(names[0]), QString::fromUtf8(names[0]));
+        QCOMPARE(fileNameFromBytes(names[4]), QString("/tmp/a") + QChar(0xFEFF) + "b.conf");
         QCOMPARE(printableFileName(fileNameFromBytes(names[1])), QString("/home/u/caf\\xE9.conf"));
         // A character outside the Basic Multilingual Plane is no kept byte.
         QCOMPARE(fileNameBytes(QString::fromUtf8("\xf0\x9f\x92\xb3")), QByteArray("\xf0\x9f\x92\xb3"));

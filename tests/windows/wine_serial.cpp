@@ -64,6 +64,12 @@ int main(int argc, char** argv)
 
     // A mode string the system rejects still leaves the port open and working.
     CHECK(port.open(readerPort, "abc"));
+    // So does one far longer than any: a registry value of 32,768 characters
+    // once made the system's parser fault at the second open.
+    for (const std::size_t length : {std::size_t(32768), std::size_t(70000)}) {
+        for (int i = 0; i < 3; ++i)
+            CHECK(port.open(readerPort, "19200,e,8,1" + std::string(length, ' ')));
+    }
     CHECK(port.open(readerPort, "19200,e,8,1"));
 
     Frames::ReplyState reply;

@@ -10,6 +10,24 @@ namespace {
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// The longest mode string handed to the system. The longest a user writes
+// ("baud=115200 parity=N data=8 stop=1 to=off xon=off odsr=off octs=off
+// dtr=on rts=on idsr=off") has about 90 characters; the system's parser
+// faults on one of 32,768.
+constexpr std::size_t kMaxModeString = 255;
+
+// Whether `mode` may go to BuildCommDCBA: short, and printable ASCII only.
+bool isPlausibleModeString(const std::string& mode)
+{
+    if (mode.size() > kMaxModeString)
+        return false;
+    for (const char c : mode) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            return false;
+    }
+    return true;
+}
+
 HANDLE asHandle(void* handle)
 {
     return static_cast<HANDLE>(handle);
@@ -35,10 +53,11 @@ bool WinSerialPort::open(const std::string& name, const std::string& lineSetting
     openError_ = 0;
     handle_ = handle;
 
-    // A mode string the system rejects leaves the port's own settings.
+    // A mode string the system rejects, or one that is not even handed to
+    // it, leaves the port's own settings.
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (GetCommState(handle, &dcb) && BuildCommDCBA(lineSettings.c_str(), &dcb))
+    if (isPlausibleModeString(lineSettings) && GetCommState(handle, &dcb) && BuildCommDCBA(lineSettings.c_str(), &dcb))
         SetCommState(handle, &dcb);
     SetupComm(handle, 2048, 2048);
     COMMTIMEOUTS saved = {};

@@ -15,7 +15,8 @@ public:
 
     // Opens "\\.\" + `name` exclusively and lays `lineSettings` (a mode
     // string such as "19200,e,8,1") over the port's own settings; a string
-    // the system rejects leaves those in force. False when the port does not
+    // the system rejects, or one too long or not printable ASCII to be a
+    // mode string at all, leaves those in force. False when the port does not
     // open; openError() then tells the system's reason (GetLastError).
     bool open(const std::string& name, const std::string& lineSettings);
     // Gives the port back the time-outs it had and closes it.

@@ -240,12 +240,23 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     for (KeyCode code : heldShift) {
         XTestFakeKeyEvent(dpy, code, False, 0);
     }
+    // Another program may replace the keymap while the keys are on their way
+    // (setxkbmap), and a key of ours then types nothing or something else.
+    // Before Enter submits the card, the keys typed so far are checked
+    // against the keymap the server has by then; a card they may not have
+    // carried in full gets no Enter, and is reported as not typed in full.
+    const std::size_t checkAt = addEnter ? strokes.size() - 1 : strokes.size();
+    bool carried = true;
     // A character found only in another group is typed in that group, locked
     // for the moment as a user's group switch would.
     int group = -1;
-    for (const x11plan::Stroke& s : strokes) {
+    for (std::size_t i = 0; i < strokes.size(); ++i) {
+        const x11plan::Stroke& s = strokes[i];
         if (lost) {
             return false;
+        }
+        if (i == checkAt && !(carried = strokesHeld(plan, syms, keymap.currentGroup, i))) {
+            break;
         }
         if (s.group != group) {
             XkbLockGroup(dpy, XkbUseCoreKbd, s.group >= 0 ? s.group : lockedGroup);
@@ -274,7 +285,33 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
     if (!lost) {
         XSync(dpy, False);
     }
-    return !lost;
+    if (checkAt == strokes.size() && carried && !lost) {
+        carried = strokesHeld(plan, syms, keymap.currentGroup, checkAt);
+    }
+    if (!carried && !lost) {
+        bindAhead();  // the next card finds its keys in place again
+    }
+    return carried && !lost;
+}
+
+// Whether the first `count` strokes' keys still type the keysyms they were
+// chosen for, in the keymap the server has once it has taken them.
+bool X11Keyboard::Impl::strokesHeld(const x11plan::Plan& plan, const std::vector<KeySym>& syms, int currentGroup,
+                                    std::size_t count) {
+    XSync(dpy, False);
+    const x11plan::Keymap now = readKeymap();
+    if (now.syms.empty() || lost) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const x11plan::Stroke& s = plan.strokes[i];
+        const KeySym typed =
+            s.layoutKey ? now.typed(s.code, s.shift, s.group >= 0 ? s.group : currentGroup) : now.at(s.code, 0);
+        if (typed != syms[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A shortcut such as Control+space, with the keys the layout has for it;

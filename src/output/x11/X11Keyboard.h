@@ -12,6 +12,10 @@
 // queue. They are checked against the server's keymap at every call
 // (setxkbmap replaces it) and handed back in the destructor.
 //
+// Another program may replace the keymap while a card is typed: the keys
+// typed are checked against the server's keymap before Enter, and a card
+// they may not have carried gets no Enter and is reported Incomplete.
+//
 // The object never terminates the program: X errors are recorded rather than
 // fatal, and a lost connection turns every call into a no-op that reports
 // failure (available() becomes false).

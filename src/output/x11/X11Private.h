@@ -65,6 +65,8 @@ struct X11Keyboard::Impl {
     std::vector<KeyCode> pressedShiftKeys();
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
     bool sendShortcut(const Shortcut& key);
+    bool strokesHeld(const x11plan::Plan& plan, const std::vector<KeySym>& syms, int currentGroup,
+                     std::size_t count);
     void releaseBindings();
 };
 
