@@ -23,7 +23,7 @@ enum class Text {
     KeystrokesAskEachStart,  // the desktop keeps no permission
     KeystrokesCardCut,       // %1 a card that was not typed in full
     // Why card %1 was not typed.
-    KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus,
+    KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus, KeystrokesTargetElevated,
     Count
 };
 

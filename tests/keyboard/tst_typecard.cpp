@@ -1,6 +1,7 @@
 // The order in which a card is typed, the same on every desktop: nothing at
 // all for a dead target, the clipboard before any keys, no keys without the
-// focus; and the reason when a card is not typed.
+// focus or where the system would drop them; and the reason when a card is
+// not typed.
 #include "output/TypeCard.h"
 #include "support/RecordingKeyboard.h"
 
@@ -19,6 +20,7 @@ private slots:
     void deadTargetTouchesNothing();
     void clipboardComesBeforeTheKeys();
     void noKeysWithoutFocus();
+    void noKeysWhereTheSystemDropsThem();
 };
 
 void TestTypeCard::deadTargetTouchesNothing_data() {
@@ -87,6 +89,23 @@ void TestTypeCard::noKeysWithoutFocus() {
     keyboard.setFocusObtainable(true);
     QCOMPARE(typeCard(keyboard, 5, "1A2B", true, false, {}), TypeResult::Typed);
     QCOMPARE(keyboard.records().size(), std::size_t(1));
+}
+
+// A window of a program run as administrator: the card stays on the
+// clipboard for the user, and neither the target nor the keys are touched.
+void TestTypeCard::noKeysWhereTheSystemDropsThem() {
+    RecordingKeyboard keyboard;
+    keyboard.addWindow(5);
+    keyboard.addWindow(6);
+    keyboard.setForegroundWindow(6);
+    keyboard.setRefusing(5);
+
+    std::vector<std::string> clipboard;
+    QCOMPARE(typeCard(keyboard, 5, "1A2B", true, true, [&](const std::string& text) { clipboard.push_back(text); }),
+             TypeResult::TargetElevated);
+    QCOMPARE(clipboard, std::vector<std::string>{"1A2B"});
+    QVERIFY(keyboard.records().empty());
+    QCOMPARE(keyboard.foregroundWindow(), quint64(6));
 }
 
 QTEST_GUILESS_MAIN(TestTypeCard)

@@ -24,8 +24,9 @@ inline LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPA
     }
 }
 
-// Shows the window at (x, y), puts it in front and runs until it is closed.
-inline int runTarget(int x, int y)
+// Shows the window at (x, y), puts it in front and runs until it is closed;
+// `prepare`, when given, sees the window first.
+inline int runTarget(int x, int y, void (*prepare)(HWND window) = nullptr)
 {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = targetProc;
@@ -34,6 +35,8 @@ inline int runTarget(int x, int y)
     RegisterClassW(&wc);
     const HWND window = CreateWindowExW(0, TargetClass, L"Target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, 320, 240,
                                         nullptr, nullptr, wc.hInstance, nullptr);
+    if (prepare)
+        prepare(window);
     SetForegroundWindow(window);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
