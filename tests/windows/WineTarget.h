@@ -10,8 +10,10 @@ inline LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPA
 {
     switch (message) {
     case WM_CREATE:
-        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 300, 200,
-                        window, nullptr, GetModuleHandleW(nullptr), nullptr);
+        // Scrolling, so that it takes more lines than it shows.
+        CreateWindowExW(0, L"EDIT", L"",
+                        WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0, 0,
+                        300, 200, window, nullptr, GetModuleHandleW(nullptr), nullptr);
         return 0;
     case WM_SETFOCUS:
         SetFocus(GetWindow(window, GW_CHILD));
