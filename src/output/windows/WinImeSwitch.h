@@ -4,10 +4,11 @@
 // A Chinese input method turns letters into Chinese and takes Enter for its
 // own, also for keys that arrive as characters (KEYEVENTF_UNICODE): the
 // system hands these to text services as VK_PACKET, and Microsoft's sample
-// text service, like the touch keyboard it serves, composes them. So for a
-// card the target's input method is switched off (closed, and to plain
-// alphanumeric input, which is how Chinese input methods since Windows 7 take
-// "off") and switched back once the target has taken the keys.
+// text service composes them, as it composes what the touch keyboard types.
+// So for a card the target's input method is switched off (closed, and to
+// plain alphanumeric input: Chinese input methods since Windows 7 take a
+// close for their English mode) and switched back once the target has taken
+// the keys.
 //
 // Another program's input context cannot be reached directly (ImmGetContext
 // gives none for a window of another process); its thread's default IME
@@ -25,13 +26,10 @@
 #endif
 #include <windows.h>
 
-#include <functional>
-
 class WinImeSwitch {
 public:
     // The window that answers WM_IME_CONTROL for the input context of
-    // `focus`; by default the default IME window of its thread.
-    using ImeWindowFinder = std::function<HWND(HWND focus)>;
+    // `focus`: the default IME window of its thread.
     static HWND defaultImeWindow(HWND focus);
 
     // Reads the input method state of `focus` (a window of another thread)
