@@ -1,5 +1,4 @@
-# Typing card numbers: the order of the steps (over the recording keyboard), when Windows would drop
-# our keys, the X11 keyboard end to end
+# Typing card numbers: the order of the steps (over the recording keyboard), the X11 keyboard end to end
 # under a private Xvfb with real X clients receiving the keys, and a compile
 # check of the Windows keyboard with the mingw-w64 cross compiler.
 
@@ -19,7 +18,6 @@ add_dependencies(keyboard_xsession keyboard_key_recorder)
 tallyport_add_test(keyboard_keymap_plan keyboard/tst_keymapplan.cpp LIBS tallyport_x11)
 tallyport_add_test(keyboard_typecard keyboard/tst_typecard.cpp support/RecordingKeyboard.cpp
   LIBS tallyport_typing)
-tallyport_add_test(keyboard_integrity_level keyboard/tst_integritylevel.cpp LIBS tallyport_typing)
 tallyport_add_test(keyboard_x11_wm keyboard/tst_x11keyboard_wm.cpp
   LIBS tallyport_x11 keyboard_xsession)
 tallyport_add_test(keyboard_x11_nowm keyboard/tst_x11keyboard_nowm.cpp

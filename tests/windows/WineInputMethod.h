@@ -2,15 +2,13 @@
 //
 // Wine has no Chinese input method, and gives no IME window for a window of
 // another process (ImmGetDefaultIMEWnd returns none), so this stands in for
-// both where real Windows has them:
-//  - the EDIT control, while the input context's open status is set, takes
-//    every character into a composition instead of its text, as a Chinese
-//    input method in Chinese mode takes letters, digits, the comma and
-//    Enter; switched off, it commits the composition into the text;
-//  - a hidden window answers WM_IME_CONTROL as the IME window of the
-//    target's thread does on Windows: open status and conversion mode of the
-//    focus window's input context, which are Wine's real IMM32 state; its
-//    WM_GETTEXT gives the composition.
+// both: while the EDIT control's input context is open, the control takes
+// every character into a composition instead of its text, as a Chinese
+// input method in Chinese mode takes letters, digits, the comma and Enter;
+// switched off, it commits the composition. A hidden window answers
+// WM_IME_CONTROL as the IME window of the target's thread does on Windows,
+// with Wine's real open status and conversion mode of that input context;
+// its title is the composition.
 #pragma once
 
 #include <windows.h>
@@ -29,86 +27,68 @@ constexpr WPARAM kImcSetOpenStatus = 0x0006;
 
 namespace wineInputMethod {
 
-inline HWND& edit()
-{
-    static HWND window = nullptr;
-    return window;
-}
+inline HWND edit = nullptr;
+inline HWND imeWindow = nullptr;
+inline WNDPROC editProc = nullptr;
+inline std::wstring composition;
 
-inline std::wstring& composition()
+inline void setComposition(const std::wstring& text)
 {
-    static std::wstring text;
-    return text;
-}
-
-inline WNDPROC& editProc()
-{
-    static WNDPROC proc = nullptr;
-    return proc;
-}
-
-// The input context of the EDIT control, for the length of one call.
-template <typename Use> LRESULT withContext(Use use)
-{
-    const HIMC context = ImmGetContext(edit());
-    const LRESULT result = use(context);
-    ImmReleaseContext(edit(), context);
-    return result;
+    composition = text;
+    SetWindowTextW(imeWindow, composition.c_str());
 }
 
 inline LRESULT CALLBACK composingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_CHAR && withContext([](HIMC context) { return LRESULT(ImmGetOpenStatus(context)); })) {
-        composition() += static_cast<wchar_t>(wParam);
-        return 0;
+    if (message == WM_CHAR) {
+        const HIMC context = ImmGetContext(edit);
+        const bool open = ImmGetOpenStatus(context);
+        ImmReleaseContext(edit, context);
+        if (open) {
+            setComposition(composition + static_cast<wchar_t>(wParam));
+            return 0;
+        }
     }
-    return CallWindowProcW(editProc(), window, message, wParam, lParam);
+    return CallWindowProcW(editProc, window, message, wParam, lParam);
 }
 
 inline LRESULT CALLBACK imeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_GETTEXT) {
-        const std::wstring& text = composition();
-        const std::size_t length = text.size() < wParam ? text.size() : (wParam ? wParam - 1 : 0);
-        if (wParam) {
-            text.copy(reinterpret_cast<wchar_t*>(lParam), length);
-            reinterpret_cast<wchar_t*>(lParam)[length] = L'\0';
-        }
-        return static_cast<LRESULT>(length);
-    }
     if (message != WM_IME_CONTROL)
         return DefWindowProcW(window, message, wParam, lParam);
-    return withContext([&](HIMC context) -> LRESULT {
-        DWORD conversion = 0, sentence = 0;
-        ImmGetConversionStatus(context, &conversion, &sentence);
-        switch (wParam) {
-        case kImcGetOpenStatus: return ImmGetOpenStatus(context);
-        case kImcGetConversionMode: return conversion;
-        case kImcSetConversionMode: return !ImmSetConversionStatus(context, static_cast<DWORD>(lParam), sentence);
-        case kImcSetOpenStatus:
-            if (!lParam && !composition().empty()) {
-                CallWindowProcW(editProc(), edit(), EM_REPLACESEL, FALSE,
-                                reinterpret_cast<LPARAM>(composition().c_str()));
-                composition().clear();
-            }
-            return !ImmSetOpenStatus(context, lParam != 0);
-        default: return 0;
+    const HIMC context = ImmGetContext(edit);
+    DWORD conversion = 0, sentence = 0;
+    ImmGetConversionStatus(context, &conversion, &sentence);
+    LRESULT answer = 0;
+    if (wParam == kImcGetOpenStatus)
+        answer = ImmGetOpenStatus(context);
+    else if (wParam == kImcGetConversionMode)
+        answer = conversion;
+    else if (wParam == kImcSetConversionMode)
+        ImmSetConversionStatus(context, static_cast<DWORD>(lParam), sentence);
+    else if (wParam == kImcSetOpenStatus) {
+        if (!lParam && !composition.empty()) {
+            CallWindowProcW(editProc, edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(composition.c_str()));
+            setComposition(L"");
         }
-    });
+        ImmSetOpenStatus(context, lParam != 0);
+    }
+    ImmReleaseContext(edit, context);
+    return answer;
 }
 
 // Called in the target's thread once its EDIT control exists.
 inline void install(HWND editControl)
 {
-    edit() = editControl;
-    editProc() = reinterpret_cast<WNDPROC>(
+    edit = editControl;
+    editProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(editControl, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(composingEdit)));
     WNDCLASSW wc = {};
     wc.lpfnWndProc = imeWindowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = InputMethodClass;
     RegisterClassW(&wc);
-    CreateWindowExW(0, InputMethodClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    imeWindow = CreateWindowExW(0, InputMethodClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
 }  // namespace wineInputMethod

@@ -260,25 +260,6 @@ void typingPastAnInputMethod()
     }
     CHECK(inputMethodIs(TRUE, chinese));
 
-    // What the switching costs: off, and back once the keys were taken.
-    setText(edit, L"");
-    double off = 0, back = 0;
-    constexpr int kRounds = 20;
-    for (int i = 0; i < kRounds; ++i) {
-        LARGE_INTEGER start;
-        QueryPerformanceCounter(&start);
-        WinImeSwitch timed(edit, ime);
-        off += millisecondsSince(start);
-        typeCharacters(L"0439041101\r");
-        QueryPerformanceCounter(&start);
-        CHECK(timed.restoreWhenTaken());
-        back += millisecondsSince(start);
-    }
-    std::fprintf(stderr, "wine_keyboard: switching off %.2f ms, waiting for the keys and back %.2f ms a card\n",
-                 off / kRounds, back / kRounds);
-    CHECK(waitFor([&] { return textOf(edit).size() == 12u * kRounds; }));
-    CHECK(inputMethodIs(TRUE, chinese));
-
     // Why it is put back only once the keys were taken: put back at once,
     // keys still waiting in the target's queue meet the input method.
     setText(edit, L"");
