@@ -11,19 +11,13 @@
 // its title is the composition.
 #pragma once
 
-#include <windows.h>
+#include "output/windows/WinImeSwitch.h"
 
 #include <imm.h>
 
 #include <string>
 
 inline const wchar_t* const InputMethodClass = L"TallyportWineInputMethod";
-
-// WM_IME_CONTROL commands, as WinImeSwitch sends them.
-constexpr WPARAM kImcGetConversionMode = 0x0001;
-constexpr WPARAM kImcSetConversionMode = 0x0002;
-constexpr WPARAM kImcGetOpenStatus = 0x0005;
-constexpr WPARAM kImcSetOpenStatus = 0x0006;
 
 namespace wineInputMethod {
 

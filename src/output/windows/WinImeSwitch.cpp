@@ -4,12 +4,6 @@
 
 namespace {
 
-// WM_IME_CONTROL commands that mingw-w64's imm.h does not name.
-constexpr WPARAM kImcGetConversionMode = 0x0001;
-constexpr WPARAM kImcSetConversionMode = 0x0002;
-constexpr WPARAM kImcGetOpenStatus = 0x0005;
-constexpr WPARAM kImcSetOpenStatus = 0x0006;
-
 // Plain half-width letters and digits (IME_CMODE_ALPHANUMERIC).
 constexpr LRESULT kAlphanumeric = 0;
 // Mode bits that change nothing while the native bit is off: Japanese

@@ -26,6 +26,12 @@
 #endif
 #include <windows.h>
 
+// The WM_IME_CONTROL commands used, which mingw-w64's imm.h does not name.
+constexpr WPARAM kImcGetConversionMode = 0x0001;
+constexpr WPARAM kImcSetConversionMode = 0x0002;
+constexpr WPARAM kImcGetOpenStatus = 0x0005;
+constexpr WPARAM kImcSetOpenStatus = 0x0006;
+
 class WinImeSwitch {
 public:
     // The window that answers WM_IME_CONTROL for the input context of
