@@ -7,6 +7,7 @@
 set(TALLYPORT_WINDOWS_QT_FREE
   link/windows/WinPorts.cpp
   link/windows/WinSerialPort.cpp
+  output/windows/WinImeSwitch.cpp
   output/windows/WinKeyboard.cpp
   settings/windows/WinSettings.cpp
 )

@@ -246,6 +246,7 @@ void CardTypist::say(TypeResult result, const QByteArray& card)
     case TypeResult::NoTarget: why = Text::KeystrokesNoTarget; break;
     case TypeResult::TargetGone: why = Text::KeystrokesTargetGone; break;
     case TypeResult::NoFocus: why = Text::KeystrokesNoFocus; break;
+    case TypeResult::TargetElevated: why = Text::KeystrokesTargetElevated; break;
     case TypeResult::Incomplete: why = Text::KeystrokesCardCut; break;
     case TypeResult::Composing:
         emit said(LanguageTable(Text::InputMethodWordKept, language_()).arg(holdingIm_->name(), number));

@@ -41,6 +41,15 @@ public:
     // Raises and activates `target`, which showWindow() has shown; true once
     // it holds the keyboard focus.
     virtual bool bringForward(WindowId target) = 0;
+
+    // True when the system would drop the keys sent to `target` while
+    // reporting them sent (Windows: its program runs at a higher integrity
+    // level than ours, "as administrator").
+    virtual bool refusesOurKeys(WindowId target)
+    {
+        (void)target;
+        return false;
+    }
 };
 
 // A key with modifiers held, such as an input method's switch (Control+space).

@@ -9,6 +9,8 @@ TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, c
         return target == 0 ? TypeResult::NoTarget : TypeResult::TargetGone;
     if (setClipboard)
         setClipboard(text);
+    if (keyboard.refusesOurKeys(target))
+        return TypeResult::TargetElevated;
     if (!keyboard.bringForward(target))
         return keyboard.available() ? TypeResult::NoFocus : TypeResult::NoDesktop;
     if (gate) {

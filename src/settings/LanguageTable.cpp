@@ -84,6 +84,12 @@ const Row kRows[] = {
       "卡號 %1 未輸入: 目標視窗已關閉."}},
     {{"Card %1 not typed: the window did not take the keyboard focus.", "卡号 %1 未输入: 目标窗口未取得键盘焦点.",
       "卡號 %1 未輸入: 目標視窗未取得鍵盤焦點."}},
+    {{"Card %1 not typed: its window belongs to a program run as administrator, which Windows shields "
+      "from our keystrokes. Start Tallyport as administrator too.",
+      "卡号 %1 未输入: 目标窗口属于以管理员身份运行的程序, Windows 不让本程序向其发送按键. "
+      "请同样以管理员身份启动 Tallyport.",
+      "卡號 %1 未輸入: 目標視窗屬於以系統管理員身分執行的程式, Windows 不讓本程式向其傳送按鍵. "
+      "請同樣以系統管理員身分啟動 Tallyport."}},
     {{"Input method %1: each card is typed in direct input, then %1 is put back as it was.",
       "输入法 %1: 每张卡号以直接输入方式输入, 然后 %1 恢复原状.",
       "輸入法 %1: 每張卡號以直接輸入方式輸入, 然後 %1 恢復原狀."}},

@@ -23,7 +23,7 @@ enum class Text {
     KeystrokesAskEachStart,  // the desktop keeps no permission
     KeystrokesCardCut,       // %1 a card that was not typed in full
     // Why card %1 was not typed.
-    KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus,
+    KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus, KeystrokesTargetElevated,
     // Input methods: %1 its name; the card in %2 where there is one.
     InputMethodPassed,     // found, and cards get past it
     InputMethodUnknown,    // in use, and cards cannot get past it

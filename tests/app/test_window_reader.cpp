@@ -295,6 +295,13 @@ private slots:
         typed->closeWindow(42);
         present("00000005");
         QTRY_COMPARE(logLines(frm).last(), QString("Card 00000005 not typed: the window it was for has been closed."));
+        // ... and one for a program run as administrator, with what to do.
+        typed->addWindow(42);
+        typed->setRefusing(42);
+        present("00000006");
+        QTRY_VERIFY(logLines(frm).last().startsWith("Card 00000006 not typed: its window belongs to a program run as "
+                                                    "administrator"));
+        QVERIFY(logLines(frm).last().endsWith("Start Tallyport as administrator too."));
         QCOMPARE(typed->records().size(), std::size_t(2));
     }
 

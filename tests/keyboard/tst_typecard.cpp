@@ -1,7 +1,9 @@
 // The order in which a card is typed, the same on every desktop: nothing at
 // all for a dead target, the clipboard before any keys, no keys without the
-// focus; and the reason when a card is not typed.
+// focus or where the system would drop them (and when Windows would); and
+// the reason when a card is not typed.
 #include "output/TypeCard.h"
+#include "output/windows/IntegrityLevel.h"
 #include "support/RecordingKeyboard.h"
 
 #include <QtTest>
@@ -10,6 +12,7 @@
 #include <vector>
 
 Q_DECLARE_METATYPE(TypeResult)
+Q_DECLARE_METATYPE(ProcessIntegrity)
 
 class TestTypeCard : public QObject {
     Q_OBJECT
@@ -19,6 +22,9 @@ private slots:
     void deadTargetTouchesNothing();
     void clipboardComesBeforeTheKeys();
     void noKeysWithoutFocus();
+    void noKeysWhereTheSystemDropsThem();
+    void windowsDropsKeysFor_data();
+    void windowsDropsKeysFor();
 };
 
 void TestTypeCard::deadTargetTouchesNothing_data() {
@@ -87,6 +93,46 @@ void TestTypeCard::noKeysWithoutFocus() {
     keyboard.setFocusObtainable(true);
     QCOMPARE(typeCard(keyboard, 5, "1A2B", true, false, {}), TypeResult::Typed);
     QCOMPARE(keyboard.records().size(), std::size_t(1));
+}
+
+// A window of a program run as administrator: the card stays on the
+// clipboard for the user, and neither the target nor the keys are touched.
+void TestTypeCard::noKeysWhereTheSystemDropsThem() {
+    RecordingKeyboard keyboard;
+    keyboard.addWindow(5);
+    keyboard.addWindow(6);
+    keyboard.setForegroundWindow(6);
+    keyboard.setRefusing(5);
+
+    std::vector<std::string> clipboard;
+    QCOMPARE(typeCard(keyboard, 5, "1A2B", true, true, [&](const std::string& text) { clipboard.push_back(text); }),
+             TypeResult::TargetElevated);
+    QCOMPARE(clipboard, std::vector<std::string>{"1A2B"});
+    QVERIFY(keyboard.records().empty());
+    QCOMPARE(keyboard.foregroundWindow(), quint64(6));
+}
+
+// Windows drops our keys for a program at a higher integrity level only,
+// not when we have uiAccess, and a token that cannot be read holds nothing
+// back.
+void TestTypeCard::windowsDropsKeysFor_data() {
+    const ProcessIntegrity medium{true, 0x2000, false}, high{true, 0x3000, false}, unknown{};
+    QTest::addColumn<ProcessIntegrity>("ours");
+    QTest::addColumn<ProcessIntegrity>("target");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("same level") << medium << medium << false;
+    QTest::newRow("target run as administrator") << medium << high << true;
+    QTest::newRow("we run as administrator") << high << medium << false;
+    QTest::newRow("uiAccess reaches above") << ProcessIntegrity{true, 0x2000, true} << high << false;
+    QTest::newRow("target's token unreadable") << medium << unknown << false;
+    QTest::newRow("own token unreadable") << unknown << high << false;
+}
+
+void TestTypeCard::windowsDropsKeysFor() {
+    QFETCH(ProcessIntegrity, ours);
+    QFETCH(ProcessIntegrity, target);
+    QFETCH(bool, dropped);
+    QCOMPARE(keysDroppedBetween(ours, target), dropped);
 }
 
 QTEST_GUILESS_MAIN(TestTypeCard)

@@ -30,6 +30,9 @@ public:
     void setForegroundWindow(WindowId window) { foreground_ = window; }
     // When false, a target can be shown but never takes the focus.
     void setFocusObtainable(bool obtainable) { focusObtainable_ = obtainable; }
+    // Keys for `window` would be dropped by the system (a program run as
+    // administrator on Windows).
+    void setRefusing(WindowId window) { refusing_.insert(window); }
 
     const std::vector<Record>& records() const { return records_; }
     void clearRecords() { records_.clear(); }
@@ -39,6 +42,7 @@ public:
     bool isOwnWindow(WindowId window) override;
     bool showWindow(WindowId target) override { return available_ && live_.count(target) > 0; }
     bool bringForward(WindowId target) override;
+    bool refusesOurKeys(WindowId target) override { return refusing_.count(target) > 0; }
     Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
 private:
@@ -47,5 +51,6 @@ private:
     WindowId foreground_ = 0;
     std::set<WindowId> live_;
     std::set<WindowId> own_;
+    std::set<WindowId> refusing_;
     std::vector<Record> records_;
 };

@@ -10,8 +10,10 @@ inline LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPA
 {
     switch (message) {
     case WM_CREATE:
-        CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN, 0, 0, 300, 200,
-                        window, nullptr, GetModuleHandleW(nullptr), nullptr);
+        // Scrolling, so that it takes more lines than it shows.
+        CreateWindowExW(0, L"EDIT", L"",
+                        WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0, 0,
+                        300, 200, window, nullptr, GetModuleHandleW(nullptr), nullptr);
         return 0;
     case WM_SETFOCUS:
         SetFocus(GetWindow(window, GW_CHILD));
@@ -24,8 +26,9 @@ inline LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPA
     }
 }
 
-// Shows the window at (x, y), puts it in front and runs until it is closed.
-inline int runTarget(int x, int y)
+// Shows the window at (x, y), puts it in front and runs until it is closed;
+// `prepare`, when given, sees the window first.
+inline int runTarget(int x, int y, void (*prepare)(HWND window) = nullptr)
 {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = targetProc;
@@ -34,6 +37,8 @@ inline int runTarget(int x, int y)
     RegisterClassW(&wc);
     const HWND window = CreateWindowExW(0, TargetClass, L"Target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, 320, 240,
                                         nullptr, nullptr, wc.hInstance, nullptr);
+    if (prepare)
+        prepare(window);
     SetForegroundWindow(window);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -1,16 +1,21 @@
 // The Windows keyboard on Wine's windows: another process shows a window
 // with an EDIT control; this one follows the foreground window, puts its own
-// window in front, and types cards into the other one through SendInput.
-// Started with "target", the program plays the other process.
+// window in front, and types cards into the other one through SendInput,
+// also past an input method in Chinese mode. Started with "target", the
+// program plays the other process; with "target-ime", the same with an
+// input method (WineInputMethod.h).
 
 #include "WineCheck.h"
+#include "WineInputMethod.h"
 #include "WineTarget.h"
 #include "output/TypeCard.h"
+#include "output/windows/WinImeSwitch.h"
 #include "output/windows/WinKeyboard.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -46,9 +51,9 @@ bool waitFor(Condition done, int seconds = 5)
 
 std::wstring textOf(HWND edit)
 {
-    wchar_t text[256] = {};
+    wchar_t text[1024] = {};
     DWORD_PTR length = 0;
-    SendMessageTimeoutW(edit, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
+    SendMessageTimeoutW(edit, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
     return std::wstring(text, length);
 }
 
@@ -67,11 +72,11 @@ std::wstring clipboardText()
     return text;
 }
 
-bool startTarget(PROCESS_INFORMATION& process)
+bool startTarget(PROCESS_INFORMATION& process, const wchar_t* role = L"target")
 {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" target";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + role;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     return CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
@@ -89,6 +94,9 @@ void typingIntoAnotherProcess()
     const HWND edit = GetWindow(target, GW_CHILD);
 
     WinKeyboard keyboard;
+    // Wine runs every program at one integrity level: read from both
+    // tokens, it holds no keys back.
+    CHECK(!keyboard.refusesOurKeys(idOf(target)));
     // Following the foreground window: the other program's window is a
     // target, our own is not.
     CHECK(waitFor([&] { return keyboard.foregroundWindow() == idOf(target); }));
@@ -139,12 +147,147 @@ void typingIntoAnotherProcess()
     CloseHandle(process.hProcess);
 }
 
+// Characters as a user's keyboard gives them, to the window in front.
+void typeCharacters(const std::wstring& text)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    for (const wchar_t unit : text) {
+        input.ki.wScan = unit;
+        input.ki.dwFlags = KEYEVENTF_UNICODE;
+        SendInput(1, &input, sizeof input);
+        input.ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(1, &input, sizeof input);
+    }
+}
+
+LRESULT askInputMethod(HWND ime, WPARAM command, LPARAM value = 0)
+{
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(ime, WM_IME_CONTROL, command, value, SMTO_ABORTIFHUNG, 2000, &answer);
+    return static_cast<LRESULT>(answer);
+}
+
+void setText(HWND edit, const wchar_t* text)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+}
+
+double millisecondsSince(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+}
+
+// Cards for a window whose input method is in Chinese mode: each arrives
+// whole, after the word the user was half-way through, and the input method
+// is as it was afterwards; also when the typing ends early.
+void typingPastAnInputMethod()
+{
+    PROCESS_INFORMATION process = {};
+    CHECK(startTarget(process, L"target-ime"));
+    HWND target = nullptr;
+    HWND ime = nullptr;
+    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) && (ime = FindWindowW(InputMethodClass, nullptr)); },
+                  30));
+    if (!target || !ime)
+        return;
+    const HWND edit = GetWindow(target, GW_CHILD);
+    CHECK(waitFor([&] { return GetForegroundWindow() == target; }));
+    // The stand-in answers for the target's EDIT control only.
+    WinKeyboard keyboard([&](KeyboardOutput::WindowId focus) { return focus == idOf(edit) ? idOf(ime) : 0; });
+
+    const LRESULT chinese = IME_CMODE_NATIVE | IME_CMODE_SYMBOL;
+    const auto setInputMethod = [&](BOOL open, LRESULT mode) {
+        askInputMethod(ime, kImcSetOpenStatus, open);
+        askInputMethod(ime, kImcSetConversionMode, mode);
+    };
+    const auto inputMethodIs = [&](BOOL open, LRESULT mode) {
+        return askInputMethod(ime, kImcGetOpenStatus) == open && askInputMethod(ime, kImcGetConversionMode) == mode;
+    };
+
+    // In Chinese mode the input method takes what is typed: a half word.
+    setInputMethod(TRUE, chinese);
+    typeCharacters(L"zhong");
+    CHECK(waitFor([&] { return textOf(ime) == L"zhong"; }));
+    CHECK_TEXT(textOf(edit), L"");
+
+    // The card comes after the half word, which the switch-off committed,
+    // and the input method is back in Chinese mode.
+    CHECK(typeCard(keyboard, idOf(target), "1A2B3C4D", true, true, WinKeyboard::setClipboardText) ==
+          TypeResult::Typed);
+    CHECK(waitFor([&] { return textOf(edit) == L"zhong1A2B3C4D,\r\n"; }));
+    CHECK_TEXT(textOf(edit), L"zhong1A2B3C4D,\r\n");
+    CHECK_TEXT(textOf(ime), L"");
+    CHECK(inputMethodIs(TRUE, chinese));
+
+    // Card after card, each whole; the time a card takes with the input
+    // method switched, and with nothing to switch.
+    const auto typeCards = [&](const char* how) {
+        constexpr int kCards = 20;
+        setText(edit, L"");
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        for (int i = 0; i < kCards; ++i)
+            CHECK(typeCard(keyboard, idOf(target), "0439041101", false, true, {}) == TypeResult::Typed);
+        std::fprintf(stderr, "wine_keyboard: %.1f ms a card %s\n", millisecondsSince(start) / kCards, how);
+        std::wstring expected;
+        for (int i = 0; i < kCards; ++i)
+            expected += L"0439041101\r\n";
+        CHECK(waitFor([&] { return textOf(edit) == expected; }));
+        CHECK_TEXT(textOf(edit), expected);
+        CHECK_TEXT(textOf(ime), L"");
+    };
+    typeCards("past the input method in Chinese mode");
+    CHECK(inputMethodIs(TRUE, chinese));
+    setInputMethod(FALSE, 0);
+    {
+        WinImeSwitch nothingToSwitch(edit, ime);
+        CHECK(!nothingToSwitch.switched());
+    }
+    typeCards("with the input method off");
+    CHECK(inputMethodIs(FALSE, 0));
+
+    // Typing that ends early puts the input method back as well.
+    setInputMethod(TRUE, chinese);
+    {
+        WinImeSwitch interrupted(edit, ime);
+        CHECK(interrupted.switched());
+        CHECK(inputMethodIs(FALSE, 0));
+    }
+    CHECK(inputMethodIs(TRUE, chinese));
+
+    // Why it is put back only once the keys were taken: put back at once,
+    // keys still waiting in the target's queue meet the input method.
+    setText(edit, L"");
+    {
+        WinImeSwitch early(edit, ime);
+        typeCharacters(L"0439041101");
+        early.restore();
+    }
+    waitFor([&] { return textOf(edit).size() + textOf(ime).size() == 10; });
+    std::fprintf(stderr, "wine_keyboard: put back at once, %zu of 10 characters went into the composition\n",
+                 textOf(ime).size());
+
+    PostMessageW(target, WM_CLOSE, 0, 0);
+    CHECK(WaitForSingleObject(process.hProcess, 5000) == WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "target")
+    const std::string role = argc > 1 ? argv[1] : "";
+    if (role == "target")
         return runTarget(50, 50);
+    if (role == "target-ime")
+        return runTarget(50, 50, [](HWND window) { wineInputMethod::install(GetWindow(window, GW_CHILD)); });
     typingIntoAnotherProcess();
+    typingPastAnInputMethod();
     return wineCheckResult("wine_keyboard");
 }

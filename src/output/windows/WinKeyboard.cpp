@@ -1,13 +1,12 @@
 #include "output/windows/WinKeyboard.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "output/windows/WinImeSwitch.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The INPUT records handed to SendInput must have the size the system
 // expects; on 32-bit Windows that is 28 bytes.
@@ -19,6 +18,11 @@ namespace {
 
 HWND toHwnd(KeyboardOutput::WindowId window) {
     return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
+}
+
+KeyboardOutput::WindowId toId(HWND window)
+{
+    return static_cast<KeyboardOutput::WindowId>(reinterpret_cast<std::uintptr_t>(window));
 }
 
 std::wstring toWide(const std::string& utf8) {
@@ -35,25 +39,69 @@ std::wstring toWide(const std::string& utf8) {
     return wide;
 }
 
-void send(INPUT& input) {
-    SendInput(1, &input, sizeof(INPUT));
-}
-
 // A key press and release: a virtual key, or a character (KEYEVENTF_UNICODE)
-// in wScan.
-void pressAndRelease(INPUT& input, WORD virtualKey, WORD scan, DWORD flags) {
+// in wScan. False when the system took neither or only the press (the
+// desktop is locked, or another desktop is in front).
+bool pressAndRelease(INPUT& input, WORD virtualKey, WORD scan, DWORD flags)
+{
     input.ki.wVk = virtualKey;
     input.ki.wScan = scan;
     input.ki.dwFlags = flags;
-    send(input);
+    if (SendInput(1, &input, sizeof(INPUT)) != 1)
+        return false;
     input.ki.dwFlags = flags | KEYEVENTF_KEYUP;
-    send(input);
+    return SendInput(1, &input, sizeof(INPUT)) == 1;
+}
+
+// The window that receives the keys: the one with the focus in the thread
+// of the window in front.
+HWND focusInFront()
+{
+    const HWND front = GetForegroundWindow();
+    GUITHREADINFO thread;
+    std::memset(&thread, 0, sizeof thread);
+    thread.cbSize = sizeof thread;
+    if (front && GetGUIThreadInfo(GetWindowThreadProcessId(front, nullptr), &thread) && thread.hwndFocus)
+        return thread.hwndFocus;
+    return front;
+}
+
+// The integrity level of `process` and whether it has uiAccess, from its
+// token; not known where the token may not be read.
+ProcessIntegrity integrityOf(HANDLE process)
+{
+    ProcessIntegrity integrity;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return integrity;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+    std::vector<unsigned char> label(size);
+    if (size > 0 && GetTokenInformation(token, TokenIntegrityLevel, label.data(), size, &size)) {
+        const PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+        if (IsValidSid(sid) && *GetSidSubAuthorityCount(sid) > 0) {
+            integrity.level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+            integrity.known = true;
+        }
+    }
+    DWORD uiAccess = 0;
+    if (GetTokenInformation(token, TokenUIAccess, &uiAccess, sizeof uiAccess, &size))
+        integrity.uiAccess = uiAccess != 0;
+    CloseHandle(token);
+    return integrity;
 }
 
 }  // namespace
 
+WinKeyboard::WinKeyboard(ImeWindowFinder imeWindowOf)
+    : imeWindowOf_(std::move(imeWindowOf)), ours_(integrityOf(GetCurrentProcess()))
+{
+    if (!imeWindowOf_)
+        imeWindowOf_ = [](WindowId focus) { return toId(WinImeSwitch::defaultImeWindow(toHwnd(focus))); };
+}
+
 KeyboardOutput::WindowId WinKeyboard::foregroundWindow() {
-    return static_cast<WindowId>(reinterpret_cast<std::uintptr_t>(GetForegroundWindow()));
+    return toId(GetForegroundWindow());
 }
 
 bool WinKeyboard::isOwnWindow(WindowId window) {
@@ -103,7 +151,24 @@ bool WinKeyboard::bringForward(WindowId target) {
     return focus != nullptr;
 }
 
+bool WinKeyboard::refusesOurKeys(WindowId target)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(toHwnd(target), &processId);
+    // PROCESS_QUERY_LIMITED_INFORMATION is granted for programs run as
+    // administrator too, and is enough to read the token.
+    const HANDLE process = processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId) : nullptr;
+    const ProcessIntegrity theirs = process ? integrityOf(process) : ProcessIntegrity{};
+    if (process)
+        CloseHandle(process);
+    return keysDroppedBetween(ours_, theirs);
+}
+
 KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+    const HWND focus = focusInFront();
+    // Switched back when this ends, however it ends.
+    WinImeSwitch inputMethod(focus, toHwnd(imeWindowOf_(toId(focus))));
+
     INPUT input;
     std::memset(&input, 0, sizeof input);
     input.type = INPUT_KEYBOARD;
@@ -113,16 +178,19 @@ KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bo
 
     // Each UTF-16 code unit as a character of its own, whatever the layout.
     // (Every Windows the program runs on, 10 and later, takes Unicode input.)
+    // Enter is the key itself: the system sends wVk, not a character, when
+    // it is set.
+    bool sent = true;
     for (const wchar_t unit : toWide(text)) {
-        pressAndRelease(input, 0, static_cast<WORD>(unit), KEYEVENTF_UNICODE);
+        if (!(sent = pressAndRelease(input, 0, static_cast<WORD>(unit), KEYEVENTF_UNICODE)))
+            break;
     }
-    if (addComma) {
-        pressAndRelease(input, 0, 0x2C, KEYEVENTF_UNICODE);
-    }
-    if (addEnter) {
-        pressAndRelease(input, VK_RETURN, 0, KEYEVENTF_UNICODE);
-    }
-    return Sent::All;
+    if (sent && addComma)
+        sent = pressAndRelease(input, 0, 0x2C, KEYEVENTF_UNICODE);
+    if (sent && addEnter)
+        sent = pressAndRelease(input, VK_RETURN, 0, KEYEVENTF_UNICODE);
+    inputMethod.restoreWhenTaken();
+    return sent ? Sent::All : Sent::Incomplete;
 }
 
 bool WinKeyboard::setClipboardText(const std::string& utf8) {
