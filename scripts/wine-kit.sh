@@ -16,6 +16,8 @@
 #   startProgram RUN LANGUAGE   starts $installed/tallyport.exe (log
 #               $out/runRUN.log, process $program) and waits for its connect
 #               in that language (0 to 2); exitProgram: Alt+X, and it ends
+#   bringBack RUN   a second start, which brings the first copy's window back
+#               (from the tray) and leaves one copy running
 # Wine's exit statuses are the Windows ones modulo 256 (1603 is 67).
 
 readersim=${TALLYPORT_BUILD_DIR:-build}/tallyport-readersim
@@ -86,4 +88,9 @@ startProgram() {
 exitProgram() {
   target alt x Tallyport || fail "no Tallyport window"
   waitFor 20 sh -c "! kill -0 $program 2>/dev/null" || fail "Exit did not end the program"
+}
+bringBack() {
+  timeout 60 wine "$installed/tallyport.exe" >"$out/second$1.log" 2>&1 || fail "run $1: the second start failed"
+  waitFor 20 sh -c '[ "$(wine "$0" count Tallyport 2>/dev/null | tr -d "\r")" = 1 ]' "$out/wine_target.exe" \
+    || fail "run $1: $(target count Tallyport) Tallyport windows after a second start"
 }
