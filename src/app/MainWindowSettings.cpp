@@ -80,11 +80,12 @@ void TfrmMain::LoadSettings()
 // The portal's permission is written at once, beside the values as the file
 // holds them (the controls may hold changes nobody asked to save): a program
 // that ends with the session, without Exit, must not ask again next time.
-// Before the first save there is no file, and the first run stays a first run.
+// Before the first save there is no file, and the first run stays a first run;
+// nor do the machine's defaults become the user's own before a save.
 void TfrmMain::storePortalRestoreToken()
 {
     LoadResult stored = loadSettings(settingsPath());
-    if (stored.outcome != LoadResult::Loaded)
+    if (stored.outcome != LoadResult::Loaded || stored.machineDefaults)
         return;
     stored.values.PortalRestoreToken = settings_.PortalRestoreToken;
     saveSettings(settingsPath(), stored.values);

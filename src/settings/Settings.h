@@ -69,6 +69,9 @@ struct LoadResult {
     // replace. Another program's INI file loads, but is no file of ours;
     // a broken one (NoFile) never is.
     bool ours = false;
+    // The values are the machine's defaults (MachineDefaults.h): the user has
+    // no settings of their own yet.
+    bool machineDefaults = false;
 };
 
 Q_DECLARE_METATYPE(Settings)

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #ifdef Q_OS_UNIX
+#include "settings/MachineDefaults.h"
 #include "settings/ReplaceFile.h"
 #include "settings/SharedFolder.h"
 
@@ -224,11 +225,35 @@ LoadResult loadRaw(const QString& path)
     return result;
 }
 
+#ifdef Q_OS_UNIX
+// Only read: the file is not remembered as one a save may replace.
+LoadResult loadMachineDefaults(const QString& path)
+{
+    LoadResult result;
+    if (path == defaultSettingsPath() && !QFileInfo(path).exists() && !QFileInfo(path).isSymLink()) {
+        const QString machine = machineSettingsFile();
+        const auto data = machine.isEmpty() ? std::nullopt : readSettingsFile(systemName(machine));
+        if (data) {
+            result = readIniSettings(*data);
+            result.machineDefaults = result.outcome != LoadResult::NoFile;
+        }
+    }
+    return result;
+}
+#endif
+
 }  // namespace
 
 LoadResult loadSettings(const QString& path)
 {
     LoadResult result = loadRaw(path);
+#ifdef Q_OS_UNIX
+    if (result.outcome == LoadResult::NoFile) {
+        LoadResult machine = loadMachineDefaults(path);
+        if (machine.machineDefaults)
+            result = machine;
+    }
+#endif
     result.values = result.values.validated();
     return result;
 }

@@ -13,6 +13,10 @@
 // missing, no regular file, larger than 1 MiB or broken is a first run;
 // another user's file (or link) in a shared sticky folder is not read
 // (OtherUsersFile). The values come back validated (Settings::validated).
+// While there is nothing at all at the user's own place
+// (defaultSettingsPath()), the machine's defaults are read instead, and
+// machineDefaults is set: on Windows from HKEY_LOCAL_MACHINE, elsewhere from
+// machineSettingsFile(). A path given otherwise stands alone.
 LoadResult loadSettings(const QString& path);
 
 struct SaveResult {

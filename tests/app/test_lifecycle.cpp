@@ -4,6 +4,8 @@
 #include "support/SimulatedReader.h"
 #include "support/TestFiles.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -143,6 +145,29 @@ private slots:
         QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
         QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("1A2B3C4D\n"), 10000);
         QCOMPARE(program.seen.count("running headless"), 1);
+    }
+
+    // Without settings of the user's own, the machine's file is the start:
+    // its port is read at once, cards come in its send format, and nothing is
+    // written, neither there nor for the user, until a save.
+    void machineDefaultsAtTheFirstStart()
+    {
+        QTemporaryDir dir;
+        SimulatedReader sim({"--type", "A", "--id", "07"});
+        const QString cards = dir.filePath("cards.txt");
+        const QString machine = dir.filePath("xdg/Quorix/Tallyport.conf");
+        QVERIFY(QDir().mkpath(QFileInfo(machine).absolutePath()));
+        writeSettingsFile(machine, {{"CommName", sim.path()}, {"ReaderType", 0}, {"ReaderID", 7}, {"SendFormat", 2},
+                                    {"SaveToFile", "-1"}, {"ExportFile", cards}});
+        const QByteArray machineText = fileContents(machine);
+        RunningProgram program(dir, {"--verbose"}, QString(), {{"XDG_CONFIG_DIRS", dir.filePath("xdg")}});
+        QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
+        QCOMPARE(sim.command("card 1A2B3C4D"), QString("ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(fileContents(cards), QByteArray("0439041101\n"), 10000);
+        program.process.terminate();
+        QVERIFY(program.process.waitForFinished(5000));
+        QCOMPARE(fileContents(machine), machineText);
+        QVERIFY(!QFileInfo::exists(dir.filePath("config/Quorix/Tallyport.conf")));
     }
 
     void aLockThatCannotBeMadeIsNoOtherCopy()

@@ -111,6 +111,53 @@ private slots:
             QVERIFY2(text.contains(line), line);
     }
 
+    // A user without a file of their own starts with the machine's file,
+    // until the first save makes the values their own; the machine's file is
+    // only ever read.
+    void machineDefaultsUntilTheUserHasAFile()
+    {
+        const QString user = defaultSettingsPath();
+        const QString important = dir_.path() + "/xdg1/Quorix/Tallyport.conf";
+        const QString machine = dir_.path() + "/xdg2/Quorix/Tallyport.conf";
+        QVERIFY(QDir().mkpath(QFileInfo(machine).absolutePath()) && QDir().mkpath(QFileInfo(user).absolutePath()));
+        writeSettingsFile(machine, {{"CommName", "/dev/ttyUSB7"}, {"SendFormat", 2}, {"ReaderID", 150}});
+        const QByteArray machineText = fileContents(machine);
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(dir_.path() + "/xdg1:" + dir_.path() + "/xdg2"));
+        const auto restore = qScopeGuard([&] {
+            qunsetenv("XDG_CONFIG_DIRS");
+            QFile::remove(user);
+        });
+
+        // A folder without the file is passed over.
+        LoadResult r = loadSettings(user);
+        QCOMPARE(r.outcome, LoadResult::Loaded);
+        QVERIFY(r.machineDefaults);
+        QCOMPARE(r.values.CommName, QString("/dev/ttyUSB7"));
+        QCOMPARE(r.values.SendFormat, 2);
+        QCOMPARE(r.values.ReaderID, 99);  // validated as the user's own would be
+        // A file given by name stands alone, and a broken file of the user's
+        // own is a first run.
+        QCOMPARE(loadSettings(dir_.path() + "/other.conf").outcome, LoadResult::NoFile);
+        QVERIFY(writeFile(user, "[General\n"));
+        QVERIFY(!loadSettings(user).machineDefaults);
+        QVERIFY(QFile::remove(user));
+
+        r.values.ReaderType = 3;
+        QVERIFY(saveSettings(user, r.values));
+        QCOMPARE(fileContents(machine), machineText);
+        writeSettingsFile(machine, {{"CommName", "/dev/ttyUSB9"}});
+        r = loadSettings(user);
+        QVERIFY(!r.machineDefaults);
+        QCOMPARE(r.values.CommName, QString("/dev/ttyUSB7"));
+        QCOMPARE(r.values.ReaderType, 3);
+
+        // The more important folder comes first.
+        QVERIFY(QFile::remove(user));
+        QVERIFY(QDir().mkpath(QFileInfo(important).absolutePath()));
+        writeSettingsFile(important, {{"CommName", "/dev/ttyACM0"}});
+        QCOMPARE(loadSettings(user).values.CommName, QString("/dev/ttyACM0"));
+    }
+
     void unavailableFileIsFirstRun()
     {
         for (const QString& path : {dir_.path() + "/missing.conf", dir_.path()}) {

@@ -1,5 +1,6 @@
-// The settings in Wine's registry (the user's key, the carry-over from an
-// earlier installation's machine key, the value types), the log-on entry,
+// The settings in Wine's registry (the user's key, the carry-over from the
+// machine's key: an administrator's defaults or an earlier installation's,
+// the value types), the log-on entry,
 // the port list and the default card log path.
 
 #include "WineCheck.h"
@@ -73,6 +74,7 @@ Values defaults()
 void settingsCarryOverAndTypes()
 {
     deleteTree(HKEY_CURRENT_USER, kSettingsKeyPath);
+    deleteTree(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_64KEY);
     deleteTree(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY);
 
     Values v = defaults();
@@ -136,6 +138,36 @@ void settingsCarryOverAndTypes()
     CHECK(partial.ReaderType == 3 && partial.ReaderID == 1 && partial.Language == 0 && partial.AddReturn);
 }
 
+// An administrator's defaults (the 64-bit view, where the MSI package writes
+// them) come before an earlier installation's values (the 32-bit view), and
+// the two are not mixed.
+void machineDefaults()
+{
+    deleteTree(HKEY_CURRENT_USER, kSettingsKeyPath);
+    HKEY earlier = createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY);
+    setText(earlier, L"CommName", L"COM4");
+    setInteger(earlier, L"ReaderID", 9);
+    RegCloseKey(earlier);
+    HKEY preset = createKey(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_64KEY);
+    CHECK(preset != nullptr);
+    setText(preset, L"CommName", L"COM7");
+    setInteger(preset, L"SendFormat", 2);
+    RegCloseKey(preset);
+
+    Values v = defaults();
+    LoadOutcome outcome = load(v);
+    CHECK(outcome.kind == LoadOutcome::Loaded && outcome.fromMachineKey);
+    CHECK_TEXT(v.CommName, L"COM7");
+    CHECK(v.SendFormat == 2 && v.ReaderID == 1);
+
+    deleteTree(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_64KEY);
+    v = defaults();
+    CHECK(load(v).fromMachineKey);
+    CHECK_TEXT(v.CommName, L"COM4");
+    CHECK(v.ReaderID == 9 && v.SendFormat == 0);
+    deleteTree(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY);
+}
+
 void runEntry()
 {
     HKEY run = createKey(HKEY_CURRENT_USER, kRunKeyPath);
@@ -192,6 +224,7 @@ void defaultCardLog()
 int main()
 {
     settingsCarryOverAndTypes();
+    machineDefaults();
     runEntry();
     portList();
     defaultCardLog();

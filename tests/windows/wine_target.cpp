@@ -6,6 +6,8 @@
 //   wine_target alt K TITLE  puts the window whose title starts with TITLE in
 //                            front and presses Alt+K there, as a user would
 //   wine_target count TITLE  prints how many top-level windows have such a title
+//   wine_target message TITLE  prints the text of the message box whose title
+//                            starts with TITLE (UTF-8, one line) and closes it
 // Exit status 1 when the window asked for is not there.
 
 #include "WineTarget.h"
@@ -103,6 +105,19 @@ int main(int argc, char** argv)
         key(VK_MENU, true);
         return 0;
     }
-    std::fprintf(stderr, "usage: wine_target show | text | clear | alt KEY TITLE | count TITLE\n");
+    if (command == "message" && argc == 3) {
+        const HWND box = find(argv[2]).first;
+        if (!box)
+            return 1;
+        // A message box shows its text in the static control 0xFFFF.
+        wchar_t text[1024] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 1024);
+        char utf8[4096] = {};
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+        std::printf("%s\n", utf8);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: wine_target show | text | clear | alt KEY TITLE | count TITLE | message TITLE\n");
     return 2;
 }

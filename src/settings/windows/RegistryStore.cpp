@@ -43,6 +43,7 @@ LoadResult loadRegistrySettings()
         break;
     }
     result.ours = true;
+    result.machineDefaults = outcome.fromMachineKey;
     forEachStoredValue(FromRegistry(), result.values, values);
     return result;
 }

@@ -206,9 +206,11 @@ LoadOutcome load(Values& v)
     LoadOutcome outcome;
     Key key;
     if (!key.open(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ)) {
-        // The earlier program was a 32-bit one: on 64-bit Windows its key
-        // sits in the 32-bit view of the machine's registry.
-        if (!key.open(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_READ | KEY_WOW64_32KEY))
+        // The machine's own view first: an administrator's defaults, written
+        // by the MSI package. Then the 32-bit view, where the earlier
+        // program, a 32-bit one, kept its values on 64-bit Windows.
+        if (!key.open(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_READ | KEY_WOW64_64KEY)
+            && !key.open(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_READ | KEY_WOW64_32KEY))
             return outcome;
         outcome.fromMachineKey = true;
     }

@@ -36,13 +36,15 @@ struct LoadOutcome {
         Loaded,
         StoppedAtWrongType,  // values before stoppedAt were read, the rest kept
     } kind = NotFound;
-    bool fromMachineKey = false;  // read from an earlier installation's key
+    bool fromMachineKey = false;  // read from the machine's key (HKEY_LOCAL_MACHINE)
     std::wstring stoppedAt;       // name of the value that was not of its type
 };
 
-// Below HKEY_CURRENT_USER. Earlier installations kept the same values below
-// HKEY_LOCAL_MACHINE, which an ordinary user cannot write; that key is read
-// only while the user's key does not exist yet.
+// Below HKEY_CURRENT_USER. Below HKEY_LOCAL_MACHINE, which an ordinary user
+// cannot write, the same values are the machine's defaults: an
+// administrator's (the MSI package writes them into the 64-bit view) or an
+// earlier installation's (the 32-bit view). The machine's key is read only
+// while the user's key does not exist yet, the 64-bit view first.
 extern const wchar_t* const kSettingsKeyPath;
 // Below HKEY_CURRENT_USER; the value is named "Tallyport".
 extern const wchar_t* const kRunKeyPath;
