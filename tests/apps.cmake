@@ -12,3 +12,6 @@ set_target_properties(qt_entry PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TESTS_BIN})
 # Cards past a Chinese input method (IBus, fcitx5) into GTK, Qt and xterm.
 tallyport_add_test(apps_input_methods apps/tst_input_methods.cpp LIBS keyboard_xsession)
 add_dependencies(apps_input_methods tallyport tallyport-readersim qt_entry)
+# Cards past fcitx5 serving a headless sway as its input method.
+tallyport_add_test(apps_input_method_sway apps/tst_input_method_sway.cpp LIBS wayland_session)
+add_dependencies(apps_input_method_sway tallyport tallyport-readersim)

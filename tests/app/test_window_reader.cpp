@@ -322,7 +322,9 @@ private slots:
     void aCorruptFileIsAFirstRun()
     {
         const QString settings = freshSettings();
-        const QByteArray corrupt("[General\nReaderID=\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n", 40);
+        // Broken lines, and none of our values in them.
+        static const char kJunk[] = "[General\nReaderID\x01\xff@Variant(\x00\x00\x00\x7f\xff\xff\xff\xff)\n";
+        const QByteArray corrupt(kJunk, sizeof kJunk - 1);
         QVERIFY(writeFile(settings, corrupt));
         auto frm = window(settings, {});
         QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
@@ -331,7 +333,7 @@ private slots:
         // What did not load as settings is not replaced by them; the log says so.
         frm->SaveSettings();
         QCOMPARE(logLines(*frm).last(), "Settings not saved, the file is not a settings file : " + settings);
-        QCOMPARE(fileContents(settings).size(), 40);
+        QCOMPARE(fileContents(settings), corrupt);
     }
 
     void aFailedStartAtLoginIsSaid()

@@ -102,17 +102,18 @@ QString Fcitx5InputMethod::focusedField()
     return {};
 }
 
-InputMethod::Pass Fcitx5InputMethod::letThrough(KeySender& keys, bool focusJustMoved)
+InputMethod::Pass Fcitx5InputMethod::letThrough(KeyboardOutput& keys, bool focusJustMoved)
 {
     putBackPoll_->stop();
     switched_ = false;
-    // fcitx5 acts on the field it last heard of. That is the target's only
-    // once the target has told it of its focus, which a program may not do
-    // until it hands fcitx5 a key: a Control key alone, which types nothing,
-    // makes it do so. A field brought forward just now is the target's once
-    // it is not the one fcitx5 had before.
+    // fcitx5 acts on the field it last heard of. On X11 that is the
+    // target's only once the target has told it of its focus, which a
+    // program may not do until it hands fcitx5 a key: a Control key alone,
+    // which types nothing, makes it do so. A field brought forward just now
+    // is the target's once it is not the one fcitx5 had before. (Where keys
+    // go to the focused window, the compositor tells fcitx5 of the focus.)
     const QString before = focusedField();
-    if ((focusJustMoved || before.isEmpty()) &&
+    if ((focusJustMoved || before.isEmpty()) && !keys.followsFocus() &&
         keys.sendShortcut(Shortcut{XKB_KEY_Control_L}) == KeySender::Sent::All) {
         QElapsedTimer clock;
         clock.start();

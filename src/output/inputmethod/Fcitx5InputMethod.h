@@ -32,7 +32,7 @@ public:
 
     QString name() const override { return QStringLiteral("fcitx5"); }
     bool composing() override;
-    Pass letThrough(KeySender& keys, bool focusJustMoved) override;
+    Pass letThrough(KeyboardOutput& keys, bool focusJustMoved) override;
     std::optional<Shortcut> closingKey() override { return switchKey_; }
     void putBack(const std::vector<std::uint32_t>& keysyms, std::function<void(bool restored)> done) override;
     void putBackNow() override;

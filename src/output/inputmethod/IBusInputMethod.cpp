@@ -149,7 +149,7 @@ QString IBusInputMethod::directEngine(const QString& layout)
     return QStringLiteral("xkb:us::eng");
 }
 
-InputMethod::Pass IBusInputMethod::letThrough(KeySender& keys, bool focusJustMoved)
+InputMethod::Pass IBusInputMethod::letThrough(KeyboardOutput& keys, bool focusJustMoved)
 {
     // One engine for every field: whichever has the focus, it is switched.
     (void)keys;

@@ -31,7 +31,7 @@ public:
 
     QString name() const override { return QStringLiteral("IBus"); }
     bool composing() override;
-    Pass letThrough(KeySender& keys, bool focusJustMoved) override;
+    Pass letThrough(KeyboardOutput& keys, bool focusJustMoved) override;
     void putBack(const std::vector<std::uint32_t>& keysyms, std::function<void(bool restored)> done) override;
     void putBackNow() override;
 

@@ -39,7 +39,7 @@ public:
     // the input method may not have heard of its focus yet. `keys` reach the
     // focused field, for an input method that learns of its focus only from
     // a key.
-    virtual Pass letThrough(KeySender& keys, bool focusJustMoved) = 0;
+    virtual Pass letThrough(KeyboardOutput& keys, bool focusJustMoved) = 0;
 
     // A key to send right after the card's keys, in the same stream: the
     // input method handles it only after every key before it, so its effect
