@@ -5,13 +5,81 @@
 #endif
 #include <windows.h>
 
+#include <devguid.h>
+#include <setupapi.h>
+
 #include <algorithm>
+#include <map>
 #include <utility>
 
-std::vector<std::wstring> windowsSerialPorts()
+namespace {
+
+const wchar_t* const kSerialCommPath = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+// SERIALCOMM itself exists only while some port does: its parent is watched.
+const wchar_t* const kDeviceMapPath = L"HARDWARE\\DEVICEMAP";
+
+std::wstring deviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property)
+{
+    wchar_t text[256] = {};
+    DWORD type = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, property, &type, reinterpret_cast<BYTE*>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr)
+        || type != REG_SZ)
+        return {};
+    return text;
+}
+
+// The details of each port of the ports class, by port name.
+std::map<std::wstring, std::wstring> deviceDetails()
+{
+    std::map<std::wstring, std::wstring> details;
+    const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return details;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+        const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        wchar_t port[64] = {};
+        DWORD bytes = sizeof port - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named
+            = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &bytes) == ERROR_SUCCESS
+            && type == REG_SZ;
+        RegCloseKey(key);
+        if (!named || port[0] == L'\0')
+            continue;
+        std::wstring friendly = deviceText(set, device, SPDRP_FRIENDLYNAME);
+        if (friendly.empty())
+            friendly = deviceText(set, device, SPDRP_DEVICEDESC);
+        details[port] = portDetails(port, friendly, deviceText(set, device, SPDRP_MFG));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return details;
+}
+
+}  // namespace
+
+std::wstring portDetails(const std::wstring& name, const std::wstring& friendlyName, const std::wstring& maker)
+{
+    std::wstring details = friendlyName;
+    const std::wstring suffix = L" (" + name + L")";
+    if (details.size() >= suffix.size()
+        && CompareStringOrdinal(details.c_str() + details.size() - suffix.size(), -1, suffix.c_str(), -1, TRUE)
+            == CSTR_EQUAL)
+        details.resize(details.size() - suffix.size());
+    // "(Standard port types)" and the like say nothing.
+    if (!maker.empty() && maker.front() != L'(' && details.find(maker) == std::wstring::npos)
+        details += details.empty() ? maker : L", " + maker;
+    return details;
+}
+
+std::vector<WindowsPort> windowsSerialPorts()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return {};
     // (device name, port name)
     std::vector<std::pair<std::wstring, std::wstring>> ports;
@@ -36,8 +104,38 @@ std::vector<std::wstring> windowsSerialPorts()
     std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return CompareStringOrdinal(a.first.c_str(), -1, b.first.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
-    std::vector<std::wstring> names;
-    for (auto& port : ports)
-        names.push_back(std::move(port.second));
-    return names;
+    const std::map<std::wstring, std::wstring> details
+        = ports.empty() ? std::map<std::wstring, std::wstring>() : deviceDetails();
+    std::vector<WindowsPort> list;
+    for (auto& port : ports) {
+        const auto found = details.find(port.second);
+        list.push_back({std::move(port.second), found == details.end() ? std::wstring() : found->second});
+    }
+    return list;
+}
+
+bool windowsPortPresent(const std::wstring& name)
+{
+    wchar_t target[512];
+    return !name.empty() && QueryDosDeviceW(name.c_str(), target, 512) != 0;
+}
+
+SerialCommWatch::~SerialCommWatch()
+{
+    if (key_)
+        RegCloseKey(static_cast<HKEY>(key_));
+}
+
+bool SerialCommWatch::arm(void* event)
+{
+    if (!key_) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeviceMapPath, 0, KEY_NOTIFY, &key) != ERROR_SUCCESS)
+            return false;
+        key_ = key;
+    }
+    ResetEvent(static_cast<HANDLE>(event));
+    return RegNotifyChangeKeyValue(static_cast<HKEY>(key_), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                   static_cast<HANDLE>(event), TRUE)
+        == ERROR_SUCCESS;
 }
