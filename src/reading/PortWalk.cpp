@@ -16,6 +16,19 @@ public:
 
 namespace {
 
+// A thread that runs one probe. (QThread::create needs std::future, which
+// not every Windows tool chain has.)
+class ProbeThread : public QThread {
+public:
+    explicit ProbeThread(std::function<void()> body) : body_(std::move(body)) {}
+
+protected:
+    void run() override { body_(); }
+
+private:
+    std::function<void()> body_;
+};
+
 // How long the end of a walk waits for a probe that was asked to stop: one
 // transaction with the longest reply time-out, and a pause.
 constexpr unsigned long kJoinMs = 1000;
@@ -96,7 +109,7 @@ void PortWalk::startProbes()
         if (port.state != State::Waiting)
             continue;
         const std::shared_ptr<ProbeInbox> inbox = inbox_;
-        QThread* thread = QThread::create([probe = probe_, name = port.name, inbox, index] {
+        QThread* thread = new ProbeThread([probe = probe_, name = port.name, inbox, index] {
             const std::optional<DetectedReader> found = probe(name);
             QThread* self = QThread::currentThread();
             tsanRelease(self);

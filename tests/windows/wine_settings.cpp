@@ -8,6 +8,9 @@
 #include "settings/windows/WinSettings.h"
 
 #include <windows.h>
+
+#include <initguid.h>
+
 #include <devguid.h>
 #include <setupapi.h>
 #include <shlobj.h>
@@ -260,7 +263,9 @@ void portList()
                L"Standard Serial over Bluetooth link, Microsoft");
     CHECK_TEXT(portDetails(L"COM3", L"", L""), L"");
 
-    // A port is there while the system defines its name (Wine: a dosdevices link).
+    // A port is there while the system lists it (or names its device).
+    CHECK(windowsPortPresent(L"COM11"));
+    CHECK(windowsPortPresent(L"com2"));
     CHECK(!windowsPortPresent(L"COM97"));
     CHECK(!windowsPortPresent(L""));
 }

@@ -5,6 +5,9 @@
 #endif
 #include <windows.h>
 
+// The device class GUIDs are defined here, not in a library.
+#include <initguid.h>
+
 #include <devguid.h>
 #include <setupapi.h>
 
@@ -116,8 +119,16 @@ std::vector<WindowsPort> windowsSerialPorts()
 
 bool windowsPortPresent(const std::wstring& name)
 {
+    if (name.empty())
+        return false;
     wchar_t target[512];
-    return !name.empty() && QueryDosDeviceW(name.c_str(), target, 512) != 0;
+    if (QueryDosDeviceW(name.c_str(), target, 512) != 0)
+        return true;
+    // A port the system lists is there, whatever its device is called.
+    const std::vector<WindowsPort> listed = windowsSerialPorts();
+    return std::any_of(listed.begin(), listed.end(), [&name](const WindowsPort& port) {
+        return CompareStringOrdinal(port.name.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    });
 }
 
 SerialCommWatch::~SerialCommWatch()

@@ -21,7 +21,8 @@ std::vector<WindowsPort> windowsSerialPorts();
 // ends with, and the maker when it adds anything.
 std::wstring portDetails(const std::wstring& name, const std::wstring& friendlyName, const std::wstring& maker);
 
-// Whether the system knows a device of that name now (QueryDosDevice).
+// Whether the port is there now: the system knows a device of that name
+// (QueryDosDevice) or lists it (SERIALCOMM).
 bool windowsPortPresent(const std::wstring& name);
 
 // Signals `event` (a manual-reset event of the caller's) at the next change
