@@ -44,15 +44,18 @@ void leaveBehind(QThread* thread)
     threads.push_back(thread);
 }
 
-// Joins a thread that was asked to stop, or leaves it behind.
-void release(QThread* thread)
+// Joins threads that were asked to stop, or leaves them behind.
+void release(const std::vector<QThread*>& threads)
 {
-    thread->requestInterruption();
-    if (thread->wait(kJoinMs)) {
-        tsanAcquire(thread);
-        delete thread;
-    } else {
-        leaveBehind(thread);
+    for (QThread* thread : threads)
+        thread->requestInterruption();
+    for (QThread* thread : threads) {
+        if (thread->wait(kJoinMs)) {
+            tsanAcquire(thread);
+            delete thread;
+        } else {
+            leaveBehind(thread);
+        }
     }
 }
 
@@ -205,12 +208,12 @@ void PortWalk::end()
 
 void PortWalk::releaseThreads()
 {
+    std::vector<QThread*> threads;
+    threads.swap(leftBehind_);
     for (Port& port : ports_) {
         if (port.thread)
-            release(port.thread);
+            threads.push_back(port.thread);
         port.thread = nullptr;
     }
-    for (QThread* thread : leftBehind_)
-        release(thread);
-    leftBehind_.clear();
+    release(threads);
 }

@@ -7,6 +7,14 @@
 #include <QThread>
 #include <QTimer>
 
+namespace {
+
+// A port's whole probe takes about 2.7 s when nothing answers; one still
+// running after this is stuck in its open.
+constexpr int kDetectionProbeLimitMs = 8000;
+
+}  // namespace
+
 ReaderWorker::ReaderWorker(QObject* parent) : QObject(parent), cycle_(link_, *this)
 {
     registerTypes();
@@ -22,14 +30,6 @@ ReaderWorker::ReaderWorker(QObject* parent) : QObject(parent), cycle_(link_, *th
     follower_ = new ReaderFollower([this](const InfoLine& line) { cycle_.AddInfoLine(line); },
                                    [this](const DetectedReader& reader) { followed(reader); }, this);
 }
-
-namespace {
-
-// A port's whole probe takes about 2.7 s when nothing answers; one still
-// running after this is stuck in its open.
-constexpr int kDetectionProbeLimitMs = 8000;
-
-}  // namespace
 
 ReaderWorker::~ReaderWorker() = default;
 
