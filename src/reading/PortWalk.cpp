@@ -23,7 +23,12 @@ public:
     explicit ProbeThread(std::function<void()> body) : body_(std::move(body)) {}
 
 protected:
-    void run() override { body_(); }
+    void run() override
+    {
+        body_();
+        // Everything the probe did happens before whoever joins the thread.
+        tsanRelease(this);
+    }
 
 private:
     std::function<void()> body_;
@@ -115,7 +120,6 @@ void PortWalk::startProbes()
         QThread* thread = new ProbeThread([probe = probe_, name = port.name, inbox, index] {
             const std::optional<DetectedReader> found = probe(name);
             QThread* self = QThread::currentThread();
-            tsanRelease(self);
             inbox->post([box = inbox.get(), index, self, found] {
                 if (box->deliver)
                     box->deliver(index, self, found);
