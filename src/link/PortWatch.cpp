@@ -23,7 +23,7 @@ struct PortWatch::Platform {
 #endif
 
 PortWatch::PortWatch(QObject* parent, const QStringList& folders)
-    : QObject(parent), settle_(new QTimer(this)), folders_(folders), platform_(new Platform)
+    : QObject(parent), settle_(new QTimer(this)), folders_(folders), platform_(std::make_unique<Platform>())
 {
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMs);
@@ -56,7 +56,6 @@ PortWatch::~PortWatch()
     if (platform_->event)
         CloseHandle(platform_->event);
 #endif
-    delete platform_;
 }
 
 void PortWatch::watchAgain()

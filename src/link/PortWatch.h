@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <memory>
 
 class QTimer;
 
@@ -28,5 +29,5 @@ private:
     QTimer* settle_;
     QStringList folders_;
     struct Platform;
-    Platform* platform_ = nullptr;
+    std::unique_ptr<Platform> platform_;
 };

@@ -79,7 +79,10 @@ std::wstring portDetails(const std::wstring& name, const std::wstring& friendlyN
     return details;
 }
 
-std::vector<WindowsPort> windowsSerialPorts()
+namespace {
+
+// The port names SERIALCOMM lists, in the order of their device names.
+std::vector<std::wstring> serialCommNames()
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -107,12 +110,23 @@ std::vector<WindowsPort> windowsSerialPorts()
     std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return CompareStringOrdinal(a.first.c_str(), -1, b.first.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
+    std::vector<std::wstring> names;
+    for (auto& port : ports)
+        names.push_back(std::move(port.second));
+    return names;
+}
+
+}  // namespace
+
+std::vector<WindowsPort> windowsSerialPorts()
+{
+    const std::vector<std::wstring> names = serialCommNames();
     const std::map<std::wstring, std::wstring> details
-        = ports.empty() ? std::map<std::wstring, std::wstring>() : deviceDetails();
+        = names.empty() ? std::map<std::wstring, std::wstring>() : deviceDetails();
     std::vector<WindowsPort> list;
-    for (auto& port : ports) {
-        const auto found = details.find(port.second);
-        list.push_back({std::move(port.second), found == details.end() ? std::wstring() : found->second});
+    for (const std::wstring& name : names) {
+        const auto found = details.find(name);
+        list.push_back({name, found == details.end() ? std::wstring() : found->second});
     }
     return list;
 }
@@ -125,9 +139,9 @@ bool windowsPortPresent(const std::wstring& name)
     if (QueryDosDeviceW(name.c_str(), target, 512) != 0)
         return true;
     // A port the system lists is there, whatever its device is called.
-    const std::vector<WindowsPort> listed = windowsSerialPorts();
-    return std::any_of(listed.begin(), listed.end(), [&name](const WindowsPort& port) {
-        return CompareStringOrdinal(port.name.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    const std::vector<std::wstring> listed = serialCommNames();
+    return std::any_of(listed.begin(), listed.end(), [&name](const std::wstring& port) {
+        return CompareStringOrdinal(port.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
     });
 }
 
