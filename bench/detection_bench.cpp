@@ -1,33 +1,88 @@
-// Time to find a reader on the last of four ports, beside the worst case of
-// the three silent ports before it, and the longest gap between two log
-// lines of the probe.
+// Time to find a reader behind 1, 4, 8 and 16 silent ports: the walk one
+// port after another, as it used to run, and the walk side by side that the
+// program runs now; and the longest gap between two log lines of each.
 //
-//   build/bench/bench_detection
+//   build/bench/bench_detection [rounds] [--side-by-side-only]
 //
 // Needs build/tallyport-readersim beside it.
+#include "Sim.h"
 #include "link/Detector.h"
 #include "link/ReaderLink.h"
+#include "reading/PortWalk.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
-QProcess* startReader(const QString& program, const QStringList& arguments)
-{
-    auto* process = new QProcess;
-    process->start(program, arguments);
-    process->waitForStarted();
-    while (!process->canReadLine() && process->waitForReadyRead(5000)) {
+struct Timing {
+    bool found = false;
+    qint64 totalMs = 0;
+    qint64 longestGapMs = 0;
+    int lines = 0;
+};
+
+// Times between the start, each log line and the end.
+struct Clock {
+    QElapsedTimer clock;
+    qint64 last = 0;
+    Timing timing;
+    Clock() { clock.start(); }
+    void line()
+    {
+        timing.longestGapMs = std::max(timing.longestGapMs, clock.elapsed() - last);
+        last = clock.elapsed();
+        ++timing.lines;
     }
-    return process;
+    Timing end(bool found)
+    {
+        timing.totalMs = clock.elapsed();
+        timing.longestGapMs = std::max(timing.longestGapMs, timing.totalMs - last);
+        timing.found = found;
+        return timing;
+    }
+};
+
+Timing oneAfterAnother(const QStringList& ports)
+{
+    ReaderLink link;
+    Clock clock;
+    const auto found = detectReader(link, ports, [&](const QString&) { clock.line(); });
+    return clock.end(found.has_value());
 }
 
-QString portOf(QProcess* process)
+Timing sideBySide(const QStringList& ports)
 {
-    return QString::fromUtf8(process->readLine()).trimmed();
+    Clock clock;
+    bool done = false;
+    bool found = false;
+    PortWalk walk(
+        ports,
+        [](const QString& port) {
+            ReaderLink link;
+            return detectOnPort(link, port);
+        },
+        8000);
+    walk.start([&](const QString&) { clock.line(); },
+               [&](const std::optional<DetectedReader>& reader) {
+                   found = reader.has_value();
+                   done = true;
+               });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return clock.end(found);
+}
+
+void print(const char* how, int silent, int round, const Timing& t)
+{
+    std::printf("%-16s %2d silent + reader, round %d: %s after %6lld ms, %2d log lines, longest gap %5lld ms\n", how,
+                silent, round, t.found ? "found" : "NOT FOUND", static_cast<long long>(t.totalMs), t.lines,
+                static_cast<long long>(t.longestGapMs));
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -35,45 +90,30 @@ QString portOf(QProcess* process)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString sim = QCoreApplication::applicationDirPath() + "/../tallyport-readersim";
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
-    QList<QProcess*> readers;
-    QStringList ports;
-    for (int i = 0; i < 3; ++i) {
-        readers << startReader(sim, {"--type", "A"});
-        ports << portOf(readers.last());
-        readers.last()->write("silent on\n");
-        readers.last()->waitForBytesWritten(1000);
-        readers.last()->waitForReadyRead(1000);  // its "ok"
+    int rounds = 1;
+    bool sequential = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--side-by-side-only") == 0)
+            sequential = false;
+        else
+            rounds = std::max(1, std::atoi(argv[i]));
     }
-    readers << startReader(sim, {"--type", "F", "--id", "25"});
-    ports << portOf(readers.last());
-
-    // The worst case of a silent port: the type B probe (two 150 ms waits),
-    // then two rounds of seven requests, each after a 20 ms pause, each
-    // waiting its 150 ms.
-    const int silentPortMs = 2 * 150 + 2 * 7 * (20 + 150);
-    for (int round = 0; round < rounds; ++round) {
-        ReaderLink link;
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = 0;
-        qint64 longestGap = 0;
-        const auto found = detectReader(link, ports, [&](const QString&) {
-            longestGap = std::max(longestGap, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
-        const qint64 total = clock.elapsed();
-        longestGap = std::max(longestGap, total - last);
-        std::printf("round %d: found %s on port 4 after %lld ms (3 silent ports x %d ms = %d ms worst case before it);"
-                    " longest gap between log lines %lld ms\n",
-                    round + 1, found ? "type F" : "nothing", static_cast<long long>(total), silentPortMs,
-                    3 * silentPortMs, static_cast<long long>(longestGap));
+    std::vector<std::unique_ptr<Sim>> silent;
+    for (int i = 0; i < 16; ++i) {
+        silent.push_back(std::make_unique<Sim>(QStringList{"--type", "A"}));
+        silent.back()->command("silent on");
     }
-    for (QProcess* reader : readers) {
-        reader->terminate();
-        reader->waitForFinished();
-        delete reader;
+    Sim reader({"--type", "F", "--id", "25"});
+    for (int count : {1, 4, 8, 16}) {
+        QStringList ports;
+        for (int i = 0; i < count; ++i)
+            ports << silent[static_cast<size_t>(i)]->path;
+        ports << reader.path;
+        for (int round = 1; round <= rounds; ++round) {
+            if (sequential)
+                print("one after another", count, round, oneAfterAnother(ports));
+            print("side by side", count, round, sideBySide(ports));
+        }
     }
     return 0;
 }

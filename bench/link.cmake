@@ -4,3 +4,6 @@ set_target_properties(bench_transaction PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CM
 add_executable(bench_detection ${CMAKE_CURRENT_SOURCE_DIR}/detection_bench.cpp)
 target_link_libraries(bench_detection PRIVATE tallyport_core)
 set_target_properties(bench_detection PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+add_executable(follow_bench ${CMAKE_CURRENT_SOURCE_DIR}/follow_bench.cpp)
+target_link_libraries(follow_bench PRIVATE Qt6::Core)
+set_target_properties(follow_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)

@@ -1,5 +1,5 @@
 tallyport_add_test(test_window app/test_window.cpp LIBS tallyport_app)
-tallyport_add_test(test_lifecycle app/test_lifecycle.cpp LIBS Qt6::Network)
+tallyport_add_test(test_lifecycle app/test_lifecycle.cpp LIBS tallyport_app)
 add_dependencies(test_lifecycle tallyport tallyport-readersim)
 tallyport_add_test(test_window_reader app/test_window_reader.cpp support/RecordingKeyboard.cpp LIBS tallyport_app)
 add_dependencies(test_window_reader tallyport-readersim)
@@ -7,3 +7,6 @@ tallyport_add_test(test_desktop app/test_desktop.cpp LIBS keyboard_xsession)
 add_dependencies(test_desktop tallyport tallyport-readersim)
 tallyport_add_test(test_tray app/test_tray.cpp LIBS keyboard_xsession Qt6::DBus)
 add_dependencies(test_tray tallyport tallyport-readersim)
+# A reader whose port vanished, looked for and found on the other ports.
+tallyport_add_test(test_follow app/test_follow.cpp support/RecordingKeyboard.cpp LIBS tallyport_app)
+add_dependencies(test_follow tallyport tallyport-readersim)

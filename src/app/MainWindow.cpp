@@ -3,6 +3,7 @@
 #include "app/CardTypist.h"
 #include "app/PlatformKeyboard.h"
 #include "app/tray/TrayIcon.h"
+#include "link/PortWatch.h"
 #include "reading/ReaderWorker.h"
 #include "settings/LanguageTable.h"
 
@@ -58,6 +59,12 @@ TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> ke
     buildNonVisual();
     startReader();
     FormCreate();
+    if (options_.systemPorts) {
+        // Ports that come after the start (a reader plugged in, or back
+        // under another name) join the list.
+        auto* ports = new PortWatch(this);
+        connect(ports, &PortWatch::changed, this, &TfrmMain::refreshPortList);
+    }
 }
 
 TfrmMain::~TfrmMain()
@@ -99,6 +106,8 @@ void TfrmMain::startReader()
     connect(this, &TfrmMain::detectRequested, this, [w](const QStringList& ports, bool pausedAfter) {
         w->post([ports, pausedAfter](ReaderWorker& worker) { worker.detect(ports, pausedAfter); });
     });
+    connect(this, &TfrmMain::portsChanged, this,
+            [w](const QStringList& ports) { w->post([ports](ReaderWorker& worker) { worker.setPorts(ports); }); });
     connect(this, &TfrmMain::pauseChanged, this, [w](bool paused) {
         w->post([paused](ReaderWorker& worker) { worker.setPaused(paused); });
     });
@@ -122,6 +131,7 @@ void TfrmMain::startReader()
     relay(w, &ReaderWorker::detectionFinished, inbox_, [this](const DetectionResult& result) {
         onDetectionFinished(result);
     });
+    relay(w, &ReaderWorker::portFollowed, inbox_, [this](const QString& port) { onPortFollowed(port); });
     relay(w, &ReaderWorker::closeDue, inbox_, [this] { closeMainWindow(); });
     relay(w, &ReaderWorker::minimizeDue, inbox_, [this] { minimizeToTray(); });
     readerThread_.start();
@@ -156,7 +166,7 @@ QStringList TfrmMain::portList() const
 {
     QStringList ports;
     for (int i = 0; i < cmbPort->count(); ++i)
-        ports << cmbPort->itemText(i);
+        ports << cmbPort->itemData(i).toString();
     return ports;
 }
 
@@ -320,7 +330,17 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmMain::cmbPortChange()
 {
-    settings_.CommName = cmbPort->currentText();
+    // The entry shows what the system says about the port; its name is what counts.
+    settings_.CommName = cmbPort->currentData().toString();
+    settingsEdited();
+}
+
+void TfrmMain::onPortFollowed(const QString& port)
+{
+    settings_.CommName = port;
+    const int index = cmbPort->findData(port);
+    if (index >= 0)
+        cmbPort->setCurrentIndex(index);
     settingsEdited();
 }
 
@@ -439,7 +459,7 @@ void TfrmMain::onDetectionFinished(const DetectionResult& result)
         settings_.CommName = found.portName;
         settings_.CommBaudRate = found.lineSettings;
         settings_.ReaderType = found.readerType;
-        cmbPort->setCurrentIndex(cmbPort->findText(found.portName));
+        cmbPort->setCurrentIndex(cmbPort->findData(found.portName));
         cmbBaudrate->setCurrentIndex(cmbBaudrate->findText(found.lineSettings));
         cmbReaderType->setCurrentIndex(found.readerType);
         sbReaderID->setValue(found.readerId);

@@ -68,6 +68,7 @@ signals:
     void configChanged(const Settings& config);
     void startRequested(const QStringList& ports, bool pausedAfter);
     void detectRequested(const QStringList& ports, bool pausedAfter);
+    void portsChanged(const QStringList& ports);
     void pauseChanged(bool paused);
     void closeRequested();
     void minimizeRequested();
@@ -110,6 +111,9 @@ private:
     void FormCreate();
     void FormClose();
     void fillPortList();
+    // The system's ports came or went: the list is read again.
+    void refreshPortList();
+    void onPortFollowed(const QString& port);
     void setSendFormat(int index);
     QString settingsPath() const;
     QStringList portList() const;

@@ -9,6 +9,7 @@
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -103,6 +104,11 @@ void TfrmMain::SaveSettings()
     edExportFile->setText(settings_.ExportFile);
     if (!setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile))
         AddInfoLine(LanguageTable(Text::AutostartError, settings_.Language).arg(printableFileName(autostartEntryPath())));
+    // Unticked: an earlier installation's entry for all users must go too.
+    if (!settings_.AutoRun) {
+        if (const QString removal = autostartLeftForAllUsers(); !removal.isEmpty())
+            AddInfoLine(LanguageTable(Text::AutostartLeftForAllUsers, settings_.Language).arg(removal));
+    }
 }
 
 void TfrmMain::btnExportFileClick()
@@ -131,11 +137,35 @@ void TfrmMain::btnExportFileClick()
 
 void TfrmMain::fillPortList()
 {
-    const QStringList ports = options_.systemPorts ? buildPortList(options_.extraPorts)
-                                                   : buildPortList(QStringList(), options_.extraPorts);
+    const QList<PortEntry> entries
+        = options_.systemPorts ? systemPortEntries(options_.extraPorts) : portEntries({}, options_.extraPorts);
     cmbPort->clear();
-    cmbPort->addItems(ports);
+    for (const PortEntry& entry : entries) {
+        cmbPort->addItem(portLabel(entry), entry.name);
+        cmbPort->setItemData(cmbPort->count() - 1, portLabel(entry), Qt::ToolTipRole);
+    }
+    // A stored device whose adapter is listed under its stable name takes that name.
+    settings_.CommName = listedNameOf(entries, settings_.CommName);
     // The stored name stays the port in use even when the list lacks it.
-    cmbPort->setCurrentIndex(portListSelection(ports, settings_.CommName));
+    cmbPort->setCurrentIndex(portListSelection(portNames(entries), settings_.CommName));
+    // The list may be longer than the box: the drop-down shows it whole.
+    cmbPort->view()->setMinimumWidth(cmbPort->view()->sizeHintForColumn(0) + 24);
 }
 
+void TfrmMain::refreshPortList()
+{
+    const QStringList before = portList();
+    QStringList labels;
+    for (int i = 0; i < cmbPort->count(); ++i)
+        labels << cmbPort->itemText(i);
+    const QString chosen = settings_.CommName;
+    fillPortList();
+    QStringList after;
+    for (int i = 0; i < cmbPort->count(); ++i)
+        after << cmbPort->itemText(i);
+    if (after == labels && portList() == before)
+        return;
+    if (settings_.CommName != chosen)
+        settingsEdited();
+    emit portsChanged(portList());
+}

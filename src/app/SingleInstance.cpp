@@ -185,8 +185,22 @@ SingleInstance::Claim SingleInstance::claim()
     return First;
 }
 
+qint64 SingleInstance::runningCopyPid() const
+{
+    qint64 pid = 0;
+    if (folder_.isEmpty() || !QLockFile(pathOf(".lock")).getLockInfo(&pid, nullptr, nullptr))
+        return 0;
+    return pid;
+}
+
 bool SingleInstance::askRunningToShow(int timeoutMs)
 {
+#ifdef Q_OS_WIN
+    // Without this the running copy's window would only flash its taskbar
+    // button: Windows keeps the foreground with the process in front.
+    const qint64 pid = runningCopyPid();
+    AllowSetForegroundWindow(pid > 0 ? static_cast<DWORD>(pid) : ASFW_ANY);
+#endif
     QLocalSocket socket;
     socket.connectToServer(pathOf(".socket"));
     if (!socket.waitForConnected(timeoutMs))

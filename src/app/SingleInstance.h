@@ -30,8 +30,13 @@ public:
     QString reason() const { return reason_; }
 
     // From a second copy: asks the running one to show itself. False when
-    // it could not be reached (it may be on its way out).
+    // it could not be reached (it may be on its way out). On Windows the
+    // running copy is first allowed to take the foreground, which only the
+    // process in front (this one, just started) may grant.
     bool askRunningToShow(int timeoutMs = 2000);
+    // The process id of the running copy, as its lock names it; 0 when the
+    // lock names none.
+    qint64 runningCopyPid() const;
 
 signals:
     // The running copy was asked by a second start to show its window.

@@ -5,61 +5,144 @@
 #ifdef Q_OS_WIN
 #include "link/windows/WinPorts.h"
 #else
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSerialPortInfo>
+#include <sys/stat.h>
 #endif
 
 namespace {
 
-// The enumerated ports, then the extra ones; the standard names when both
-// are empty.
-QStringList withExtraPorts(QStringList list, const QStringList& extraPorts)
+#ifndef Q_OS_WIN
+// The stable names udev keeps for USB serial adapters, by the device each
+// leads to.
+QHash<QString, QString> stableNames()
+{
+    QHash<QString, QString> names;
+    const QDir folder(QStringLiteral("/dev/serial/by-id"));
+    const QFileInfoList links = folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& link : links) {
+        const QString device = link.canonicalFilePath();
+        if (!device.isEmpty() && !names.contains(device))
+            names.insert(device, link.absoluteFilePath());
+    }
+    return names;
+}
+
+QString detailsOf(const QSerialPortInfo& info)
+{
+    QStringList parts;
+    for (const QString& part : {info.description(), info.manufacturer()}) {
+        if (!part.isEmpty() && !parts.contains(part))
+            parts << part;
+    }
+    if (!info.serialNumber().isEmpty())
+        parts << QStringLiteral("S/N ") + info.serialNumber();
+    return parts.join(QStringLiteral(", "));
+}
+#endif
+
+}  // namespace
+
+QString portLabel(const PortEntry& entry)
+{
+    QStringList beside;
+    if (!entry.details.isEmpty())
+        beside << entry.details;
+    if (!entry.device.isEmpty() && entry.device != entry.name)
+        beside << entry.device;
+    return beside.isEmpty() ? entry.name : entry.name + QStringLiteral(" \u2014 ") + beside.join(QStringLiteral(", "));
+}
+
+QList<PortEntry> systemPortEntries(const QStringList& extraPorts)
+{
+    QList<PortEntry> enumerated;
+#ifdef Q_OS_WIN
+    // Already in the order of the device names the ports are listed under.
+    for (const WindowsPort& port : windowsSerialPorts())
+        enumerated << PortEntry{QString::fromStdWString(port.name), {}, QString::fromStdWString(port.details)};
+#else
+    const QHash<QString, QString> stable = stableNames();
+    QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    std::stable_sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.systemLocation().compare(b.systemLocation(), Qt::CaseInsensitive) < 0;
+    });
+    for (const QSerialPortInfo& info : ports) {
+        const QString device = info.systemLocation();
+        const QString name = stable.value(device, device);
+        enumerated << PortEntry{name, name == device ? QString() : device, detailsOf(info)};
+    }
+#endif
+    return portEntries(enumerated, extraPorts);
+}
+
+QList<PortEntry> portEntries(QList<PortEntry> list, const QStringList& extraPorts)
 {
     for (const QString& port : extraPorts) {
-        if (!list.contains(port))
-            list << port;
+        const bool listed = std::any_of(list.begin(), list.end(), [&](const PortEntry& e) { return e.name == port; });
+        if (!listed)
+            list << PortEntry{port, {}, {}};
     }
     if (list.isEmpty()) {
         for (int i = 0; i < 16; ++i) {
 #ifdef Q_OS_WIN
-            list << QStringLiteral("COM%1").arg(i + 1);
+            list << PortEntry{QStringLiteral("COM%1").arg(i + 1), {}, {}};
 #else
-            list << QStringLiteral("/dev/ttyS%1").arg(i);
+            list << PortEntry{QStringLiteral("/dev/ttyS%1").arg(i), {}, {}};
 #endif
         }
     }
     return list;
 }
 
-}  // namespace
-
-QStringList buildPortList(const QStringList& extraPorts)
+QStringList portNames(const QList<PortEntry>& entries)
 {
-#ifdef Q_OS_WIN
-    // Already in the order of the device names the ports are listed under.
-    QStringList ports;
-    for (const std::wstring& name : windowsSerialPorts())
-        ports << QString::fromStdWString(name);
-    return withExtraPorts(ports, extraPorts);
-#else
-    QStringList enumerated;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        enumerated << info.systemLocation();
-    return buildPortList(enumerated, extraPorts);
-#endif
+    QStringList names;
+    for (const PortEntry& entry : entries)
+        names << entry.name;
+    return names;
 }
 
-QStringList buildPortList(QStringList enumerated, const QStringList& extraPorts)
+QStringList buildPortList(const QStringList& enumerated, const QStringList& extraPorts)
 {
-    std::stable_sort(enumerated.begin(), enumerated.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
-    return withExtraPorts(enumerated, extraPorts);
+    QStringList sorted = enumerated;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    QList<PortEntry> entries;
+    for (const QString& name : sorted)
+        entries << PortEntry{name, {}, {}};
+    return portNames(portEntries(entries, extraPorts));
 }
 
 int portListSelection(const QStringList& list, const QString& portName)
 {
     const int index = list.indexOf(portName);
     return index >= 0 ? index : static_cast<int>(list.size()) - 1;
+}
+
+QString listedNameOf(const QList<PortEntry>& entries, const QString& portName)
+{
+    for (const PortEntry& entry : entries) {
+        if (entry.name == portName)
+            return portName;
+    }
+    for (const PortEntry& entry : entries) {
+        if (!entry.device.isEmpty() && entry.device == portName)
+            return entry.name;
+    }
+    return portName;
+}
+
+bool portPresent(const QString& portName)
+{
+#ifdef Q_OS_WIN
+    return windowsPortPresent(portName.toStdWString());
+#else
+    struct stat info = {};
+    return !portName.isEmpty() && ::stat(QFile::encodeName(portName).constData(), &info) == 0;
+#endif
 }
 
 const QStringList& standardLineSettings()

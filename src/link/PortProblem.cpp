@@ -53,7 +53,12 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
         problem.kind = PortProblem::NoPermission;
         // Joining the group only helps when the group may read and write.
         const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-        if (const struct group* owner = ::getgrgid(info.st_gid); owner && groupMayUse)
+        // Ports are opened on several threads at once (detection): the
+        // reentrant lookup.
+        struct group entry = {};
+        struct group* owner = nullptr;
+        char names[4096];
+        if (groupMayUse && ::getgrgid_r(info.st_gid, &entry, names, sizeof names, &owner) == 0 && owner)
             problem.group = QString::fromLocal8Bit(owner->gr_name);
         break;
     }

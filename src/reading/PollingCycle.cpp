@@ -3,6 +3,7 @@
 #include "link/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
+#include "reading/BusyPort.h"
 #include "reading/CardFormat.h"
 
 namespace {
@@ -80,6 +81,8 @@ void PollingCycle::connectPhase(const ReaderType* type)
     if (!link_.OpenPort(config_.CommName, config_.CommBaudRate)) {
         AddInfoLine({Text::OpenError, {}});
         explainOpenFailure();
+        if (link_.openProblem().kind == PortProblem::Missing)
+            host_.portMissing();
         return;
     }
     lastPortProblem_ = {};
@@ -90,6 +93,7 @@ void PollingCycle::connectPhase(const ReaderType* type)
         if (!identity)
             continue;
         AddInfoLine({Text::ConnectOk, *identity});
+        host_.readerConnected(*identity);
         settleMode(link_, *type, id);
         AddInfoLine({Text::ReadCard, {}});
         if (FirstPollPending)
@@ -113,7 +117,7 @@ void PollingCycle::explainOpenFailure()
     lastProblemPort_ = port;
     switch (problem.kind) {
     case PortProblem::Missing: AddInfoLine({Text::PortMissing, {}, {shown}}); break;
-    case PortProblem::Busy: AddInfoLine({Text::PortBusy, {}, {shown}}); break;
+    case PortProblem::Busy: AddInfoLine(busyPortLine(port)); break;
     case PortProblem::NoPermission:
         AddInfoLine(problem.group.isEmpty() ? InfoLine{Text::PortNoAccess, {}, {shown}}
                                             : InfoLine{Text::PortNoPermission, {}, {shown, shownName(problem.group)}});

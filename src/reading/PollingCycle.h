@@ -36,6 +36,10 @@ public:
     // Minimized was asked, or the first tick connected. Likewise.
     virtual void minimizeAsked() = 0;
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;
+    // The connect found the port missing (unplugged, or back under another name).
+    virtual void portMissing() {}
+    // A reader answered the connect; its identity as the info log shows it.
+    virtual void readerConnected(const QString& identity) { Q_UNUSED(identity); }
 };
 
 class PollingCycle {

@@ -19,8 +19,11 @@
 #include <QObject>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
+class PortWalk;
 class QTimer;
+class ReaderFollower;
 
 // What a detection walk found; `found` false: no reader on any port.
 struct DetectionResult {
@@ -44,13 +47,17 @@ public:
 
     // What the window asks, run on the worker's thread.
     void applyConfig(const Settings& config);
+    // The port list was read again: the ports a reader whose port vanished
+    // is looked for on.
+    void setPorts(const QStringList& ports);
     // Start-up: open the port of the settings, detect when it does not
     // open, then start polling.
     void startUp(const QStringList& ports, bool pausedAfter);
     // Polling from now on, without the start-up probe.
     void startPolling();
-    // The auto-detection walk over `ports`; afterwards polling is paused
-    // or not as `pausedAfter` says (the pause box).
+    // The auto-detection walk over `ports`, the ports probed side by side;
+    // afterwards polling is paused or not as `pausedAfter` says (the pause
+    // box). The worker's thread stays free meanwhile.
     void detect(const QStringList& ports, bool pausedAfter);
     void setPaused(bool paused);
     // Carried out between two transactions, at the end of the next tick.
@@ -75,6 +82,8 @@ signals:
     void cardRead(const QByteArray& cardOutput);
     void detectionStarted();
     void detectionFinished(const DetectionResult& result);
+    // The reader was found again on another port, which it now uses.
+    void portFollowed(const QString& port);
     void closeDue();
     void minimizeDue();
 
@@ -87,10 +96,19 @@ private:
     void closeAsked() override { emit closeDue(); }
     void minimizeAsked() override { emit minimizeDue(); }
     void setPollingTimer(bool enabled, int intervalMs) override;
+    void portMissing() override;
+    void readerConnected(const QString& identity) override;
+
+    void followed(const DetectedReader& reader);
+    void detectionDone(const std::optional<DetectedReader>& found);
 
     ReaderLink link_;
     PollingCycle cycle_;
     Mailbox* inbox_;
     QTimer* tmrPolling;
     QTimer* tmrSameCard;
+    std::unique_ptr<PortWalk> detection_;
+    ReaderFollower* follower_;
+    bool pausedAfterDetection_ = false;
+    bool pollAfterDetection_ = false;  // the start-up's walk: polling starts after it
 };

@@ -74,6 +74,11 @@ QStringList startThroughShell(const QString& executable, const QByteArray& file)
 
 }  // namespace
 
+QString autostartLeftForAllUsers()
+{
+    return {};
+}
+
 QString autostartEntryPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)

@@ -13,3 +13,9 @@ QString autostartEntryPath();
 // that are not UTF-8, see FileNameBytes.h, through /bin/sh); removes it
 // otherwise (a missing entry is no error). Returns false when that failed.
 bool setAutostart(bool enabled, const QString& executable, const QString& settingsFile);
+
+// On Windows: the command an administrator runs to remove the entry with
+// which an earlier installation started the program for all users, while
+// that entry is there (a user may not remove it). Empty otherwise, and
+// always elsewhere.
+QString autostartLeftForAllUsers();

@@ -18,6 +18,11 @@ enum class Text {
     KeystrokesBack,       // ... and works again
     // Why the port did not open: %1 the port, %2 the device's group.
     PortMissing, PortBusy, PortNoPermission, PortNoAccess,
+    PortBusyBy,         // %1 the port, %2 the program holding it, %3 its process id
+    // A reader whose port vanished: %1 its port, %2 the port it is found at
+    // or another reader's identity, %3 the reader's port.
+    LookingForReader, ReaderMoved, OtherReaderOnPort,
+    AutostartLeftForAllUsers,  // %1 the command that removes an earlier installation's entry
     // Info-log lines about the keystroke output.
     KeystrokesVia, KeystrokesNone, KeystrokesRefused, KeystrokesNoPortal, KeystrokesFocusKept,
     KeystrokesAskEachStart,  // the desktop keeps no permission

@@ -257,6 +257,29 @@ private slots:
         QVERIFY(pollingFlags(*w.frm).closeRequested);
     }
 
+    // A minimise the desktop lost (the window in front while counted
+    // minimised) is asked for again without a restore in between; the tray's
+    // state and its menu agree with the window before and after.
+    void aLostMinimiseIsAskedForAgainWithoutARestore()
+    {
+        Window w(freshSettings());
+        w.frm->show();
+        w.frm->setWindowState(Qt::WindowMinimized);
+        QApplication::setActiveWindow(w.frm.get());
+        QVERIFY(w.frm->isMinimized() && w.frm->isActiveWindow());
+        QSignalSpy restored(w.frm->tray(), &TTrayIcon::restored);
+        w.frm->tray()->Minimize();
+        QCOMPARE(restored.count(), 0);
+        QVERIFY(w.frm->isMinimized());
+        QVERIFY(w.frm->tray()->isMinimized());
+        QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
+        // Restored by the desktop: the tray follows.
+        w.frm->showNormal();
+        QCOMPARE(restored.count(), 1);
+        QVERIFY(!w.frm->tray()->isMinimized());
+        QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
+    }
+
     void exitSavesAndClosesAtTheNextTick()
     {
         const QString settings = freshSettings();

@@ -1,13 +1,19 @@
 // The settings in Wine's registry (the user's key, the carry-over from the
 // machine's key: an administrator's defaults or an earlier installation's,
-// the value types), the log-on entry,
-// the port list and the default card log path.
+// the value types), the log-on entry and the earlier installation's entry
+// for all users, the port list with the device manager's names and its
+// watch, and the default card log path.
 
 #include "WineCheck.h"
 #include "link/windows/WinPorts.h"
 #include "settings/windows/WinSettings.h"
 
 #include <windows.h>
+
+#include <initguid.h>
+
+#include <devguid.h>
+#include <setupapi.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -187,11 +193,67 @@ void runEntry()
     RegCloseKey(run);
 }
 
+// An earlier installation started the program for all users; unticking
+// the box removes that entry too (Wine lets this user, as an administrator may).
+void machineRunEntry()
+{
+    HKEY machine = createKey(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_WOW64_32KEY);
+    CHECK(machine != nullptr);
+    setText(machine, L"Tallyport", L"C:\\Program Files (x86)\\Tallyport\\tallyport.exe");
+    setText(machine, L"Other", L"C:\\other.exe");
+    CHECK_TEXT(machineRunEntryRemoval(),
+               L"reg delete \"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\" /v Tallyport /f /reg:32");
+    CHECK(setRunEntry(false));
+    CHECK_TEXT(machineRunEntryRemoval(), L"");
+    DWORD type = 0;
+    CHECK(RegQueryValueExW(machine, L"Tallyport", nullptr, &type, nullptr, nullptr) == ERROR_FILE_NOT_FOUND);
+    CHECK(RegQueryValueExW(machine, L"Other", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS);
+    RegDeleteValueW(machine, L"Other");
+    RegCloseKey(machine);
+}
+
+std::vector<std::wstring> namesOf(const std::vector<WindowsPort>& ports)
+{
+    std::vector<std::wstring> names;
+    for (const WindowsPort& port : ports)
+        names.push_back(port.name);
+    return names;
+}
+
+// A device of the ports class, as a driver installs one, named `friendly`
+// by the device manager and serving port `port`. Removed by the caller.
+bool addPortDevice(HDEVINFO set, SP_DEVINFO_DATA& device, const std::wstring& port, const std::wstring& friendly,
+                   const std::wstring& maker)
+{
+    device.cbSize = sizeof device;
+    if (!SetupDiCreateDeviceInfoW(set, L"Ports", &GUID_DEVCLASS_PORTS, nullptr, nullptr, DICD_GENERATE_ID, &device))
+        return false;
+    const auto bytes = [](const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); };
+    if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME,
+                                           reinterpret_cast<const BYTE*>(friendly.c_str()), bytes(friendly))
+        || !SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_MFG, reinterpret_cast<const BYTE*>(maker.c_str()),
+                                              bytes(maker))
+        || !SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
+        return false;
+    const HKEY key = SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE)
+        return false;
+    setText(key, L"PortName", port);
+    RegCloseKey(key);
+    return true;
+}
+
 void portList()
 {
     const wchar_t* path = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
     deleteTree(HKEY_LOCAL_MACHINE, path);
     CHECK(windowsSerialPorts().empty());
+
+    // The list is watched: a change to it is told.
+    const HANDLE changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SerialCommWatch watch;
+    CHECK(watch.arm(changed));
+    CHECK(WaitForSingleObject(changed, 0) == WAIT_TIMEOUT);
 
     // The system keeps HARDWARE in memory only.
     HKEY key = createKey(HKEY_LOCAL_MACHINE, path, 0, REG_OPTION_VOLATILE);
@@ -200,9 +262,44 @@ void portList()
     setText(key, L"\\device\\serial10", L"COM11");
     setText(key, L"\\Device\\Serial0", L"COM5");
     setInteger(key, L"\\Device\\Odd", 7);
-    RegCloseKey(key);
+    CHECK(WaitForSingleObject(changed, 2000) == WAIT_OBJECT_0);
     const std::vector<std::wstring> expected{L"COM5", L"COM2", L"COM11"};
-    CHECK(windowsSerialPorts() == expected);
+    CHECK(namesOf(windowsSerialPorts()) == expected);
+
+    // Armed again, the next change is told once more.
+    CHECK(watch.arm(changed));
+    CHECK(WaitForSingleObject(changed, 0) == WAIT_TIMEOUT);
+    setText(key, L"\\Device\\Serial2", L"COM7");
+    CHECK(WaitForSingleObject(changed, 2000) == WAIT_OBJECT_0);
+    RegDeleteValueW(key, L"\\Device\\Serial2");
+    RegCloseKey(key);
+    CloseHandle(changed);
+
+    // The device manager's name for a port goes beside it.
+    const HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr);
+    SP_DEVINFO_DATA device = {};
+    CHECK(addPortDevice(set, device, L"COM5", L"USB-SERIAL CH340 (COM5)", L"wch.cn"));
+    const std::vector<WindowsPort> ports = windowsSerialPorts();
+    CHECK(ports.size() == 3);
+    if (ports.size() == 3) {
+        CHECK_TEXT(ports[0].details, L"USB-SERIAL CH340, wch.cn");
+        CHECK_TEXT(ports[1].details, L"");
+    }
+    SetupDiRemoveDevice(set, &device);
+    SetupDiDestroyDeviceInfoList(set);
+
+    CHECK_TEXT(portDetails(L"COM1", L"Communications Port (COM1)", L"(Standard port types)"), L"Communications Port");
+    CHECK_TEXT(portDetails(L"COM12", L"Prolific USB-to-Serial Comm Port (com12)", L"Prolific"),
+               L"Prolific USB-to-Serial Comm Port");
+    CHECK_TEXT(portDetails(L"COM4", L"Standard Serial over Bluetooth link (COM4)", L"Microsoft"),
+               L"Standard Serial over Bluetooth link, Microsoft");
+    CHECK_TEXT(portDetails(L"COM3", L"", L""), L"");
+
+    // A port is there while the system lists it (or names its device).
+    CHECK(windowsPortPresent(L"COM11"));
+    CHECK(windowsPortPresent(L"com2"));
+    CHECK(!windowsPortPresent(L"COM97"));
+    CHECK(!windowsPortPresent(L""));
 }
 
 void defaultCardLog()
@@ -226,6 +323,7 @@ int main()
     settingsCarryOverAndTypes();
     machineDefaults();
     runEntry();
+    machineRunEntry();
     portList();
     defaultCardLog();
     return wineCheckResult("wine_settings");

@@ -138,15 +138,20 @@ void TTrayIcon::setIconIndex(int index)
 
 void TTrayIcon::Minimize()
 {
-    minimized_ = true;
     if (trayAvailable()) {
+        minimized_ = true;
         window_->hide();
     } else {
         // A minimise asked for before the desktop had the window up can be
         // lost: the window is in front while Qt counts it minimised, and
-        // would not ask again.
-        if (window_->isMinimized() && window_->isActiveWindow())
+        // would not ask again. Clearing that state is no restore: it happens
+        // while we count the window as not minimised, so the window's own
+        // reaction to a state change (a restore by the desktop) stays out.
+        if (window_->isMinimized() && window_->isActiveWindow()) {
+            minimized_ = false;
             window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+        }
+        minimized_ = true;
         window_->showMinimized();
     }
     emit minimized();

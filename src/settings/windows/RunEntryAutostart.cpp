@@ -17,3 +17,8 @@ QString autostartEntryPath()
     return QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromWCharArray(winsettings::kRunKeyPath)
         + QStringLiteral("\\Tallyport");
 }
+
+QString autostartLeftForAllUsers()
+{
+    return QString::fromStdWString(winsettings::machineRunEntryRemoval());
+}

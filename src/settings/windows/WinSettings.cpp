@@ -247,12 +247,50 @@ std::wstring moduleFileName()
     }
 }
 
+namespace {
+
+// The views of the machine's Run key an earlier installation may have
+// written: the 32-bit one (the earlier program was a 32-bit one) and the
+// native one.
+const REGSAM kMachineViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+bool machineRunEntryIn(REGSAM view)
+{
+    Key key;
+    return key.open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_QUERY_VALUE | view)
+        && RegQueryValueExW(key.handle(), kRunValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Only an administrator may, as a rule; anyone else leaves it for
+// machineRunEntryRemoval() to explain.
+void deleteMachineRunEntries()
+{
+    for (const REGSAM view : kMachineViews) {
+        Key key;
+        if (key.open(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_SET_VALUE | view))
+            RegDeleteValueW(key.handle(), kRunValueName);
+    }
+}
+
+}  // namespace
+
+std::wstring machineRunEntryRemoval()
+{
+    for (const REGSAM view : kMachineViews) {
+        if (machineRunEntryIn(view))
+            return std::wstring(L"reg delete \"HKLM\\") + kRunKeyPath + L"\" /v " + kRunValueName + L" /f"
+                + (view == KEY_WOW64_32KEY ? L" /reg:32" : L" /reg:64");
+    }
+    return {};
+}
+
 bool setRunEntry(bool enabled)
 {
     Key key;
     if (!key.create(HKEY_CURRENT_USER, kRunKeyPath))
         return false;
     if (!enabled) {
+        deleteMachineRunEntries();
         const LONG status = RegDeleteValueW(key.handle(), kRunValueName);
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }

@@ -63,8 +63,15 @@ bool save(const Values& values);
 
 // Writes the log-on entry with the full path of this executable, exactly as
 // the system reports it (no quotes, no arguments), or deletes it; a missing
-// entry is no error. False when that failed.
+// entry is no error. False when that failed. Deleting it also deletes the
+// entry that an earlier installation made for all users below
+// HKEY_LOCAL_MACHINE, where this user may (see machineRunEntryRemoval()).
 bool setRunEntry(bool enabled);
+
+// The command that removes an earlier installation's log-on entry for all
+// users (reg delete "HKLM\…\Run" /v Tallyport /f, with /reg:32 for the
+// 32-bit view) while there is one; empty when there is none.
+std::wstring machineRunEntryRemoval();
 
 // The full path of this executable.
 std::wstring moduleFileName();
