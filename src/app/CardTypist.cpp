@@ -77,8 +77,11 @@ void CardTypist::start(const QString& restoreToken)
     const int language = language_();
     emit said(name_ == QLatin1String("-") ? LanguageTable(Text::KeystrokesNone, language)
                                           : LanguageTable(Text::KeystrokesVia, language) + name_);
-    for (const auto& im : inputMethods_)
-        emit said(LanguageTable(Text::InputMethodPassed, language).arg(im->name()));
+    for (const auto& im : inputMethods_) {
+        emit said(LanguageTable(im->passableWith(*keyboard_) ? Text::InputMethodPassed : Text::InputMethodOnlyOff,
+                                language)
+                      .arg(im->name()));
+    }
     for (const QString& im : unknownInputMethods_)
         emit said(LanguageTable(Text::InputMethodUnknown, language).arg(im));
     QPointer<CardTypist> self(this);

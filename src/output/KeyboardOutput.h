@@ -79,12 +79,14 @@ public:
     virtual Sent sendKeys(const std::string& text, bool addComma, bool addEnter) = 0;
 
     // `key` pressed with its modifiers, after the keys sent before it.
-    // Outputs that cannot send one answer Incomplete.
+    // Outputs that cannot send one (canSendShortcuts() false) answer
+    // Incomplete.
     virtual Sent sendShortcut(const Shortcut& key)
     {
         (void)key;
         return Sent::Incomplete;
     }
+    virtual bool canSendShortcuts() const { return false; }
 };
 
 class KeyboardOutput : public DesktopWindows, public KeySender {

@@ -109,6 +109,10 @@ const Row kRows[] = {
     {{"Input method %1: each card is typed in direct input, then %1 is put back as it was.",
       "输入法 %1: 每张卡号以直接输入方式输入, 然后 %1 恢复原状.",
       "輸入法 %1: 每張卡號以直接輸入方式輸入, 然後 %1 恢復原狀."}},
+    {{"Input method %1 cannot be switched back by Tallyport on this desktop: cards are typed only while it is off "
+      "(English mode).",
+      "Tallyport 无法在此桌面上切换回输入法 %1: 仅在其关闭 (英文模式) 时才输入卡号.",
+      "Tallyport 無法在此桌面上切換回輸入法 %1: 僅在其關閉 (英文模式) 時才輸入卡號."}},
     {{"Input method %1 cannot be switched by Tallyport: switch it to English mode, or cards may arrive changed.",
       "Tallyport 无法切换输入法 %1: 请切换到英文模式, 否则卡号可能被改变.",
       "Tallyport 無法切換輸入法 %1: 請切換到英文模式, 否則卡號可能被改變."}},

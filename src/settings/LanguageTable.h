@@ -31,6 +31,7 @@ enum class Text {
     KeystrokesNoTarget, KeystrokesTargetGone, KeystrokesNoFocus, KeystrokesTargetElevated,
     // Input methods: %1 its name; the card in %2 where there is one.
     InputMethodPassed,     // found, and cards get past it
+    InputMethodOnlyOff,    // found, and cards get past it only while it is off
     InputMethodUnknown,    // in use, and cards cannot get past it
     InputMethodComposing,  // card %2 waits for the word the user is typing
     InputMethodWordKept,   // ... and was not typed: the word was not finished

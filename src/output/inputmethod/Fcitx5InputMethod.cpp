@@ -127,7 +127,7 @@ InputMethod::Pass Fcitx5InputMethod::letThrough(KeyboardOutput& keys, bool focus
     if (focusedField().isEmpty() || state(&ok) != 2 || !ok)
         return Pass::Direct;  // no field of fcitx5's, or off in it
     readSwitchKey();
-    if (!switchKey_)
+    if (!switchKey_ || !keys.canSendShortcuts())
         return Pass::Failed;  // no way back on that keeps the order of the keys
     bus_->call(kService, kController, kControllerInterface, "Deactivate", {}, &ok);
     if (!ok || state() != 1) {

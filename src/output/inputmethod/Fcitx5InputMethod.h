@@ -31,6 +31,8 @@ public:
     ~Fcitx5InputMethod() override;
 
     QString name() const override { return QStringLiteral("fcitx5"); }
+    // Its switch key has to be sent behind the card.
+    bool passableWith(const KeyboardOutput& keys) const override { return keys.canSendShortcuts(); }
     bool composing() override;
     Pass letThrough(KeyboardOutput& keys, bool focusJustMoved) override;
     std::optional<Shortcut> closingKey() override { return switchKey_; }

@@ -26,6 +26,13 @@ public:
     // "IBus", "fcitx5": for the info log.
     virtual QString name() const = 0;
 
+    // Whether cards typed through `keys` can get past it while it is on.
+    virtual bool passableWith(const KeyboardOutput& keys) const
+    {
+        (void)keys;
+        return true;
+    }
+
     // True while the focused field holds a word the user has begun and not
     // finished. False where the input method does not tell.
     virtual bool composing() = 0;

@@ -53,6 +53,7 @@ public:
     bool bringForward(WindowId target) override;
     Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
     Sent sendShortcut(const Shortcut& key) override;
+    bool canSendShortcuts() const override { return true; }
 
     struct Impl;
 
