@@ -106,9 +106,8 @@ const Row kRows[] = {
       "请同样以管理员身份启动 Tallyport.",
       "卡號 %1 未輸入: 目標視窗屬於以系統管理員身分執行的程式, Windows 不讓本程式向其傳送按鍵. "
       "請同樣以系統管理員身分啟動 Tallyport."}},
-    {{"Input method %1: each card is typed in direct input, then %1 is put back as it was.",
-      "输入法 %1: 每张卡号以直接输入方式输入, 然后 %1 恢复原状.",
-      "輸入法 %1: 每張卡號以直接輸入方式輸入, 然後 %1 恢復原狀."}},
+    {{"Input method %1: direct input for each card, then back.", "输入法 %1: 输入卡号时暂时切换为直接输入.",
+      "輸入法 %1: 輸入卡號時暫時切換為直接輸入."}},
     {{"Input method %1 cannot be switched back by Tallyport on this desktop: cards are typed only while it is off "
       "(English mode).",
       "Tallyport 无法在此桌面上切换回输入法 %1: 仅在其关闭 (英文模式) 时才输入卡号.",
