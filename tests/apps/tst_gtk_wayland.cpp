@@ -47,12 +47,16 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     apptest::Tally tally;
     int reports = 0;
     int card = 0;
+    waytest::Program* running = nullptr;
     auto typeCard = [&] {
         const QString number = apptest::kCards[card++ % apptest::kCards.size()];
         QCOMPARE(reader.command("card " + number), QString("ok"));
         const auto got = apptest::waitReports(log, ++reports);
         QCOMPARE(reader.command("remove"), QString("ok"));
-        QVERIFY2(got.size() == reports, qPrintable("the entry did not activate for card " + number));
+        if (got.size() != reports) {
+            running->seen += QString::fromUtf8(running->process.readAllStandardError());
+            QFAIL(qPrintable("the entry did not activate for card " + number + "\n" + running->seen));
+        }
         tally.add(got.last(), number);
         // Enter came from the Enter key (evdev 28).
         QCOMPARE(got.last().value("keys").toArray().last().toObject().value("code").toInt(), 36);
@@ -60,6 +64,7 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     const QStringList changes[] = {{"fr", "ru"}, {}};
     for (const QStringList& layouts : changes) {
         waytest::Program program(sway, {"--settings", writeCardSettings(sway.runtimeDir() + "/tallyport.conf", reader.path()), "--verbose"});
+        running = &program;
         QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard", 30000), qPrintable(program.seen));
         QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
         // Its window takes the focus when it comes; the user goes back to the form.
