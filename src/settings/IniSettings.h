@@ -1,5 +1,6 @@
 // The settings record as the text of an INI file, read and written through
-// the codec (IniCodec.h) and the one list of values (SettingsFields.h).
+// the codec (IniCodec.h), the one list of values (SettingsFields.h) and
+// the value rules (StoredValues.h).
 #pragma once
 
 #include "settings/Settings.h"
