@@ -7,6 +7,10 @@
 
 #include <QByteArray>
 
+// No settings file of ours comes anywhere near this: a larger file (or a
+// device that never ends) is not read, and a text this large not written.
+constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
+
 // Reads the [General] section (and the keys before any section): values in
 // their stored order until the first of the wrong type; a missing value keeps
 // its default. Lines that are neither sections nor values are skipped, as Qt
