@@ -17,4 +17,5 @@ set(TALLYPORT_WINDOWS_QT_FREE
 set(TALLYPORT_WINDOWS_QT
   settings/windows/RegistryStore.cpp
   settings/windows/RunEntryAutostart.cpp
+  settings/windows/WinSettingsStore.cpp
 )

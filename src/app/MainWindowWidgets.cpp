@@ -154,6 +154,8 @@ QWidget* TfrmMain::buildParameterPage()
     grid->setVerticalSpacing(7);
     grid->setColumnStretch(1, 1);
     int row = 0;
+    // The controls start at the record's defaults.
+    const Settings defaults = defaultSettings();
     auto addRow = [&](QLabel* label, QWidget* field) {
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setBuddy(field);
@@ -171,12 +173,13 @@ QWidget* TfrmMain::buildParameterPage()
     };
 
     lblPort = named(new QLabel(QStringLiteral("Port:")), "lblPort");
-    cmbPort = pickList("cmbPort", {defaultPortName()}, 0);
+    cmbPort = pickList("cmbPort", {defaults.CommName}, 0);
     connect(cmbPort, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbPortChange);
     addRow(lblPort, cmbPort);
 
     lblBaudrate = named(new QLabel(QStringLiteral("Baudrate:")), "lblBaudrate");
-    cmbBaudrate = pickList("cmbBaudrate", standardLineSettings(), 5);
+    cmbBaudrate
+        = pickList("cmbBaudrate", standardLineSettings(), standardLineSettings().indexOf(defaults.CommBaudRate));
     connect(cmbBaudrate, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbBaudrateChange);
     addRow(lblBaudrate, cmbBaudrate);
 
@@ -184,14 +187,14 @@ QWidget* TfrmMain::buildParameterPage()
     QStringList types;
     for (int i = 0; i < kReaderTypeCount; ++i)
         types << QLatin1String(readerType(i)->name);
-    cmbReaderType = pickList("cmbReaderType", types, 0);
+    cmbReaderType = pickList("cmbReaderType", types, defaults.ReaderType);
     // Any change of the type, also by detection or loading, is the type in use.
     connect(cmbReaderType, &QComboBox::currentIndexChanged, this, &TfrmMain::cmbReaderTypeChange);
     addRow(lblReaderType, cmbReaderType);
 
     lblReaderID = named(new QLabel(QStringLiteral("Reader ID:")), "lblReaderID");
-    pnReaderID = panel("pnReaderID", QStringLiteral("01"), 41);
-    sbReaderID = scrollBar("sbReaderID", 99, 10, 1);
+    pnReaderID = panel("pnReaderID", QString::fromLatin1(defaults.readerIdText()), 41);
+    sbReaderID = scrollBar("sbReaderID", Settings::kMaxReaderID, 10, defaults.ReaderID);
     sbReaderID->installEventFilter(this);
     connect(sbReaderID, &QScrollBar::valueChanged, this, &TfrmMain::sbReaderIDChange);
     addRow(lblReaderID, rowOf({pnReaderID, sbReaderID}, 1));
@@ -201,12 +204,13 @@ QWidget* TfrmMain::buildParameterPage()
     grid->addWidget(btnDetect, row++, 0, 1, 2);
 
     lblSameCard = named(new QLabel(QStringLiteral("Same card filter:")), "lblSameCard");
-    pnSameCard = panel("pnSameCard", QStringLiteral("0"), 56);
+    pnSameCard = panel("pnSameCard", QString::number(defaults.SameCardTime), 56);
     pnSameCard->setFocusPolicy(Qt::ClickFocus);
     pnSameCard->installEventFilter(this);
     pnSameCard->setToolTip(QStringLiteral("0 = off. Double-click to switch the filter off."));
     lblSec = named(new QLabel(QStringLiteral("Sec.")), "lblSec");
-    sbSameCard = scrollBar("sbSameCard", 99999, 100, 1);
+    // At 1 as designed: FormCreate moves it to 0, through its handler.
+    sbSameCard = scrollBar("sbSameCard", Settings::kMaxSameCardTime, 100, 1);
     sbSameCard->installEventFilter(this);
     connect(sbSameCard, &QScrollBar::valueChanged, this, &TfrmMain::sbSameCardChange);
     addRow(lblSameCard, rowOf({pnSameCard, lblSec, sbSameCard}, 2));
@@ -221,7 +225,7 @@ QWidget* TfrmMain::buildParameterPage()
         radios->addWidget(rbFormat[i]);
         connect(rbFormat[i], &QRadioButton::clicked, this, [this, i] { setSendFormat(i); });
     }
-    rbFormat[0]->setChecked(true);
+    rbFormat[defaults.SendFormat]->setChecked(true);
     chkReverse = named(new QCheckBox(QStringLiteral("Card ID Reverse")), "chkReverse");
     auto* formatLayout = new QVBoxLayout(gbFormat);
     formatLayout->addLayout(radios);
@@ -251,7 +255,6 @@ QWidget* TfrmMain::buildParameterPage()
 
     chkAddDown = named(new QCheckBox(QStringLiteral("Add Comma(,)")), "chkAddDown");
     chkAddEnter = named(new QCheckBox(QStringLiteral("Add Enter")), "chkAddEnter");
-    chkAddEnter->setChecked(true);
     grid->addWidget(chkAddDown, row, 0);
     grid->addWidget(chkAddEnter, row++, 1);
 
@@ -260,7 +263,7 @@ QWidget* TfrmMain::buildParameterPage()
 
     grid->setRowStretch(row++, 1);
     lblLanguage = named(new QLabel(QStringLiteral("Language:")), "lblLanguage");
-    cmbLanguage = pickList("cmbLanguage", {languageName(0), languageName(1), languageName(2)}, 0);
+    cmbLanguage = pickList("cmbLanguage", {languageName(0), languageName(1), languageName(2)}, defaults.Language);
     connect(cmbLanguage, qOverload<int>(&QComboBox::activated), this, &TfrmMain::cmbLanguageChange);
     // A row of its own: the language names are long in every language.
     lblLanguage->setBuddy(cmbLanguage);
@@ -272,6 +275,7 @@ QWidget* TfrmMain::buildParameterPage()
         {chkTimeField, &Settings::TimeField},   {chkAddDown, &Settings::AddDown},
         {chkAddEnter, &Settings::AddReturn},    {chkAutoRun, &Settings::AutoRun}};
     for (const auto& [box, value] : boxes) {
+        box->setChecked(defaults.*value);
         connect(box, &QCheckBox::toggled, this, [this, value = value](bool checked) {
             settings_.*value = checked;
             settingsEdited();

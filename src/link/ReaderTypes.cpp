@@ -9,24 +9,23 @@
 namespace {
 
 constexpr Request kNoRequest = {nullptr, nullptr};
-constexpr const char* kAsciiLine = "19200,e,8,1";
 // Types A, C, D and E answer a connect to ID 00 whatever their own ID; type B
 // readers are asked for reader 01.
 constexpr const char* kAnyId = "00";
 
 const ReaderType kTypes[kReaderTypeCount] = {
     {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"A", "F"}, 150,
-     {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kAsciiLine, kAnyId, 20},
+     {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kDefaultLineSettings, kAnyId, 20},
     {"Type B", Framing::Soh, nullptr, {"", "S"}, 15, 2, "  S/N:", 5, {"", "A"}, {"", "A0"}, {"", "C"}, 150,
      {{25, 7, 16}, {17, 7, 8}, {0, 0, 0}}, 0, "115200,n,8,1", "01", 0},
     {"Type C", Framing::Tab, nullptr, {"H", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"H", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kAsciiLine, kAnyId, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kDefaultLineSettings, kAnyId, 20},
     {"Type D", Framing::Tab, nullptr, {"I", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"I", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kAsciiLine, kAnyId, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kDefaultLineSettings, kAnyId, 20},
     {"Type E", Framing::Tab, nullptr, {"J", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"J", "F"}, 150,
-     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kAsciiLine, kAnyId, 20},
+     {{18, 8, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kDefaultLineSettings, kAnyId, 20},
     {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, kNoRequest, kNoRequest,
-     {"000000E51F", ""}, 450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, kAsciiLine, kAnyId, 20},
+     {"000000E51F", ""}, 450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, kDefaultLineSettings, kAnyId, 20},
 };
 
 const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};

@@ -50,6 +50,10 @@ struct ReaderType {
 
 constexpr int kReaderTypeCount = 6;
 
+// The line settings that every type but B comes set to: what detection
+// tries them at, and so the line settings the program starts with.
+constexpr char kDefaultLineSettings[] = "19200,e,8,1";
+
 // Row 0..5, or nullptr for an index outside the table.
 const ReaderType* readerType(int index);
 

@@ -1,57 +1,12 @@
 #include "settings/IniSettings.h"
 
 #include "settings/IniCodec.h"
-#include "settings/SettingsFields.h"
+#include "settings/StoredValues.h"
 
 #include <QHash>
-#include <climits>
+#include <algorithm>
 
 namespace {
-
-bool isIntegerText(const QString& text)
-{
-    qsizetype i = (text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'))) ? 1 : 0;
-    if (i == text.size())
-        return false;
-    for (; i < text.size(); ++i) {
-        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
-            return false;
-    }
-    return true;
-}
-
-// Integer text beyond the range of int saturates; the window clamps anyway.
-std::optional<int> integerOf(const QString& text)
-{
-    const QString t = text.trimmed();
-    if (!isIntegerText(t))
-        return std::nullopt;
-    const bool negative = t.startsWith(QLatin1Char('-'));
-    qint64 magnitude = 0;
-    for (const QChar c : t) {
-        if (c.isDigit())
-            magnitude = qMin<qint64>(magnitude * 10 + (c.unicode() - '0'), qint64(INT_MAX) + 1);
-    }
-    if (negative)
-        return int(qMax<qint64>(-magnitude, INT_MIN));
-    return int(qMin<qint64>(magnitude, INT_MAX));
-}
-
-// True for a non-zero integer or "true" in any case, false for anything else.
-bool booleanOf(const std::optional<QString>& text)
-{
-    if (!text)
-        return false;
-    const QString t = text->trimmed();
-    if (isIntegerText(t)) {
-        for (const QChar c : t) {
-            if (c >= QLatin1Char('1') && c <= QLatin1Char('9'))
-                return true;
-        }
-        return false;
-    }
-    return t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
-}
 
 // The [General] lines: the last line of a key counts, as in QSettings.
 struct GeneralValues {
@@ -76,74 +31,66 @@ GeneralValues generalValues(const QByteArray& text)
     return values;
 }
 
-// Reads values in order until one is of the wrong type; after that every
-// call leaves its value alone.
-class Reader
-{
+// The [General] values as the value rules read them (StoredValues.h).
+class IniSource {
 public:
-    explicit Reader(const QHash<QString, QByteArray>& raw) : raw_(raw) {}
+    explicit IniSource(const QHash<QString, QByteArray>& raw) : raw_(raw) {}
 
-    void text(const char* key, QString& out)
+    // Of the wrong type when it is no text ("@ByteArray(...)" and the like).
+    Stored text(const char* name, QString& out) const
     {
-        if (const auto raw = take(key)) {
-            if (const auto t = iniValueText(*raw))
-                out = *t;
-            else
-                stoppedAt = QLatin1String(key);
-        }
+        const auto it = raw_.constFind(QLatin1String(name));
+        if (it == raw_.constEnd())
+            return Stored::Missing;
+        const auto text = iniValueText(*it);
+        if (!text)
+            return Stored::WrongType;
+        out = *text;
+        return Stored::Ok;
     }
-    void integer(const char* key, int& out)
+    // A text that is an integer.
+    Stored integer(const char* name, int& out) const
     {
-        if (const auto raw = take(key)) {
-            const auto t = iniValueText(*raw);
-            if (const auto n = t ? integerOf(*t) : std::nullopt)
-                out = *n;
-            else
-                stoppedAt = QLatin1String(key);
-        }
+        QString text;
+        const Stored stored = this->text(name, text);
+        if (stored != Stored::Ok)
+            return stored;
+        const auto number = integerOf(text);
+        if (!number)
+            return Stored::WrongType;
+        out = *number;
+        return Stored::Ok;
     }
-    void boolean(const char* key, bool& out)
+    // Never of the wrong type: a value that is no text reads as false.
+    Stored booleanText(const char* name, QString& out) const
     {
-        if (const auto raw = take(key))
-            out = booleanOf(iniValueText(*raw));
+        return text(name, out) == Stored::Missing ? Stored::Missing : Stored::Ok;
     }
-
-    QString stoppedAt;
-    bool found = false;
 
 private:
-    std::optional<QByteArray> take(const char* key)
-    {
-        const auto it = raw_.constFind(QLatin1String(key));
-        if (it == raw_.constEnd())
-            return std::nullopt;
-        found = true;
-        if (!stoppedAt.isEmpty())
-            return std::nullopt;
-        return *it;
-    }
-
     const QHash<QString, QByteArray>& raw_;
 };
 
-QByteArray boolText(bool value)
-{
-    return value ? "-1" : "0";
-}
-
 // Our value lines, in their stored order.
-struct Writer {
+struct IniSink {
     QByteArray out;
-    void text(const char* key, const QString& value) { out += QByteArray(key) + '=' + iniValue(value) + '\n'; }
-    void integer(const char* key, int value) { out += QByteArray(key) + '=' + QByteArray::number(value) + '\n'; }
-    void boolean(const char* key, bool value) { out += QByteArray(key) + '=' + boolText(value) + '\n'; }
+    bool text(const char* name, const QString& value)
+    {
+        out += QByteArray(name) + '=' + iniValue(value) + '\n';
+        return true;
+    }
+    bool integer(const char* name, int value)
+    {
+        out += QByteArray(name) + '=' + QByteArray::number(value) + '\n';
+        return true;
+    }
 };
 
 struct Names {
     QStringList names;
-    void text(const char* key, const QString&) { names << QLatin1String(key); }
-    void integer(const char* key, int) { names << QLatin1String(key); }
-    void boolean(const char* key, bool) { names << QLatin1String(key); }
+    void text(const char* name, const QString&) { names << QLatin1String(name); }
+    void integer(const char* name, int) { names << QLatin1String(name); }
+    void boolean(const char* name, bool) { names << QLatin1String(name); }
 };
 
 bool isOurName(const QString& name)
@@ -162,26 +109,31 @@ bool isOurName(const QString& name)
 LoadResult readIniSettings(const QByteArray& text)
 {
     const GeneralValues general = generalValues(text);
-    LoadResult result;
-    Reader r(general.raw);
-    forEachStoredValue(r, result.values);
-    r.text(kPortalRestoreTokenName, result.values.PortalRestoreToken);
-    if (general.broken && !r.found)
+    const QList<QString> names = general.raw.keys();
+    const bool found = std::any_of(names.cbegin(), names.cend(), isOurName);
+    if (general.broken && !found)
         return LoadResult();
-    result.stoppedAt = r.stoppedAt;
+    LoadResult result;
+    IniSource source(general.raw);
+    StoredValueReader reader(source);
+    forEachStoredValue(reader, result.values);
+    reader.text(kPortalRestoreTokenName, result.values.PortalRestoreToken);
+    result.stoppedAt = reader.stoppedAt();
     result.outcome = result.stoppedAt.isEmpty() ? LoadResult::Loaded : LoadResult::StoppedAtWrongType;
-    result.ours = r.found || general.empty;
+    result.ours = found || general.empty;
     return result;
 }
 
 QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
 {
-    Writer w;
-    w.out = "[General]\n";
-    forEachStoredValue(w, values);
+    IniSink sink;
+    sink.out = "[General]\n";
+    StoredValueWriter writer(sink);
+    forEachStoredValue(writer, values);
     // Only on desktops that use the portal, and never a token past its limit.
     if (!values.PortalRestoreToken.isEmpty() && values.PortalRestoreToken.size() <= Settings::kMaxPortalRestoreToken)
-        w.text(kPortalRestoreTokenName, values.PortalRestoreToken);
+        writer.text(kPortalRestoreTokenName, values.PortalRestoreToken);
+    QByteArray& out = sink.out;
 
     // The rest of the file without our old lines, and without a [General]
     // header that opens no new section: ours stands at the top.
@@ -208,8 +160,8 @@ QByteArray renderIniSettings(const QByteArray& previous, const Settings& values)
     qsizetype blank = 0;
     while (blank < rest.size() && (rest.at(blank) == '\r' || rest.at(blank) == '\n'))
         ++blank;
-    w.out += QByteArrayView(rest).sliced(blank);
-    if (!w.out.endsWith('\n'))
-        w.out += '\n';
-    return w.out;
+    out += QByteArrayView(rest).sliced(blank);
+    if (!out.endsWith('\n'))
+        out += '\n';
+    return out;
 }

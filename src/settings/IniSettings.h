@@ -1,10 +1,15 @@
 // The settings record as the text of an INI file, read and written through
-// the codec (IniCodec.h) and the one list of values (SettingsFields.h).
+// the codec (IniCodec.h), the one list of values (SettingsFields.h) and
+// the value rules (StoredValues.h).
 #pragma once
 
 #include "settings/Settings.h"
 
 #include <QByteArray>
+
+// No settings file of ours comes anywhere near this: a larger file (or a
+// device that never ends) is not read, and a text this large not written.
+constexpr qint64 kMaxSettingsFileSize = 1024 * 1024;
 
 // Reads the [General] section (and the keys before any section): values in
 // their stored order until the first of the wrong type; a missing value keeps

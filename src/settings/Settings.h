@@ -4,12 +4,14 @@
 // kinds are listed once, in SettingsFields.h.
 #pragma once
 
+#include "link/ReaderTypes.h"
+
 #include <QMetaType>
 #include <QString>
 
 struct Settings {
     QString CommName;            // default: defaultPortName()
-    QString CommBaudRate = QStringLiteral("19200,e,8,1");
+    QString CommBaudRate = QLatin1String(kDefaultLineSettings);
     int ReaderType = 0;          // 0..5, Type A..F
     int ReaderID = 1;            // 0..99
     int SameCardTime = 0;        // seconds, 0..99999; 0 is off

@@ -1,5 +1,6 @@
 // Loading and saving the settings record: an INI file (IniSettings.h), or on
-// Windows the registry (settings/windows/RegistryStore.h).
+// Windows the registry (settings/windows/RegistryStore.h); StoredSettings.h
+// says which file the build takes for each system.
 #pragma once
 
 #include "settings/Settings.h"
