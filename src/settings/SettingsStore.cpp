@@ -1,6 +1,6 @@
 #include "settings/SettingsStore.h"
 
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 #include "settings/IniSettings.h"
 
 #include <QFile>
