@@ -5,9 +5,9 @@
 #include "link/PortList.h"
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
-#include "settings/FileNameBytes.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
+#include "text/Printable.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -65,7 +65,7 @@ void TfrmMain::LoadSettings()
     case LoadResult::OtherUsersFile:
         // Said once the info log starts (showEvent clears it); then as on a
         // first run.
-        startNote_ = LanguageTable(Text::SettingsNotOurs, settings_.Language).arg(printableFileName(settingsPath()));
+        startNote_ = LanguageTable(Text::SettingsNotOurs, settings_.Language).arg(shownName(settingsPath()));
         [[fallthrough]];
     case LoadResult::NoFile:
         // First run: the parameters first, and no reader traffic until the
@@ -99,11 +99,11 @@ void TfrmMain::SaveSettings()
         AddInfoLine(LanguageTable(saved.outcome == SaveResult::NotReplaced ? Text::SettingsNotReplaced
                                                                            : Text::SettingsSaveError,
                                   settings_.Language)
-                    + QStringLiteral(" : ") + printableFileName(settingsPath()));
+                    + QStringLiteral(" : ") + shownName(settingsPath()));
     // Saving fills in a blank card log path.
     edExportFile->setText(settings_.ExportFile);
     if (!setAutostart(settings_.AutoRun, QApplication::applicationFilePath(), options_.settingsFile))
-        AddInfoLine(LanguageTable(Text::AutostartError, settings_.Language).arg(printableFileName(autostartEntryPath())));
+        AddInfoLine(LanguageTable(Text::AutostartError, settings_.Language).arg(shownName(autostartEntryPath())));
     // Unticked: an earlier installation's entry for all users must go too.
     if (!settings_.AutoRun) {
         if (const QString removal = autostartLeftForAllUsers(); !removal.isEmpty())

@@ -1,26 +1,11 @@
+// The keystroke output of an X11 or Wayland desktop session.
 #include "app/PlatformKeyboard.h"
 
 #include "output/NoKeyboard.h"
-
-#ifdef _WIN32
-#include "output/windows/WinKeyboard.h"
-#else
 #include "output/inputmethod/SessionInputMethods.h"
 #include "output/portal/PortalKeyboard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "output/x11/X11Keyboard.h"
-#endif
-
-#ifdef _WIN32
-
-PlatformKeyboard makePlatformKeyboard(const QString& forced)
-{
-    if (forced == QLatin1String("none"))
-        return {std::make_unique<NoKeyboard>(), {}};
-    return {std::make_unique<WinKeyboard>(), QStringLiteral("SendInput")};
-}
-
-#else
 
 namespace {
 
@@ -36,29 +21,30 @@ PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
 
 PlatformKeyboard outputFor(const QString& forced)
 {
-    QString kind = forced;
-    if (kind.isEmpty()) {
+    KeyboardChoice choice = keyboardChoice(forced).value_or(KeyboardChoice::None);
+    if (forced.isEmpty()) {
         if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
             PlatformKeyboard wayland = ifAvailable(std::make_unique<WaylandKeyboard>(), kWaylandName);
             if (!wayland.name.isEmpty())
                 return wayland;
             // Without the protocol (GNOME, KDE Plasma) the portal asks the
             // user; a missing portal is told in the info log once started.
-            kind = QStringLiteral("portal");
+            choice = KeyboardChoice::Portal;
         } else if (qEnvironmentVariableIsSet("DISPLAY")) {
-            kind = QStringLiteral("x11");
+            choice = KeyboardChoice::X11;
         } else {
-            kind = QStringLiteral("none");
+            choice = KeyboardChoice::None;
         }
     }
-    if (kind == QLatin1String("x11"))
-        return ifAvailable(std::make_unique<X11Keyboard>(), "X11 (XTest)");
-    if (kind == QLatin1String("wayland"))
-        return ifAvailable(std::make_unique<WaylandKeyboard>(), kWaylandName);
+    switch (choice) {
+    case KeyboardChoice::X11: return ifAvailable(std::make_unique<X11Keyboard>(), "X11 (XTest)");
+    case KeyboardChoice::Wayland: return ifAvailable(std::make_unique<WaylandKeyboard>(), kWaylandName);
     // Even without a session bus: its start tells the info log that there
     // is no portal.
-    if (kind == QLatin1String("portal"))
+    case KeyboardChoice::Portal:
         return {std::make_unique<PortalKeyboard>(), QStringLiteral("desktop portal (RemoteDesktop)")};
+    case KeyboardChoice::None: break;
+    }
     return {std::make_unique<NoKeyboard>(), {}};
 }
 
@@ -74,5 +60,3 @@ PlatformKeyboard makePlatformKeyboard(const QString& forced)
     }
     return keyboard;
 }
-
-#endif

@@ -2,8 +2,9 @@
 
 #include "app/AppOptions.h"
 #include "app/MainWindow.h"
+#include "app/PlatformKeyboard.h"
 #include "app/SingleInstance.h"
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -141,9 +142,7 @@ AppOptions parseOptions(int argc, char* argv[])
                      qPrintable(parser.positionalArguments().first()));
         std::exit(2);
     }
-    const QStringList outputs{QStringLiteral("x11"), QStringLiteral("wayland"), QStringLiteral("portal"),
-                              QStringLiteral("none")};
-    if (parser.isSet(keyboard) && !outputs.contains(parser.value(keyboard))) {
+    if (parser.isSet(keyboard) && !keyboardChoice(parser.value(keyboard))) {
         std::fprintf(stderr, "tallyport: --keyboard takes x11, wayland, portal or none\nTry 'tallyport --help'.\n");
         std::exit(2);
     }

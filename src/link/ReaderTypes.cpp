@@ -1,6 +1,6 @@
 #include "link/ReaderTypes.h"
 
-#include "link/Printable.h"
+#include "text/Printable.h"
 #include "link/ReaderLink.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "output/CardLog.h"
 
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 
 #include <QFile>
 

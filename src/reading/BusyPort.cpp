@@ -1,7 +1,7 @@
 #include "reading/BusyPort.h"
 
 #include "link/PortHolders.h"
-#include "link/Printable.h"
+#include "text/Printable.h"
 
 InfoLine busyPortLine(const QString& port)
 {

@@ -2,10 +2,10 @@
 // send formats the user can choose.
 #pragma once
 
+#include "settings/SendFormat.h"
+
 #include <QByteArray>
 #include <optional>
-
-enum SendFormat { Format8H, Format6H, Format10D, Format8D, Format16H, FormatD, kSendFormatCount };
 
 // The captions of the six formats, in index order.
 const char* sendFormatCaption(int index);

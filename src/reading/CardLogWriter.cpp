@@ -1,8 +1,7 @@
 #include "reading/CardLogWriter.h"
 
-#include "link/Printable.h"
 #include "reading/Mailbox.h"
-#include "settings/FileNameBytes.h"
+#include "text/Printable.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,16 +19,6 @@ struct CardLogWriter::Desk : Mailbox {
 struct CardLogWriter::Reports : Mailbox {
     CardLogWriter* writer = nullptr;
 };
-
-namespace {
-
-// A path as the log shows it: kept bytes and control characters escaped.
-QString shownPath(const QString& path)
-{
-    return shownName(printableFileName(path));
-}
-
-}  // namespace
 
 CardLogWriter::CardLogWriter(Say say) : say_(std::move(say)) {}
 
@@ -93,7 +82,7 @@ void CardLogWriter::reported(CardLog::Outcome outcome)
     // Reports come back in the order the records went out.
     const Waiting record = waiting_.front();
     waiting_.pop_front();
-    const QString path = shownPath(record.path);
+    const QString path = shownName(record.path);
     if (outcome == CardLog::Failed && say_)
         say_({Text::SaveError, QStringLiteral(" : ") + path});
     else if (outcome == CardLog::Refused && say_)
@@ -116,13 +105,13 @@ void CardLogWriter::stalled()
         return;
     saidStalled_ = true;
     if (say_)
-        say_({Text::CardLogStalled, {}, {shownPath(waiting_.front().path)}});
+        say_({Text::CardLogStalled, {}, {shownName(waiting_.front().path)}});
 }
 
 void CardLogWriter::sayMissing(const Waiting& record)
 {
     if (say_)
-        say_({Text::CardMaybeMissing, {}, {QString::fromLatin1(printable(record.card)), shownPath(record.path)}});
+        say_({Text::CardMaybeMissing, {}, {QString::fromLatin1(printable(record.card)), shownName(record.path)}});
 }
 
 void CardLogWriter::idleTick()

@@ -1,6 +1,6 @@
 #include "reading/PollingCycle.h"
 
-#include "link/Printable.h"
+#include "text/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
 #include "reading/BusyPort.h"

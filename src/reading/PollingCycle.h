@@ -74,7 +74,6 @@ public:
     QByteArray CardOutput;
     bool statusShown = false;         // the status bar holds a text
 
-    SameCardFilter& filter() { return filter_; }
     // Written on a thread of its own (CardLogWriter.h).
     CardLogWriter& cardLog() { return cardLog_; }
 

@@ -2,7 +2,7 @@
 
 #include "link/PortHolders.h"
 #include "link/PortList.h"
-#include "link/Printable.h"
+#include "text/Printable.h"
 #include "link/ReaderLink.h"
 #include "reading/PortWalk.h"
 

@@ -1,8 +1,8 @@
 #include "reading/ReaderWorker.h"
 
-#include "link/Printable.h"
 #include "reading/PortWalk.h"
 #include "reading/ReaderFollower.h"
+#include "text/Printable.h"
 
 #include <QThread>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "settings/Autostart.h"
 
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include <QDir>
 
 #ifdef Q_OS_UNIX
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 #include "settings/ReplaceFile.h"
 #endif
 

@@ -1,6 +1,6 @@
 #include "settings/IniCodec.h"
 
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 
 #include <QStringList>
 

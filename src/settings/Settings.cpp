@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
 #include "link/ReaderTypes.h"
-#include "reading/CardFormat.h"
 #include "settings/LanguageTable.h"
+#include "settings/SendFormat.h"
 
 #include <QByteArray>
 #include <QDir>

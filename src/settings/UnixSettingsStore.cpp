@@ -4,7 +4,7 @@
 // own (settings/windows/WinSettingsStore.cpp).
 #include "settings/StoredSettings.h"
 
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 #include "settings/IniSettings.h"
 #include "settings/MachineDefaults.h"
 #include "settings/ReplaceFile.h"

@@ -1,7 +1,7 @@
 // The card log file in a temporary folder.
 #include "output/CardLog.h"
 #include "settings/ExportFileName.h"
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 #include "support/TestFiles.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // Card numbers: the canonical form, the six send formats, and the
 // same-card filter.
-#include "link/Printable.h"
+#include "text/Printable.h"
 #include "reading/CardFormat.h"
 #include "reading/SameCardFilter.h"
 

@@ -1,8 +1,9 @@
 // The autostart entry and the name and folders of the export file.
 #include "settings/Autostart.h"
 #include "settings/ExportFileName.h"
-#include "settings/FileNameBytes.h"
 #include "support/TestFiles.h"
+#include "text/FileNameBytes.h"
+#include "text/Printable.h"
 
 #include <QDir>
 #include <QProcess>
@@ -74,7 +75,7 @@ private slots:
         }
         QCOMPARE(fileNameFromBytes(names[0]), QString::fromUtf8(names[0]));
         QCOMPARE(fileNameFromBytes(names[4]), QString("/tmp/a") + QChar(0xFEFF) + "b.conf");
-        QCOMPARE(printableFileName(fileNameFromBytes(names[1])), QString("/home/u/caf\\xE9.conf"));
+        QCOMPARE(shownName(fileNameFromBytes(names[1])), QString("/home/u/caf\\xE9.conf"));
         // A character outside the Basic Multilingual Plane is no kept byte.
         QCOMPARE(fileNameBytes(QString::fromUtf8("\xf0\x9f\x92\xb3")), QByteArray("\xf0\x9f\x92\xb3"));
     }

@@ -1,6 +1,6 @@
 // The settings file: round trips, hand-edited and damaged files, and saves
 // that cannot be written.
-#include "settings/FileNameBytes.h"
+#include "text/FileNameBytes.h"
 #include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
 #include "support/TestFiles.h"

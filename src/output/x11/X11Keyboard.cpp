@@ -5,12 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <limits>
 #include <set>
 
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
-#include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 
 // ---------------------------------------------------------------------------
@@ -387,15 +385,6 @@ void X11Keyboard::Impl::releaseBindings() {
 
 // ---------------------------------------------------------------------------
 
-// The target as showWindow() found it, so that bringForward() does not
-// look it up again.
-struct X11Keyboard::Shown {
-    Window target = 0;
-    Window top = 0;
-    Window client = 0;
-    bool wm = false;
-};
-
 X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>()) {
     const SigpipeBlock noSigpipe;
     d_->open(displayName);
@@ -408,68 +397,6 @@ X11Keyboard::~X11Keyboard() {
 
 bool X11Keyboard::available() const {
     return d_->dpy && !d_->lost;
-}
-
-KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
-    const SigpipeBlock noSigpipe;
-    Impl& d = *d_;
-    if (!d.enter()) {
-        return 0;
-    }
-    d.discardEvents();
-    d.drainWatch();
-    if (d.wmAnnouncesActive()) {
-        const auto active = d.property32(d.root, d.atom.activeWindow, XA_WINDOW);
-        return active.empty() || d.lost ? 0 : active[0];
-    }
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(d.dpy, &focus, &revert);
-    if (d.lost || focus == None || focus == PointerRoot) {
-        return 0;
-    }
-    const Window top = d.topLevelOf(focus);
-    return top == d.root || d.lost ? 0 : top;
-}
-
-bool X11Keyboard::isOwnWindow(WindowId window) {
-    const SigpipeBlock noSigpipe;
-    Impl& d = *d_;
-    if (!d.enter() || window == 0 || window > std::numeric_limits<Window>::max()) {
-        return false;
-    }
-    const Window w = static_cast<Window>(window);
-    const Window top = d.topLevelOf(w);
-    if (!top || top == d.root) {
-        return false;
-    }
-    // The window itself or the nearest ancestor that names a process; below a
-    // manager's frame, the client window.
-    std::vector<Window> candidates;
-    for (Window c = w;;) {
-        candidates.push_back(c);
-        if (c == top) {
-            break;
-        }
-        Window rootReturn = 0;
-        const Window parent = d.parentOf(c, &rootReturn);
-        if (!rootReturn) {
-            return false;
-        }
-        c = parent;
-    }
-    candidates.push_back(d.findClient(top, top));
-    for (Window c : candidates) {
-        bool present = false;
-        const auto pid = d.property32(c, d.atom.wmPid, XA_CARDINAL, &present);
-        if (d.lost) {
-            return false;
-        }
-        if (present && !pid.empty()) {
-            return pid[0] == static_cast<unsigned long>(getpid()) && d.sameMachine(c);
-        }
-    }
-    return false;
 }
 
 int X11Keyboard::changeNotifier() {
@@ -491,50 +418,6 @@ void X11Keyboard::drainChanges() {
     if (d.lost) {
         d.abandon();
     }
-}
-
-bool X11Keyboard::showWindow(WindowId target) {
-    const SigpipeBlock noSigpipe;
-    Impl& d = *d_;
-    shown_.reset();
-    if (!d.enter() || target == 0 || target > std::numeric_limits<Window>::max()) {
-        return false;
-    }
-    d.discardEvents();
-    const Window t = static_cast<Window>(target);
-    XWindowAttributes attrs;
-    {
-        ErrorTrap trap(d);
-        if (!XGetWindowAttributes(d.dpy, t, &attrs) || trap.failed()) {
-            return false;
-        }
-    }
-    const Window top = d.topLevelOf(t);
-    if (!top || t == attrs.root) {
-        return false;  // gone meanwhile, or the root itself
-    }
-    const bool wm = d.wmAnnouncesActive();
-    const Window client = d.findClient(t, top);
-    if (d.lost) {
-        return false;
-    }
-    d.show(t, top, client, attrs, wm);
-    shown_ = std::make_unique<Shown>(Shown{t, top, client, wm});
-    return true;
-}
-
-bool X11Keyboard::bringForward(WindowId target) {
-    const SigpipeBlock noSigpipe;
-    Impl& d = *d_;
-    if (!shown_ || shown_->target != target || !d.enter()) {
-        return false;
-    }
-    const Shown w = *shown_;
-    // Raise: a client's restacking request goes to the manager; without one
-    // the top-level window is what has to move.
-    XRaiseWindow(d.dpy, w.wm ? w.client : w.top);
-    d.requestFocus(w.target, w.client, w.wm);
-    return d.waitForFocus(w.target, w.client, w.wm);
 }
 
 KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {

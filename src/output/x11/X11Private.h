@@ -1,8 +1,9 @@
 // What the parts of the X11 keyboard share: the connection state, the guard
 // objects every public call sets up, and the window and keystroke helpers.
 // X11Connection.cpp keeps the connection and its error handling,
-// X11Windows.cpp the window queries and the focus, KeymapPlan.cpp decides
-// the keycodes, X11Keyboard.cpp is the facade.
+// X11Windows.cpp the window queries, the focus and the keyboard output's
+// window calls, KeymapPlan.cpp decides the keycodes, X11Keyboard.cpp the
+// keymap and the keystrokes.
 #pragma once
 
 #include "output/x11/KeymapPlan.h"
@@ -84,6 +85,15 @@ private:
     sigset_t pipe_;
     sigset_t old_;
     bool wasPending_ = false;
+};
+
+// The target as showWindow() found it, so that bringForward() does not
+// look it up again.
+struct X11Keyboard::Shown {
+    Window target = 0;
+    Window top = 0;
+    Window client = 0;
+    bool wm = false;
 };
 
 // Catches X errors caused by the requests made while it lives. Requests

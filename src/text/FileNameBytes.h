@@ -19,8 +19,8 @@ QString fileNameFromBytes(QByteArrayView bytes);
 QByteArray fileNameBytes(QStringView name);
 // Whether the name holds a byte that is not UTF-8.
 bool holdsRawBytes(QStringView name);
-// For messages: each such byte written as \xNN.
-QString printableFileName(QStringView name);
+// The byte kept at `name[i]`, or -1 where `name[i]` is text.
+int keptByteAt(QStringView name, qsizetype i);
 // `name` from the working folder when it is relative; on Unix the working
 // folder's own bytes are kept too.
 QString absoluteFileName(const QString& name);
