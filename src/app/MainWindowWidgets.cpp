@@ -33,7 +33,7 @@
 
 namespace {
 
-const QColor SkyBlue(166, 202, 240);
+const QColor kSkyBlue(166, 202, 240);
 
 template <typename T>
 T* named(T* widget, const char* name)
@@ -130,7 +130,7 @@ QWidget* TfrmMain::buildReaderPage()
     moInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     moInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     QPalette palette = moInfo->palette();
-    palette.setColor(QPalette::Base, SkyBlue);
+    palette.setColor(QPalette::Base, kSkyBlue);
     palette.setColor(QPalette::Text, Qt::black);
     moInfo->setPalette(palette);
     moInfo->viewport()->installEventFilter(this);

@@ -49,10 +49,10 @@ public:
 
     // Bytes read from the port and held for the next transaction. Between
     // transactions (polling paused, a reader sending on its own) this stays
-    // at most HeldBytesLimit; the rest waits in the driver, whose queue is
+    // at most kHeldBytesLimit; the rest waits in the driver, whose queue is
     // bounded too, and the next transaction discards it all.
     qint64 heldBytes() const;
-    static constexpr qint64 HeldBytesLimit = Frames::kBufferSize;
+    static constexpr qint64 kHeldBytesLimit = Frames::kBufferSize;
 
     // The short pauses readers want between requests; blocks the caller.
     static void pause(int ms);

@@ -184,10 +184,10 @@ private slots:
         // event loop runs while the reader goes on sending a megabyte.
         sim.command("flood 1000000");
         QVERIFY(!link.SendTabCommand("A07B"));
-        QTRY_VERIFY_WITH_TIMEOUT(link.heldBytes() >= ReaderLink::HeldBytesLimit, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(link.heldBytes() >= ReaderLink::kHeldBytesLimit, 20000);
         for (int i = 0; i < 5; ++i) {
             QTest::qWait(100);
-            QVERIFY2(link.heldBytes() <= ReaderLink::HeldBytesLimit, qPrintable(QString::number(link.heldBytes())));
+            QVERIFY2(link.heldBytes() <= ReaderLink::kHeldBytesLimit, qPrintable(QString::number(link.heldBytes())));
         }
     }
 
