@@ -1,7 +1,8 @@
 // A plain Wayland window for the desktop tests that writes down every
 // character it receives as it comes (Return as "\r"), and to FILE.times how
 // long each card took from its first key to its Return (the test's own
-// focus marks, "z", are no part of a card).
+// focus marks, "z", are no part of a card); to FILE.focus "1" each time it
+// gains the keyboard focus and "0" each time it loses it.
 //
 //   desktop_keysink FILE
 #include <QElapsedTimer>
@@ -12,10 +13,11 @@
 
 class KeySink : public QRasterWindow {
 public:
-    explicit KeySink(const QString& path) : out_(path), times_(path + ".times")
+    explicit KeySink(const QString& path) : out_(path), times_(path + ".times"), focus_(path + ".focus")
     {
-        out_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
-        times_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+        for (QFile* file : {&out_, &times_, &focus_})
+            file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+        connect(this, &QWindow::activeChanged, this, [this] { focus_.write(isActive() ? "1" : "0"); });
     }
 
 protected:
@@ -36,6 +38,7 @@ protected:
 private:
     QFile out_;
     QFile times_;
+    QFile focus_;
     QElapsedTimer card_;
 };
 
