@@ -74,6 +74,13 @@ QProcessEnvironment SwaySession::environment() const
     env.insert("LANG", "C.UTF-8");
     if (!bus_.isEmpty())
         env.insert("DBUS_SESSION_BUS_ADDRESS", bus_);
+    // A sanitized program keeps its suppressions and stops at its first
+    // fault here as everywhere else; without them its reports of Qt's own
+    // internals come by the hundred and slow it past the tests' waits.
+    for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (qEnvironmentVariableIsSet(name))
+            env.insert(name, qEnvironmentVariable(name));
+    }
     return env;
 }
 
