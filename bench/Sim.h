@@ -23,8 +23,7 @@ public:
     }
     QString line()
     {
-        while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-        }
+        while (!process.canReadLine() && process.waitForReadyRead(5000)) { }
         return QString::fromUtf8(process.readLine()).trimmed();
     }
     QString command(const QString& text)

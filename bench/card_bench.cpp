@@ -110,8 +110,9 @@ int main(int argc, char* argv[])
     std::printf("(a) card latency over %zu of %d cards: p50 %.1f ms, p99 %.1f ms, min %.1f ms, max %.1f ms\n",
                 latencyMs.size(), cards, percentile(latencyMs, 0.5), percentile(latencyMs, 0.99),
                 percentile(latencyMs, 0.0), percentile(latencyMs, 1.0));
-    std::printf("    floor: poll interval 200 ms (a card waits 0..200 ms, mean 100 ms, for the next poll)\n"
-                "    + reply transmission at 19200 baud, 8E1: 17 bytes x 11 bits = 9.7 ms on a real line (~0 on a pty)\n");
+    std::printf(
+        "    floor: poll interval 200 ms (a card waits 0..200 ms, mean 100 ms, for the next poll)\n"
+        "    + reply transmission at 19200 baud, 8E1: 17 bytes x 11 bits = 9.7 ms on a real line (~0 on a pty)\n");
 
     // (b) CPU while connected without a card, then while nothing answers.
     double before = cpuSeconds(pid);

@@ -161,11 +161,10 @@ Window findProgramWindow(Display* x, int timeoutMs)
     return 0;
 }
 
-
 // The program's info log, from its standard error (--verbose).
 class Log {
 public:
-    explicit Log(QProcess& program) : program_(program) {}
+    explicit Log(QProcess& program) : program_(program) { }
     // Waits for a line containing `text` after the lines already seen.
     bool waitFor(const QString& text, int timeoutMs)
     {
@@ -205,8 +204,8 @@ void report(const char* phase, std::vector<Ping> pings, long long fromNs, long l
         ms.push_back(p.answerMs);
     std::sort(ms.begin(), ms.end());
     const auto at = [&ms](double q) { return ms.empty() ? 0.0 : ms[static_cast<size_t>(q * (ms.size() - 1))]; };
-    std::printf("%s (%.1f s, %zu pings): longest %.1f ms, p99 %.1f ms, p50 %.2f ms\n", phase,
-                (toNs - fromNs) / 1e9, ms.size(), at(1.0), at(0.99), at(0.5));
+    std::printf("%s (%.1f s, %zu pings): longest %.1f ms, p99 %.1f ms, p50 %.2f ms\n", phase, (toNs - fromNs) / 1e9,
+                ms.size(), at(1.0), at(0.99), at(0.5));
 }
 
 }  // namespace
@@ -247,7 +246,8 @@ int main(int argc, char* argv[])
 
     QTemporaryDir dir;
     // The port is not there: detection at start; a held card is read at every poll.
-    const QString settings = writeSettingsFile(dir.filePath("bench.conf"),
+    const QString settings = writeSettingsFile(
+        dir.filePath("bench.conf"),
         {{"CommName", "/nonexistent/tallyport-port"}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 0}});
     QProcess tallyport;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

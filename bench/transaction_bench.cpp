@@ -107,8 +107,7 @@ int main(int argc, char* argv[])
 
     std::printf("transactions: %d (failed %d) over a pseudo-terminal\n", count, failures);
     std::printf("last reply byte written -> transaction returned: median %.1f us, p99 %.1f us, max %.1f us\n",
-                percentile(afterLastByteUs, 0.5), percentile(afterLastByteUs, 0.99),
-                percentile(afterLastByteUs, 1.0));
+                percentile(afterLastByteUs, 0.5), percentile(afterLastByteUs, 0.99), percentile(afterLastByteUs, 1.0));
     std::printf("whole round trip (request + reply): median %.1f us, p99 %.1f us\n", percentile(roundTripUs, 0.5),
                 percentile(roundTripUs, 0.99));
     std::printf("CPU time of the program per transaction: %.1f us\n", cpuPerTransactionUs);

@@ -32,7 +32,8 @@ struct Figures {
     double warmUpMs = -1;  // the unmeasured first run
 };
 
-double percentile(std::vector<double> v, double p) {
+double percentile(std::vector<double> v, double p)
+{
     std::sort(v.begin(), v.end());
     const double pos = p * (v.size() - 1);
     const std::size_t i = static_cast<std::size_t>(pos);
@@ -40,14 +41,15 @@ double percentile(std::vector<double> v, double p) {
     return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
 }
 
-void print(const Figures& f) {
+void print(const Figures& f)
+{
     if (f.ms.empty()) {
         std::printf("%-34s no run succeeded\n", f.name.c_str());
         return;
     }
-    std::printf("%-34s median %7.2f ms  p10 %7.2f  p90 %7.2f  min %7.2f  max %7.2f  (%zu runs",
-                f.name.c_str(), percentile(f.ms, 0.5), percentile(f.ms, 0.1),
-                percentile(f.ms, 0.9), percentile(f.ms, 0.0), percentile(f.ms, 1.0), f.ms.size());
+    std::printf("%-34s median %7.2f ms  p10 %7.2f  p90 %7.2f  min %7.2f  max %7.2f  (%zu runs", f.name.c_str(),
+                percentile(f.ms, 0.5), percentile(f.ms, 0.1), percentile(f.ms, 0.9), percentile(f.ms, 0.0),
+                percentile(f.ms, 1.0), f.ms.size());
     if (f.wrong) {
         std::printf(", %d with wrong text", f.wrong);
     }
@@ -56,8 +58,9 @@ void print(const Figures& f) {
 
 // Runs `type` `runs` times after one unmeasured warm-up; `prepare` runs
 // before each, untimed.
-Figures measure(const std::string& name, int runs, kbdtest::Recorder& recorder,
-                const std::function<void()>& prepare, const std::function<bool()>& type) {
+Figures measure(const std::string& name, int runs, kbdtest::Recorder& recorder, const std::function<void()>& prepare,
+                const std::function<bool()>& type)
+{
     Figures f{name, {}, 0, -1};
     for (int i = -1; i < runs; ++i) {
         prepare();
@@ -83,7 +86,8 @@ Figures measure(const std::string& name, int runs, kbdtest::Recorder& recorder,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     int runs = 50;
     bool wm = true;
     for (int i = 1; i < argc; ++i) {
@@ -98,37 +102,33 @@ int main(int argc, char** argv) {
     }
     const std::string missing = kbdtest::XSession::missingPrograms({"Xvfb", "xdotool"});
     if (!missing.empty()) {
-        std::fprintf(stderr, "typing_bench: not installed: %s (scripts/install)\n",
-                     missing.c_str());
+        std::fprintf(stderr, "typing_bench: not installed: %s (scripts/install)\n", missing.c_str());
         return 1;
     }
     kbdtest::XSession session;
     std::string error;
     kbdtest::Recorder target;
     kbdtest::Recorder other;
-    if (!session.start(wm, error) || !other.start(session, "benchother", error) ||
-        !target.start(session, "benchtarget", error)) {
+    if (!session.start(wm, error) || !other.start(session, "benchother", error)
+        || !target.start(session, "benchtarget", error)) {
         std::fprintf(stderr, "typing_bench: %s\n", error.c_str());
         return 1;
     }
     X11Keyboard keyboard(session.display());
     if (!keyboard.available()) {
-        std::fprintf(stderr, "typing_bench: X11Keyboard cannot reach %s\n",
-                     session.display().c_str());
+        std::fprintf(stderr, "typing_bench: X11Keyboard cannot reach %s\n", session.display().c_str());
         return 1;
     }
 
-    std::printf("Typing \"%s\" + Enter into an X client on Xvfb %s, %d runs each\n",
-                kCard.c_str(), wm ? "with openbox" : "without a window manager", runs);
+    std::printf("Typing \"%s\" + Enter into an X client on Xvfb %s, %d runs each\n", kCard.c_str(),
+                wm ? "with openbox" : "without a window manager", runs);
     const auto focusTarget = [&] {
         if (!session.focusWithin(target.window())) {
             session.activate(target.window());
         }
     };
     const auto focusOther = [&] { session.activate(other.window()); };
-    const auto ours = [&] {
-        return typeCard(keyboard, target.window(), kCard, false, true, {}) == TypeResult::Typed;
-    };
+    const auto ours = [&] { return typeCard(keyboard, target.window(), kCard, false, true, {}) == TypeResult::Typed; };
     const auto xdotool = [&](const char* delay) {
         return [&session, delay] {
             // xdotool types "\r" with the Return key ("\n" would be Linefeed).
@@ -141,28 +141,22 @@ int main(int argc, char** argv) {
         };
     };
 
-    const Figures focused =
-        measure("X11Keyboard, target in front", runs, target, focusTarget, ours);
-    const Figures switching =
-        measure("X11Keyboard, target activated first", runs, target, focusOther, ours);
-    const Figures xdoDefault =
-        measure("xdotool type (default delay)", runs, target, focusTarget, xdotool(nullptr));
-    const Figures xdoZero =
-        measure("xdotool type --delay 0", runs, target, focusTarget, xdotool("0"));
+    const Figures focused = measure("X11Keyboard, target in front", runs, target, focusTarget, ours);
+    const Figures switching = measure("X11Keyboard, target activated first", runs, target, focusOther, ours);
+    const Figures xdoDefault = measure("xdotool type (default delay)", runs, target, focusTarget, xdotool(nullptr));
+    const Figures xdoZero = measure("xdotool type --delay 0", runs, target, focusTarget, xdotool("0"));
     print(focused);
     print(switching);
     print(xdoDefault);
     print(xdoZero);
     if (focused.warmUpMs >= 0) {
-        std::printf("first X11Keyboard call of the run (binds the spare keycodes): %.2f ms\n",
-                    focused.warmUpMs);
+        std::printf("first X11Keyboard call of the run (binds the spare keycodes): %.2f ms\n", focused.warmUpMs);
     }
     if (!focused.ms.empty() && !xdoDefault.ms.empty() && !xdoZero.ms.empty()) {
         const double ourMedian = percentile(focused.ms, 0.5);
         std::printf("median ratios (target in front): xdotool default / ours = %.1fx, "
                     "ours / xdotool --delay 0 = %.2fx\n",
-                    percentile(xdoDefault.ms, 0.5) / ourMedian,
-                    ourMedian / percentile(xdoZero.ms, 0.5));
+                    percentile(xdoDefault.ms, 0.5) / ourMedian, ourMedian / percentile(xdoZero.ms, 0.5));
     }
     return 0;
 }

@@ -51,7 +51,7 @@ void measure(const char* name, int runs, waytest::FootTerminal& foot, const std:
     int wrong = 0;
     for (int i = -1; i < runs; ++i) {
         foot.clear();
-        struct stat st{};
+        struct stat st { };
         const off_t before = stat(foot.file().toLocal8Bit().constData(), &st) == 0 ? st.st_size : 0;
         const double start = nowMs();
         bool ok = type();
@@ -77,8 +77,8 @@ void measure(const char* name, int runs, waytest::FootTerminal& foot, const std:
         return;
     }
     std::printf("%-30s median %7.2f ms  p10 %7.2f  p90 %7.2f  min %7.2f  max %7.2f  (%zu runs, %d wrong)\n", name,
-                percentile(ms, 0.5), percentile(ms, 0.1), percentile(ms, 0.9), percentile(ms, 0.0),
-                percentile(ms, 1.0), ms.size(), wrong);
+                percentile(ms, 0.5), percentile(ms, 0.1), percentile(ms, 0.9), percentile(ms, 0.0), percentile(ms, 1.0),
+                ms.size(), wrong);
 }
 
 }  // namespace

@@ -78,9 +78,9 @@ void CardTypist::start(const QString& restoreToken)
     emit said(name_ == QLatin1String("-") ? LanguageTable(Text::KeystrokesNone, language)
                                           : LanguageTable(Text::KeystrokesVia, language) + name_);
     for (const auto& im : inputMethods_) {
-        emit said(LanguageTable(im->passableWith(*keyboard_) ? Text::InputMethodPassed : Text::InputMethodOnlyOff,
-                                language)
-                      .arg(im->name()));
+        emit said(
+            LanguageTable(im->passableWith(*keyboard_) ? Text::InputMethodPassed : Text::InputMethodOnlyOff, language)
+                .arg(im->name()));
     }
     for (const QString& im : unknownInputMethods_)
         emit said(LanguageTable(Text::InputMethodUnknown, language).arg(im));
@@ -95,18 +95,10 @@ void CardTypist::onNotice(KeyboardOutput::Notice notice, const std::string& deta
 {
     const int language = language_();
     switch (notice) {
-    case KeyboardOutput::Notice::RestoreToken:
-        emit restoreTokenChanged(QString::fromStdString(detail));
-        break;
-    case KeyboardOutput::Notice::Refused:
-        emit said(LanguageTable(Text::KeystrokesRefused, language));
-        break;
-    case KeyboardOutput::Notice::Unavailable:
-        emit said(LanguageTable(Text::KeystrokesNoPortal, language));
-        break;
-    case KeyboardOutput::Notice::AsksEachStart:
-        emit said(LanguageTable(Text::KeystrokesAskEachStart, language));
-        break;
+    case KeyboardOutput::Notice::RestoreToken: emit restoreTokenChanged(QString::fromStdString(detail)); break;
+    case KeyboardOutput::Notice::Refused: emit said(LanguageTable(Text::KeystrokesRefused, language)); break;
+    case KeyboardOutput::Notice::Unavailable: emit said(LanguageTable(Text::KeystrokesNoPortal, language)); break;
+    case KeyboardOutput::Notice::AsksEachStart: emit said(LanguageTable(Text::KeystrokesAskEachStart, language)); break;
     case KeyboardOutput::Notice::NotTyped:
         emit said(LanguageTable(Text::KeystrokesCardCut, language).arg(QString::fromStdString(detail)));
         break;
@@ -201,14 +193,9 @@ TypeResult CardTypist::letInputMethodsThrough(bool focusJustMoved)
     }
     for (const auto& im : inputMethods_) {
         switch (im->letThrough(*keyboard_, focusJustMoved)) {
-        case InputMethod::Pass::Switched:
-            switched_.push_back(im.get());
-            break;
-        case InputMethod::Pass::Direct:
-            break;
-        case InputMethod::Pass::Failed:
-            holdingIm_ = im.get();
-            return TypeResult::InputMethodStuck;
+        case InputMethod::Pass::Switched: switched_.push_back(im.get()); break;
+        case InputMethod::Pass::Direct: break;
+        case InputMethod::Pass::Failed: holdingIm_ = im.get(); return TypeResult::InputMethodStuck;
         }
     }
     return TypeResult::Typed;

@@ -27,7 +27,8 @@ TfrmMain::TfrmMain(const AppOptions& options, std::unique_ptr<KeyboardOutput> ke
         keyboard = std::move(chosen.output);
         keyboardName = chosen.name.isEmpty() ? QStringLiteral("-") : chosen.name;
     }
-    typist_ = new CardTypist(std::move(keyboard), keyboardName, [this] { return settings_.Language; }, this);
+    typist_ = new CardTypist(
+        std::move(keyboard), keyboardName, [this] { return settings_.Language; }, this);
     typist_->useInputMethods(std::move(chosen.inputMethods), chosen.unknownInputMethods);
     connect(typist_, &CardTypist::said, this, &TfrmMain::AddInfoLine);
     connect(typist_, &CardTypist::focusWanted, this, &TfrmMain::minimizeToTray);

@@ -10,7 +10,6 @@
 #include "output/KeyboardOutput.h"
 #include "settings/Settings.h"
 
-
 #include <QThread>
 #include <QWidget>
 #include <memory>
@@ -135,10 +134,10 @@ private:
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     bool shownOnce_ = false;
-    QString startNote_;        // what loading the settings has to say, once the log is shown
+    QString startNote_;  // what loading the settings has to say, once the log is shown
     bool closeAllowed_ = false;
     bool sessionEnded_ = false;
-    int editing_ = 0;          // > 0: several controls change at once; send once at the end
+    int editing_ = 0;  // > 0: several controls change at once; send once at the end
     bool detecting_ = false;
     QStringList detectPorts_;  // the ports of the walk under way
 

@@ -18,8 +18,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         // range, Left, Up and Page Up down it.
         QAbstractSlider::SliderAction action = QAbstractSlider::SliderNoAction;
         switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Right: case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
-        case Qt::Key_Left: case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+        case Qt::Key_Right:
+        case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+        case Qt::Key_Left:
+        case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
         case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
         case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
         default: break;

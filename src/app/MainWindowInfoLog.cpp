@@ -29,8 +29,8 @@ void TfrmMain::AddInfoLine(const QString& text)
     moInfo->appendPlainText(text);
     sbMessage->showMessage(text);
     if (options_.verbose) {
-        const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz ")).toUtf8()
-            + text.toUtf8() + '\n';
+        const QByteArray line
+            = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz ")).toUtf8() + text.toUtf8() + '\n';
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
         std::fflush(stderr);
     }

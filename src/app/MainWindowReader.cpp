@@ -33,9 +33,8 @@ void TfrmMain::startReader()
     readerThread_.setObjectName(QStringLiteral("reader"));
     ReaderWorker* w = worker_.get();
     // Window to worker.
-    connect(this, &TfrmMain::configChanged, this, [w](const Settings& config) {
-        w->post([config](ReaderWorker& worker) { worker.applyConfig(config); });
-    });
+    connect(this, &TfrmMain::configChanged, this,
+            [w](const Settings& config) { w->post([config](ReaderWorker& worker) { worker.applyConfig(config); }); });
     connect(this, &TfrmMain::startRequested, this, [w](const QStringList& ports, bool pausedAfter) {
         w->post([ports, pausedAfter](ReaderWorker& worker) { worker.startUp(ports, pausedAfter); });
     });
@@ -44,29 +43,23 @@ void TfrmMain::startReader()
     });
     connect(this, &TfrmMain::portsChanged, this,
             [w](const QStringList& ports) { w->post([ports](ReaderWorker& worker) { worker.setPorts(ports); }); });
-    connect(this, &TfrmMain::pauseChanged, this, [w](bool paused) {
-        w->post([paused](ReaderWorker& worker) { worker.setPaused(paused); });
-    });
+    connect(this, &TfrmMain::pauseChanged, this,
+            [w](bool paused) { w->post([paused](ReaderWorker& worker) { worker.setPaused(paused); }); });
     connect(this, &TfrmMain::closeRequested, this, [w] { w->post(&ReaderWorker::requestClose); });
     connect(this, &TfrmMain::minimizeRequested, this, [w] { w->post(&ReaderWorker::requestMinimize); });
     // Worker to window.
-    relay(w, &ReaderWorker::infoLine, inbox_, [this](const InfoLine& line) {
-        AddInfoLine(line.render(settings_.Language));
-    });
-    relay(w, &ReaderWorker::statusText, inbox_, [this](const InfoLine& text) {
-        sbMessage->showMessage(text.render(settings_.Language));
-    });
+    relay(w, &ReaderWorker::infoLine, inbox_,
+          [this](const InfoLine& line) { AddInfoLine(line.render(settings_.Language)); });
+    relay(w, &ReaderWorker::statusText, inbox_,
+          [this](const InfoLine& text) { sbMessage->showMessage(text.render(settings_.Language)); });
     // The tray icon blinks with the ticks while a reader is connected.
-    relay(w, &ReaderWorker::tickFinished, inbox_, [this](bool connected) {
-        triMain->setIconIndex(connected && triMain->iconIndex() == 0 ? 1 : 0);
-    });
-    relay(w, &ReaderWorker::cardRead, inbox_, [this](const QByteArray& card) {
-        typist_->TypeText(card, settings_.AddDown, settings_.AddReturn);
-    });
+    relay(w, &ReaderWorker::tickFinished, inbox_,
+          [this](bool connected) { triMain->setIconIndex(connected && triMain->iconIndex() == 0 ? 1 : 0); });
+    relay(w, &ReaderWorker::cardRead, inbox_,
+          [this](const QByteArray& card) { typist_->TypeText(card, settings_.AddDown, settings_.AddReturn); });
     relay(w, &ReaderWorker::detectionStarted, inbox_, [this] { onDetectionStarted(); });
-    relay(w, &ReaderWorker::detectionFinished, inbox_, [this](const DetectionResult& result) {
-        onDetectionFinished(result);
-    });
+    relay(w, &ReaderWorker::detectionFinished, inbox_,
+          [this](const DetectionResult& result) { onDetectionFinished(result); });
     relay(w, &ReaderWorker::portFollowed, inbox_, [this](const QString& port) { onPortFollowed(port); });
     relay(w, &ReaderWorker::closeDue, inbox_, [this] { closeMainWindow(); });
     relay(w, &ReaderWorker::minimizeDue, inbox_, [this] { minimizeToTray(); });

@@ -59,9 +59,7 @@ void TfrmMain::LoadSettings()
     settingsEdited();
 
     switch (result.outcome) {
-    case LoadResult::Loaded:
-        pcMain->setCurrentWidget(tsReader);
-        break;
+    case LoadResult::Loaded: pcMain->setCurrentWidget(tsReader); break;
     case LoadResult::OtherUsersFile:
         // Said once the info log starts (showEvent clears it); then as on a
         // first run.
@@ -73,8 +71,7 @@ void TfrmMain::LoadSettings()
         pcMain->setCurrentWidget(tsParameter);
         setPaused(true);
         break;
-    case LoadResult::StoppedAtWrongType:
-        break;
+    case LoadResult::StoppedAtWrongType: break;
     }
 }
 

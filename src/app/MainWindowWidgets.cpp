@@ -35,8 +35,7 @@ namespace {
 
 const QColor kSkyBlue(166, 202, 240);
 
-template <typename T>
-T* named(T* widget, const char* name)
+template <typename T> T* named(T* widget, const char* name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -270,10 +269,10 @@ QWidget* TfrmMain::buildParameterPage()
     grid->addWidget(rowOf({lblLanguage, cmbLanguage}, 1), row++, 0, 1, 2);
 
     // Each box edits its value of the settings record.
-    const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
-        {chkReverse, &Settings::CardIDReverse}, {chkSaveToFile, &Settings::SaveToFile},
-        {chkTimeField, &Settings::TimeField},   {chkAddDown, &Settings::AddDown},
-        {chkAddEnter, &Settings::AddReturn},    {chkAutoRun, &Settings::AutoRun}};
+    const std::pair<QCheckBox*, bool Settings::*> boxes[]
+        = {{chkReverse, &Settings::CardIDReverse}, {chkSaveToFile, &Settings::SaveToFile},
+           {chkTimeField, &Settings::TimeField},   {chkAddDown, &Settings::AddDown},
+           {chkAddEnter, &Settings::AddReturn},    {chkAutoRun, &Settings::AutoRun}};
     for (const auto& [box, value] : boxes) {
         box->setChecked(defaults.*value);
         connect(box, &QCheckBox::toggled, this, [this, value = value](bool checked) {
@@ -358,4 +357,3 @@ void TfrmMain::cmbLanguageChange()
     settingsEdited();
     ApplyLanguage();
 }
-

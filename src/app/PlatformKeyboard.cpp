@@ -11,8 +11,7 @@ namespace {
 
 constexpr const char* kWaylandName = "Wayland virtual keyboard";
 
-template <typename Output>
-PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
+template <typename Output> PlatformKeyboard ifAvailable(std::unique_ptr<Output> output, const char* name)
 {
     if (!output->available())
         return {std::make_unique<NoKeyboard>(), {}};

@@ -94,9 +94,9 @@ bool removeLinkToNothing(const QString& path)
 bool isHeld(const QString& path)
 {
 #ifdef Q_OS_WIN
-    const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                                      DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_SHARING_VIOLATION;
     ::CloseHandle(file);
@@ -129,7 +129,7 @@ const QByteArray kShowRequest = "show\n";
 
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(parent), name_(name) {}
+SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(parent), name_(name) { }
 
 SingleInstance::~SingleInstance() = default;
 

@@ -94,9 +94,9 @@ AppOptions parseOptions(int argc, char* argv[])
     // Single-dash words are options of their own, as Qt's -platform, -style
     // and -display are; the application object takes those.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral(
-        "Reads card numbers from a serial RFID card reader and types them into the application "
-        "you last worked in."));
+    parser.setApplicationDescription(
+        QStringLiteral("Reads card numbers from a serial RFID card reader and types them into the application "
+                       "you last worked in."));
     parser.addHelpOption();
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("Keep the settings in <file> instead of the default file."),
@@ -128,9 +128,9 @@ AppOptions parseOptions(int argc, char* argv[])
     }
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         // Without an application object Qt cannot name the program itself.
-        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                        QStringLiteral("tallyport"))),
-                   stdout);
+        std::fputs(
+            qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tallyport"))),
+            stdout);
         std::exit(0);
     }
     if (parser.isSet(version)) {
@@ -218,8 +218,7 @@ int main(int argc, char* argv[])
     case SingleInstance::Unguarded:
         std::fprintf(stderr, "tallyport: single-instance guard off: %s\n", qPrintable(instance.reason()));
         break;
-    case SingleInstance::First:
-        break;
+    case SingleInstance::First: break;
     }
 
     TfrmMain window(options);

@@ -15,8 +15,8 @@ struct DetectedReader {
     QString portName;
     QString lineSettings;
     int readerType = 0;
-    int readerId = 0;      // 0..99
-    QString identity;      // "  S/N:12345678" or "  ID:25"
+    int readerId = 0;  // 0..99
+    QString identity;  // "  S/N:12345678" or "  ID:25"
 };
 
 // Walks `ports` in order; `probing(port)` is called as each port's probe

@@ -51,8 +51,7 @@ bool ReplyChecksumOk(const ReplyState& reply)
     const int length = reply.ReplyLength;
     if (length < 4)
         return false;
-    const std::string expected =
-        HexPair(XorChecksum(reply.ReplyBuffer, static_cast<std::size_t>(length - 3)));
+    const std::string expected = HexPair(XorChecksum(reply.ReplyBuffer, static_cast<std::size_t>(length - 3)));
     return reply.ReplyBuffer[length - 3] == static_cast<std::uint8_t>(expected[0])
         && reply.ReplyBuffer[length - 2] == static_cast<std::uint8_t>(expected[1]);
 }

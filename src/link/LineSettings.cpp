@@ -62,9 +62,11 @@ LineSettings currentLineSettings(const QString& portName)
         return settings;
     termios t{};
     if (::tcgetattr(fd, &t) == 0) {
-        static const struct { speed_t code; qint32 rate; } rates[] = {
-            {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-            {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+        static const struct {
+            speed_t code;
+            qint32 rate;
+        } rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200},
+                     {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
         for (const auto& r : rates) {
             if (cfgetospeed(&t) == r.code)
                 settings.baudRate = r.rate;

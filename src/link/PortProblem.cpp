@@ -9,15 +9,10 @@ PortProblem classifyOpenFailure(unsigned long systemError)
     PortProblem problem;
     switch (systemError) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        problem.kind = PortProblem::Missing;
-        break;
+    case ERROR_PATH_NOT_FOUND: problem.kind = PortProblem::Missing; break;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        problem.kind = PortProblem::Busy;
-        break;
-    default:
-        break;
+    case ERROR_SHARING_VIOLATION: problem.kind = PortProblem::Busy; break;
+    default: break;
     }
     return problem;
 }
@@ -34,9 +29,7 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
 {
     PortProblem problem;
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        problem.kind = PortProblem::Missing;
-        break;
+    case QSerialPort::DeviceNotFoundError: problem.kind = PortProblem::Missing; break;
     case QSerialPort::PermissionError:
     case QSerialPort::OpenError: {
         const QByteArray path = QFile::encodeName(portName);
@@ -62,8 +55,7 @@ PortProblem classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
             problem.group = QString::fromLocal8Bit(owner->gr_name);
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return problem;
 }

@@ -9,7 +9,8 @@ struct PortProblem {
         Missing,       // no such device: unplugged, or a mistyped path
         NoPermission,  // the user may not open it; `group` owns the device
         Busy,          // another program holds it
-    } kind = None;
+    } kind
+        = None;
     QString group;  // NoPermission: the device's owning group, when it has one
 
     bool operator==(const PortProblem& o) const { return kind == o.kind && group == o.group; }

@@ -5,8 +5,8 @@
 #ifdef Q_OS_WIN
 #include "link/windows/WinPorts.h"
 
-#include <QWinEventNotifier>
 #include <windows.h>
+#include <QWinEventNotifier>
 
 struct PortWatch::Platform {
     HANDLE event = nullptr;

@@ -136,8 +136,7 @@ bool ReaderLink::SendBinaryFrame(const QByteArray& data)
     });
 }
 
-template <typename Feed>
-bool ReaderLink::receive(Feed feed)
+template <typename Feed> bool ReaderLink::receive(Feed feed)
 {
     const ReceiveResult end = receiveReply(*PortHandle, ReplyTimeout, reply_, feed);
     if (end.portFailed)

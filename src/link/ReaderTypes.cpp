@@ -1,7 +1,7 @@
 #include "link/ReaderTypes.h"
 
-#include "text/Printable.h"
 #include "link/ReaderLink.h"
+#include "text/Printable.h"
 
 #include <algorithm>
 #include <iterator>
@@ -13,6 +13,8 @@ constexpr Request kNoRequest = {nullptr, nullptr};
 // readers are asked for reader 01.
 constexpr const char* kAnyId = "00";
 
+// One row per type, its fields in the order of ReaderType; kept in columns.
+// clang-format off
 const ReaderType kTypes[kReaderTypeCount] = {
     {"Type A", Framing::Tab, nullptr, {"A", "B"}, 16, 3, "  S/N:", 6, kNoRequest, kNoRequest, {"A", "F"}, 150,
      {{17, 7, 8}, {0, 0, 0}, {0, 0, 0}}, 0, kDefaultLineSettings, kAnyId, 20},
@@ -27,6 +29,7 @@ const ReaderType kTypes[kReaderTypeCount] = {
     {"Type F", Framing::Binary, "000000E7", {"00000000", ""}, 10, 0, "  ID:", 0, kNoRequest, kNoRequest,
      {"000000E51F", ""}, 450, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, 14, kDefaultLineSettings, kAnyId, 20},
 };
+// clang-format on
 
 const int kWalk[] = {1, 0, 2, 3, 4, 4, 5};
 

@@ -29,9 +29,9 @@ struct Request {
 };
 
 struct ReaderType {
-    const char* name;           // as listed in cmbReaderType
+    const char* name;  // as listed in cmbReaderType
     Framing framing;
-    const char* wake;           // hex data sent before the connect request, reply ignored; or nullptr
+    const char* wake;  // hex data sent before the connect request, reply ignored; or nullptr
     Request connect;
     int connectLength;          // ReplyLength of a good connect reply
     int idFirst;                // reader ID in the connect reply (two characters); 0: the binary data
@@ -40,12 +40,12 @@ struct ReaderType {
     Request modeQuery;          // asked after a connect, or {nullptr}: the reader has no modes
     Request modeSet;            // puts the reader into mode "0"
     Request poll;
-    int pollTimeout;            // ReplyTimeout of a poll, ms
-    CardSlot cards[3];          // poll reply lengths that carry a card
-    int minCardLength;          // binary: any frame this long or longer carries a card
-    const char* lineSettings;   // what detection probes the type at
-    const char* detectId;       // the reader ID detection asks for
-    int detectPause;            // ms before each detection request
+    int pollTimeout;           // ReplyTimeout of a poll, ms
+    CardSlot cards[3];         // poll reply lengths that carry a card
+    int minCardLength;         // binary: any frame this long or longer carries a card
+    const char* lineSettings;  // what detection probes the type at
+    const char* detectId;      // the reader ID detection asks for
+    int detectPause;           // ms before each detection request
 };
 
 constexpr int kReaderTypeCount = 6;

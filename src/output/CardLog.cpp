@@ -36,7 +36,7 @@ std::unique_ptr<QFile> openLog(const QString& path, CardLog::Outcome& why)
     int fd = ::open(name.constData(), flags | O_NOFOLLOW, 0666);
     QByteArray real = name;
     if (fd < 0 && errno == ELOOP) {
-        struct stat link {};
+        struct stat link { };
         if (::lstat(name.constData(), &link) != 0)
             return nullptr;
         if (isStrangersEntry(name, link)) {
@@ -56,7 +56,7 @@ std::unique_ptr<QFile> openLog(const QString& path, CardLog::Outcome& why)
             why = CardLog::Refused;
         return nullptr;
     }
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && isStrangersEntry(real, info)) {
         ::close(fd);
         why = CardLog::Refused;
@@ -109,8 +109,8 @@ QByteArray CardLog::record(const QByteArray& cardOutput, bool timeField, const Q
 bool CardLog::stillNamedByItsPath() const
 {
 #ifdef Q_OS_UNIX
-    struct stat named {};
-    struct stat open {};
+    struct stat named { };
+    struct stat open { };
     return ::stat(fileNameBytes(openedPath_).constData(), &named) == 0 && ::fstat(CardLogFile->handle(), &open) == 0
         && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 #else

@@ -114,5 +114,5 @@ public:
     // have changed, or -1 when the caller has to poll foregroundWindow().
     virtual int changeNotifier() { return -1; }
     // Consumes whatever made changeNotifier() readable.
-    virtual void drainChanges() {}
+    virtual void drainChanges() { }
 };

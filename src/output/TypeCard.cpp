@@ -1,7 +1,7 @@
 #include "output/TypeCard.h"
 
-TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text,
-                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard, const KeysGate& gate)
+TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text, bool addComma,
+                    bool addEnter, const ClipboardSetter& setClipboard, const KeysGate& gate)
 {
     if (!keyboard.available())
         return TypeResult::NoDesktop;

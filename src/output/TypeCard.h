@@ -13,14 +13,14 @@
 
 enum class TypeResult {
     Typed,
-    NoDesktop,   // no desktop to type into (said when it goes and comes back)
-    NoTarget,    // no window of another program has been in front yet
-    TargetGone,  // the window the card was meant for has closed
-    NoFocus,     // the target did not take the keyboard focus
-    TargetElevated,  // the target's program runs as administrator: our keys would be dropped
-    Incomplete,  // the keys could not all be sent
-    Reported,    // the output has said so itself
-    Composing,   // the user is half-way through a word in an input method
+    NoDesktop,         // no desktop to type into (said when it goes and comes back)
+    NoTarget,          // no window of another program has been in front yet
+    TargetGone,        // the window the card was meant for has closed
+    NoFocus,           // the target did not take the keyboard focus
+    TargetElevated,    // the target's program runs as administrator: our keys would be dropped
+    Incomplete,        // the keys could not all be sent
+    Reported,          // the output has said so itself
+    Composing,         // the user is half-way through a word in an input method
     InputMethodStuck,  // an input method could not be switched to direct input
 };
 
@@ -29,6 +29,5 @@ using ClipboardSetter = std::function<void(const std::string& utf8)>;
 // is the card's result and nothing is typed.
 using KeysGate = std::function<TypeResult()>;
 
-TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text,
-                    bool addComma, bool addEnter, const ClipboardSetter& setClipboard,
-                    const KeysGate& gate = {});
+TypeResult typeCard(KeyboardOutput& keyboard, DesktopWindows::WindowId target, const std::string& text, bool addComma,
+                    bool addEnter, const ClipboardSetter& setClipboard, const KeysGate& gate = {});

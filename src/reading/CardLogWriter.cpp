@@ -20,7 +20,7 @@ struct CardLogWriter::Reports : Mailbox {
     CardLogWriter* writer = nullptr;
 };
 
-CardLogWriter::CardLogWriter(Say say) : say_(std::move(say)) {}
+CardLogWriter::CardLogWriter(Say say) : say_(std::move(say)) { }
 
 CardLogWriter::~CardLogWriter()
 {

@@ -79,7 +79,7 @@ private:
     Say say_;
     std::deque<Waiting> waiting_;
     int idleTicks_ = 0;
-    bool mayBeOpen_ = false;   // a record went out since the last close
+    bool mayBeOpen_ = false;  // a record went out since the last close
     bool saidStalled_ = false;
     QThread* thread_ = nullptr;
     Desk* desk_ = nullptr;        // on the writing thread

@@ -13,11 +13,17 @@
 #ifdef TALLYPORT_TSAN
 extern "C" void __tsan_acquire(void* addr);
 extern "C" void __tsan_release(void* addr);
-void tsanRelease(void* p) { __tsan_release(p); }
-void tsanAcquire(void* p) { __tsan_acquire(p); }
+void tsanRelease(void* p)
+{
+    __tsan_release(p);
+}
+void tsanAcquire(void* p)
+{
+    __tsan_acquire(p);
+}
 #else
-void tsanRelease(void*) {}
-void tsanAcquire(void*) {}
+void tsanRelease(void*) { }
+void tsanAcquire(void*) { }
 #endif
 
 namespace {
@@ -26,7 +32,7 @@ const QEvent::Type kCallType = static_cast<QEvent::Type>(QEvent::registerEventTy
 
 class CallEvent : public QEvent {
 public:
-    explicit CallEvent(std::function<void()> call) : QEvent(kCallType), call(std::move(call)) {}
+    explicit CallEvent(std::function<void()> call) : QEvent(kCallType), call(std::move(call)) { }
     std::function<void()> call;
 };
 

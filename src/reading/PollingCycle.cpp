@@ -1,10 +1,10 @@
 #include "reading/PollingCycle.h"
 
-#include "text/Printable.h"
 #include "link/ReaderLink.h"
 #include "link/ReaderTypes.h"
 #include "reading/BusyPort.h"
 #include "reading/CardFormat.h"
+#include "text/Printable.h"
 
 namespace {
 

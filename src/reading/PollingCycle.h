@@ -37,7 +37,7 @@ public:
     virtual void minimizeAsked() = 0;
     virtual void setPollingTimer(bool enabled, int intervalMs) = 0;
     // The connect found the port missing (unplugged, or back under another name).
-    virtual void portMissing() {}
+    virtual void portMissing() { }
     // A reader answered the connect; its identity as the info log shows it.
     virtual void readerConnected(const QString& identity) { Q_UNUSED(identity); }
 };
@@ -69,10 +69,10 @@ public:
     bool CloseRequested = false;
     bool MinimizeRequested = false;
     int PollFailures = 0;
-    int PollInterval = 200;           // ms between ticks while connected
+    int PollInterval = 200;  // ms between ticks while connected
     static constexpr int kDisconnectedInterval = 500;
     QByteArray CardOutput;
-    bool statusShown = false;         // the status bar holds a text
+    bool statusShown = false;  // the status bar holds a text
 
     // Written on a thread of its own (CardLogWriter.h).
     CardLogWriter& cardLog() { return cardLog_; }

@@ -20,7 +20,7 @@ namespace {
 // not every Windows tool chain has.)
 class ProbeThread : public QThread {
 public:
-    explicit ProbeThread(std::function<void()> body) : body_(std::move(body)) {}
+    explicit ProbeThread(std::function<void()> body) : body_(std::move(body)) { }
 
 protected:
     void run() override

@@ -83,7 +83,7 @@ private:
     std::shared_ptr<ProbeInbox> inbox_;  // shared with the probe threads
     QTimer* overdue_;
     std::vector<QThread*> leftBehind_;  // ruled out as overdue, still running
-    int next_ = 0;     // the first port in list order not yet ruled out
-    int probing_ = 0;  // probe threads running
+    int next_ = 0;                      // the first port in list order not yet ruled out
+    int probing_ = 0;                   // probe threads running
     bool running_ = false;
 };

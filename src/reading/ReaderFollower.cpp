@@ -2,9 +2,9 @@
 
 #include "link/PortHolders.h"
 #include "link/PortList.h"
-#include "text/Printable.h"
 #include "link/ReaderLink.h"
 #include "reading/PortWalk.h"
+#include "text/Printable.h"
 
 #include <algorithm>
 

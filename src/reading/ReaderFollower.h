@@ -67,10 +67,10 @@ private:
     QStringList ports_;
     Known known_;
     std::unique_ptr<PortWalk> walk_;
-    bool missing_ = false;          // a missing spell is under way
-    QStringList sweptPresent_;      // the ports that were there at the last sweep
+    bool missing_ = false;      // a missing spell is under way
+    QStringList sweptPresent_;  // the ports that were there at the last sweep
     QElapsedTimer sinceSweep_;
     int resweepMs_ = kFirstResweepMs;
-    QSet<QString> toldOthers_;      // "port identity" of other readers already told
-    int generation_ = 0;            // counts stop(): a find from before it is stale
+    QSet<QString> toldOthers_;  // "port identity" of other readers already told
+    int generation_ = 0;        // counts stop(): a find from before it is stale
 };

@@ -24,8 +24,7 @@ QString execArgument(const QString& arg)
     for (const QChar c : arg) {
         if (reserved.contains(c))
             needsQuotes = true;
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
-            || c == QLatin1Char('\\'))
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
             out += QLatin1Char('\\');
         out += c;
         if (c == QLatin1Char('%'))
@@ -68,8 +67,8 @@ QStringList startThroughShell(const QString& executable, const QByteArray& file)
         escaped += plain ? QString(QLatin1Char(c)) : QString::asprintf("\\%03o", unsigned(uchar(c)));
     }
     return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-            execArgument(QStringLiteral("s=$(printf \"$1x\"); exec \"$0\" --settings \"${s%x}\"")),
-            executable, execArgument(escaped)};
+            execArgument(QStringLiteral("s=$(printf \"$1x\"); exec \"$0\" --settings \"${s%x}\"")), executable,
+            execArgument(escaped)};
 }
 
 }  // namespace
@@ -107,14 +106,14 @@ bool setAutostart(bool enabled, const QString& executable, const QString& settin
     if (!exec)
         return false;
 
-    const QString entry = QStringLiteral(
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Tallyport\n"
-        "Comment=Types the number of each RFID card read at the serial port\n"
-        "Exec=%1\n"
-        "Terminal=false\n"
-        "X-GNOME-Autostart-enabled=true\n").arg(*exec);
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Tallyport\n"
+                                         "Comment=Types the number of each RFID card read at the serial port\n"
+                                         "Exec=%1\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(*exec);
 
     if (!QDir().mkpath(QFileInfo(entryPath).absolutePath()))
         return false;

@@ -3,8 +3,8 @@
 #include <QDir>
 
 #ifdef Q_OS_UNIX
-#include "text/FileNameBytes.h"
 #include "settings/ReplaceFile.h"
+#include "text/FileNameBytes.h"
 #endif
 
 QString exportFileWithExtension(const QString& chosen)

@@ -58,9 +58,7 @@ bool nextLine(const QByteArray& data, qsizetype& pos, qsizetype& start, qsizetyp
                     ++i;
             }
             break;
-        case '"':
-            inQuotes = !inQuotes;
-            break;
+        case '"': inQuotes = !inQuotes; break;
         case ';':
             if (i == start + 1) {  // a comment line
                 while (i < size && data.at(i) != '\n' && data.at(i) != '\r')
@@ -72,8 +70,7 @@ bool nextLine(const QByteArray& data, qsizetype& pos, qsizetype& start, qsizetyp
                 done = true;
             }
             break;
-        default:
-            break;
+        default: break;
         }
     }
     if (done)
@@ -122,7 +119,8 @@ QString unescapedKey(const QByteArray& key)
         const qsizetype first = i + (wide ? 2 : 1);
         const qsizetype digits = wide ? 4 : 2;
         bool ok = false;
-        const ushort value = first + digits <= decoded.size() ? QStringView(decoded).mid(first, digits).toUShort(&ok, 16) : 0;
+        const ushort value
+            = first + digits <= decoded.size() ? QStringView(decoded).mid(first, digits).toUShort(&ok, 16) : 0;
         if (!ok) {
             result += QLatin1Char('%');
             ++i;
@@ -195,7 +193,10 @@ QStringList unescapedParts(const QByteArray& raw)
             case 'r': current += QLatin1Char('\r'); break;
             case 't': current += QLatin1Char('\t'); break;
             case 'v': current += QLatin1Char('\v'); break;
-            case '"': case '?': case '\'': case '\\': current += QLatin1Char(e); break;
+            case '"':
+            case '?':
+            case '\'':
+            case '\\': current += QLatin1Char(e); break;
             case 'x':
                 if (i == size)
                     chopAtEnd = false;
@@ -206,7 +207,14 @@ QStringList unescapedParts(const QByteArray& raw)
                     current += QChar(value);
                 }
                 break;
-            case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+            case '0':
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7': {
                 char16_t value = char16_t(e - '0');
                 while (i < size && raw.at(i) >= '0' && raw.at(i) <= '7')
                     value = char16_t(value * 8 + (raw.at(i++) - '0'));
@@ -368,9 +376,7 @@ QByteArray iniValue(const QString& value)
         case '\v': out += "\\v"; break;
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
-        default:
-            out += "\\x" + QByteArray::number(c, 16);
-            escapeHexDigit = true;
+        default: out += "\\x" + QByteArray::number(c, 16); escapeHexDigit = true;
         }
     }
     flush();

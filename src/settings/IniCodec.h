@@ -15,13 +15,14 @@ struct IniLine {
         Section,  // "[name]"; without its ']' the rest of the line names it
         Value,    // "key=value"
         Broken,   // neither: a line without '=', which counts for nothing
-    } kind = Broken;
-    qsizetype start = 0;      // the first byte of the line in the text
-    qsizetype end = 0;        // past its last byte and the line break after it
-    QString name;             // the section or the key, unescaped
-    bool general = false;     // a Section named General (any case): the
-                              // section of the keys before any section
-    QByteArray rawValue;      // a Value's text after '=', still escaped
+    } kind
+        = Broken;
+    qsizetype start = 0;   // the first byte of the line in the text
+    qsizetype end = 0;     // past its last byte and the line break after it
+    QString name;          // the section or the key, unescaped
+    bool general = false;  // a Section named General (any case): the
+                           // section of the keys before any section
+    QByteArray rawValue;   // a Value's text after '=', still escaped
 };
 
 // Every line of `text`, with comments and blank lines left between them. A

@@ -34,7 +34,7 @@ GeneralValues generalValues(const QByteArray& text)
 // The [General] values as the value rules read them (StoredValues.h).
 class IniSource {
 public:
-    explicit IniSource(const QHash<QString, QByteArray>& raw) : raw_(raw) {}
+    explicit IniSource(const QHash<QString, QByteArray>& raw) : raw_(raw) { }
 
     // Of the wrong type when it is no text ("@ByteArray(...)" and the like).
     Stored text(const char* name, QString& out) const

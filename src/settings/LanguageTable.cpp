@@ -9,6 +9,8 @@ struct Row {
 };
 
 // Sources are UTF-8; the rows follow the Text enum.
+// English, Simplified and Traditional Chinese: a long text takes a line each.
+// clang-format off
 const Row kRows[] = {
     {{"Tallyport 0104", "Tallyport 0104", "Tallyport 0104"}},
     {{"Reader information", "读卡机信息", "讀卡機訊息"}},
@@ -137,6 +139,7 @@ const Row kRows[] = {
     {{"Settings file %1 not used: the file belongs to another user.", "未使用设定档 %1: 此档案属于其他用户.",
       "未使用設定檔 %1: 此檔案屬於其他使用者."}},
 };
+// clang-format on
 
 // One row for every text, no more and no fewer.
 static_assert(std::size(kRows) == static_cast<std::size_t>(Text::Count));
@@ -166,7 +169,7 @@ const LanguageFont& languageFont(int language)
 
 QString languageName(int language)
 {
-    static const char* const names[kLanguageCount] = {
-        "English", "简体中文(Chinese Simplified)", "繁體中文(Chinese Traditional)"};
+    static const char* const names[kLanguageCount]
+        = {"English", "简体中文(Chinese Simplified)", "繁體中文(Chinese Traditional)"};
     return QString::fromUtf8(names[validLanguage(language)]);
 }

@@ -28,14 +28,14 @@ bool isLeftover(const char* name, const QByteArray& prefix)
 
 bool makeFolders(const QByteArray& folder)
 {
-    for (qsizetype end = folder.indexOf('/', 1); ; end = folder.indexOf('/', end + 1)) {
+    for (qsizetype end = folder.indexOf('/', 1);; end = folder.indexOf('/', end + 1)) {
         const QByteArray part = end < 0 ? folder : folder.first(end);
         if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
             return false;
         if (end < 0)
             break;
     }
-    struct stat st {};
+    struct stat st { };
     return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -64,9 +64,7 @@ bool replaceFile(const QByteArray& dir, const QByteArray& base, const QByteArray
         ::close(listFd);
     }
     std::random_device random;
-    const auto freshName = [&] {
-        return prefix + QByteArray::number(random(), 16).rightJustified(8, '0');
-    };
+    const auto freshName = [&] { return prefix + QByteArray::number(random(), 16).rightJustified(8, '0'); };
     QByteArray name;
     bool ok = false;
     int fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

@@ -10,17 +10,17 @@
 #include <QString>
 
 struct Settings {
-    QString CommName;            // default: defaultPortName()
+    QString CommName;  // default: defaultPortName()
     QString CommBaudRate = QLatin1String(kDefaultLineSettings);
-    int ReaderType = 0;          // 0..5, Type A..F
-    int ReaderID = 1;            // 0..99
-    int SameCardTime = 0;        // seconds, 0..99999; 0 is off
+    int ReaderType = 0;    // 0..5, Type A..F
+    int ReaderID = 1;      // 0..99
+    int SameCardTime = 0;  // seconds, 0..99999; 0 is off
     bool AddReturn = true;
     bool AddDown = false;
     bool CardIDReverse = false;
     bool AutoRun = false;
-    int Language = 0;            // 0..2
-    int SendFormat = 0;          // 0..5
+    int Language = 0;    // 0..2
+    int SendFormat = 0;  // 0..5
     bool SaveToFile = false;
     bool TimeField = false;
     QString ExportFile;          // default: defaultExportFile()
@@ -60,13 +60,14 @@ Settings defaultSettings();
 struct LoadResult {
     Settings values = defaultSettings();
     enum Outcome {
-        NoFile,              // missing, unreadable or corrupt: first run
+        NoFile,  // missing, unreadable or corrupt: first run
         Loaded,
         StoppedAtWrongType,  // values before stoppedAt were read, the rest are defaults
         OtherUsersFile,      // left in a shared folder by another user: not read,
                              // defaults as on a first run
-    } outcome = NoFile;
-    QString stoppedAt;       // name of the value that was not of its type
+    } outcome
+        = NoFile;
+    QString stoppedAt;  // name of the value that was not of its type
     // Some value of ours was there, or nothing at all was: a file a save may
     // replace. Another program's INI file loads, but is no file of ours;
     // a broken one (NoFile) never is.

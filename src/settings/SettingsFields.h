@@ -7,8 +7,7 @@
 // name, so one visit can read one record or copy between two kinds of record.
 #pragma once
 
-template <typename Visitor, typename... Records>
-void forEachStoredValue(Visitor&& v, Records&... r)
+template <typename Visitor, typename... Records> void forEachStoredValue(Visitor&& v, Records&... r)
 {
     v.text("CommName", r.CommName...);
     v.text("CommBaudRate", r.CommBaudRate...);

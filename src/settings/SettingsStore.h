@@ -27,7 +27,8 @@ struct SaveResult {
                       // write it), or is no regular file: left alone, nothing written
         Failed,       // could not be written (or may not be: another user's
                       // file or link in a shared folder); the previous file is as it was
-    } outcome = Failed;
+    } outcome
+        = Failed;
     explicit operator bool() const { return outcome == Saved; }
 };
 

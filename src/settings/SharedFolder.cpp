@@ -11,7 +11,7 @@ bool isStrangersEntry(const QByteArray& path, const struct stat& entry)
         return false;
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folderPath = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
-    struct stat folder {};
+    struct stat folder { };
     if (::stat(folderPath.constData(), &folder) != 0)
         return true;  // a folder we cannot even look at is nobody's to trust
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
@@ -20,7 +20,7 @@ bool isStrangersEntry(const QByteArray& path, const struct stat& entry)
 
 bool leadsToStrangersFile(const QByteArray& path)
 {
-    struct stat entry {};
+    struct stat entry { };
     if (::lstat(path.constData(), &entry) != 0)
         return false;
     if (!S_ISLNK(entry.st_mode))

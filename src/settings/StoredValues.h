@@ -33,10 +33,9 @@ std::optional<int> integerOf(const QString& text);
 // `Source` has text(name, QString&), integer(name, int&) and
 // booleanText(name, QString&), each giving a Stored and setting its value
 // only when it gives Stored::Ok.
-template <typename Source>
-class StoredValueReader {
+template <typename Source> class StoredValueReader {
 public:
-    explicit StoredValueReader(Source& source) : source_(source) {}
+    explicit StoredValueReader(Source& source) : source_(source) { }
 
     void text(const char* name, QString& out)
     {
@@ -57,8 +56,7 @@ public:
     const QString& stoppedAt() const { return stoppedAt_; }
 
 private:
-    template <typename ReadValue>
-    bool read(const char* name, ReadValue readValue)
+    template <typename ReadValue> bool read(const char* name, ReadValue readValue)
     {
         if (!stoppedAt_.isEmpty())
             return false;
@@ -74,10 +72,9 @@ private:
 
 // `Sink` has text(name, const QString&) and integer(name, int), each
 // giving false when the value could not be written.
-template <typename Sink>
-class StoredValueWriter {
+template <typename Sink> class StoredValueWriter {
 public:
-    explicit StoredValueWriter(Sink& sink) : sink_(sink) {}
+    explicit StoredValueWriter(Sink& sink) : sink_(sink) { }
 
     void text(const char* name, const QString& value) { ok_ = ok_ && sink_.text(name, value); }
     void integer(const char* name, int value) { ok_ = ok_ && sink_.integer(name, value); }

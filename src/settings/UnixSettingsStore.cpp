@@ -4,11 +4,11 @@
 // own (settings/windows/WinSettingsStore.cpp).
 #include "settings/StoredSettings.h"
 
-#include "text/FileNameBytes.h"
 #include "settings/IniSettings.h"
 #include "settings/MachineDefaults.h"
 #include "settings/ReplaceFile.h"
 #include "settings/SharedFolder.h"
+#include "text/FileNameBytes.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -36,7 +36,7 @@ std::optional<QByteArray> readSettingsFile(const QByteArray& name)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
-    struct stat st {};
+    struct stat st { };
     std::optional<QByteArray> data;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         QByteArray read(kMaxSettingsFileSize + 1, Qt::Uninitialized);
@@ -76,7 +76,7 @@ FileId fileId(const struct stat& st)
 }
 void rememberFile(const QByteArray& name)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
         QMutexLocker lock(&knownMutex);
         knownFiles().insert(fileId(st));
@@ -96,7 +96,7 @@ SaveResult::Outcome saveIniFile(const QByteArray& name, const Settings& values)
     if (leadsToStrangersFile(name))
         return SaveResult::Failed;
     QByteArray target = name;
-    struct stat st {};
+    struct stat st { };
     if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char* real = ::realpath(target.constData(), nullptr);
         if (!real)

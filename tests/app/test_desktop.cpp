@@ -55,8 +55,13 @@ bool iconInTray(Display* x, Window w, bool insideTray)
 QString settingsFile(const QTemporaryDir& dir, const QString& port, const QString& cards)
 {
     return writeSettingsFile(dir.filePath("tallyport.conf"),
-                             {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"AddDown", "-1"},
-                              {"AddReturn", "-1"}, {"SaveToFile", "-1"}, {"ExportFile", cards}});
+                             {{"CommName", port},
+                              {"ReaderType", 2},
+                              {"ReaderID", 7},
+                              {"AddDown", "-1"},
+                              {"AddReturn", "-1"},
+                              {"SaveToFile", "-1"},
+                              {"ExportFile", cards}});
 }
 
 }  // namespace
@@ -75,8 +80,8 @@ private slots:
         kbdtest::XSession session;
         std::string error;
         QVERIFY2(session.start(true, error), error.c_str());
-        auto tray = session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
-                                   "--width", "120", "--height", "24"});
+        auto tray = session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
+                                   "120", "--height", "24"});
         kbdtest::Recorder sink;
         QVERIFY2(sink.start(session, "cardsink", error), error.c_str());
         QVERIFY(session.activate(sink.window()));
@@ -93,8 +98,8 @@ private slots:
         const kbdtest::Window window = session.findClient("tallyport", 2000);
         QVERIFY(window != 0);
         XWindowAttributes attributes{};
-        QTRY_VERIFY_WITH_TIMEOUT((XGetWindowAttributes(session.x(), window, &attributes),
-                                  attributes.map_state != IsViewable), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (XGetWindowAttributes(session.x(), window, &attributes), attributes.map_state != IsViewable), 5000);
         QVERIFY(session.activate(sink.window()));
 
         QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
@@ -148,8 +153,9 @@ private slots:
         QVERIFY2(session.start(true, error), error.c_str());
         QTemporaryDir dir;
         SimulatedReader reader({"--type", "C", "--id", "07"});
-        RunningProgram program(dir, {"--settings", settingsFile(dir, reader.path(), dir.filePath("c.txt")),
-                                       "--verbose"}, QString::fromStdString(session.display()));
+        RunningProgram program(dir,
+                               {"--settings", settingsFile(dir, reader.path(), dir.filePath("c.txt")), "--verbose"},
+                               QString::fromStdString(session.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         const kbdtest::Window window = session.findClient("tallyport", 5000);
         QVERIFY(window != 0);

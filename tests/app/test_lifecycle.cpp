@@ -15,12 +15,12 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <functional>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -29,7 +29,8 @@ QString settingsFor(const QTemporaryDir& dir, const QString& port, const QString
 {
     QList<QPair<QString, QVariant>> values{{"CommName", port}, {"ReaderType", 0}, {"ReaderID", 7}};
     if (!cardLog.isEmpty())
-        values << qMakePair(QString("SaveToFile"), QVariant("-1")) << qMakePair(QString("ExportFile"), QVariant(cardLog));
+        values << qMakePair(QString("SaveToFile"), QVariant("-1"))
+               << qMakePair(QString("ExportFile"), QVariant(cardLog));
     return writeSettingsFile(dir.filePath("tallyport.conf"), values);
 }
 
@@ -182,8 +183,13 @@ private slots:
         const QString cards = dir.filePath("cards.txt");
         const QString machine = dir.filePath("xdg/Quorix/Tallyport.conf");
         QVERIFY(QDir().mkpath(QFileInfo(machine).absolutePath()));
-        writeSettingsFile(machine, {{"CommName", sim.path()}, {"ReaderType", 0}, {"ReaderID", 7}, {"SendFormat", 2},
-                                    {"SaveToFile", "-1"}, {"ExportFile", cards}});
+        writeSettingsFile(machine,
+                          {{"CommName", sim.path()},
+                           {"ReaderType", 0},
+                           {"ReaderID", 7},
+                           {"SendFormat", 2},
+                           {"SaveToFile", "-1"},
+                           {"ExportFile", cards}});
         const QByteArray machineText = fileContents(machine);
         RunningProgram program(dir, {"--verbose"}, QString(), {{"XDG_CONFIG_DIRS", dir.filePath("xdg")}});
         QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
@@ -223,7 +229,8 @@ private slots:
             QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(what + ": " + program.seen));
             if (what == "a folder")
                 QVERIFY2(program.seen.contains("single-instance guard off: " + dir.filePath("Tallyport.lock")
-                                               + " names no running copy"), qPrintable(program.seen));
+                                               + " names no running copy"),
+                         qPrintable(program.seen));
             else  // replaced by a real lock, so the guard works again
                 QVERIFY2(QFileInfo(dir.filePath("Tallyport.lock")).isFile(), qPrintable(what + ": " + program.seen));
         }
@@ -258,8 +265,10 @@ private slots:
         RunningProgram program;
         program.process.setProcessEnvironment(RunningProgram::environment(dir));
         // The shell writes its own process id, which exec hands to the program.
-        program.process.start("sh", {"-c", "printf '%s\\ntallyport\\n\\n' $$ > \"$1\"; exec \"$0\" --verbose --settings \"$2\"",
-                                     RunningProgram::program(), dir.filePath("Tallyport.lock"), settingsFor(dir, sim.path())});
+        program.process.start(
+            "sh",
+            {"-c", "printf '%s\\ntallyport\\n\\n' $$ > \"$1\"; exec \"$0\" --verbose --settings \"$2\"",
+             RunningProgram::program(), dir.filePath("Tallyport.lock"), settingsFor(dir, sim.path())});
         QVERIFY2(program.waitFor("Connect reader ok."), qPrintable(program.seen));
         QVERIFY2(!program.seen.contains("guard off"), qPrintable(program.seen));
         RunningProgram second(dir, {"--settings", settingsFor(dir, sim.path()), "--verbose"});
@@ -433,8 +442,8 @@ private slots:
         RunningProgram program;
         program.process.setProcessEnvironment(RunningProgram::environment(dir));
         program.process.setWorkingDirectory(dir.path());
-        program.process.start("sh", {"-c", "exec \"$0\" --verbose --settings \"$(printf 'caf\\351.conf')\"",
-                                     RunningProgram::program()});
+        program.process.start(
+            "sh", {"-c", "exec \"$0\" --verbose --settings \"$(printf 'caf\\351.conf')\"", RunningProgram::program()});
         QVERIFY2(program.waitFor("Connect reader ok.  S/N:12345678"), qPrintable(program.seen));
     }
 };

@@ -49,10 +49,10 @@ QString infoLogAsNobody(const QString& port, int attempts)
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     program.setProcessEnvironment(env);
-    program.start("setpriv", {"--reuid", QString::number(nobody->pw_uid), "--regid",
-                              QString::number(nobody->pw_gid), "--clear-groups",
-                              qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", "--verbose", "--port", port,
-                              "--settings", settingsPath});
+    program.start("setpriv",
+                  {"--reuid", QString::number(nobody->pw_uid), "--regid", QString::number(nobody->pw_gid),
+                   "--clear-groups", qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", "--verbose", "--port",
+                   port, "--settings", settingsPath});
     QString log;
     QElapsedTimer clock;
     clock.start();
@@ -93,8 +93,8 @@ private slots:
         QString log = infoLogAsNobody(pty.path, 4);
         QVERIFY2(log.count("Open communication port error!") >= 4, qPrintable(log));
         QVERIFY2(log.contains("dialout"), qPrintable(log));
-        QCOMPARE(log.count("No permission to open port " + pty.path
-                           + ": your user must be in the group \"dialout\""), 1);
+        QCOMPARE(log.count("No permission to open port " + pty.path + ": your user must be in the group \"dialout\""),
+                 1);
 
         // Open to everyone but held by another program.
         QCOMPARE(::chmod(node.constData(), 0666), 0);

@@ -15,8 +15,8 @@
 #include <QMutex>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <X11/Xlib.h>
@@ -43,7 +43,7 @@ public slots:
         QMutexLocker lock(&mutex_);
         items_ << (service.startsWith('/') ? message.service() : service);
     }
-    void RegisterStatusNotifierHost(const QString&) {}
+    void RegisterStatusNotifierHost(const QString&) { }
 
 signals:
     void StatusNotifierItemRegistered(const QString& service);
@@ -88,7 +88,8 @@ private slots:
                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties
                                          | QDBusConnection::ExportAllSignals));
         QVERIFY(panel.registerService("org.kde.StatusNotifierWatcher"));
-        QVERIFY(panel.registerService(QString("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid())));
+        QVERIFY(
+            panel.registerService(QString("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid())));
 
         kbdtest::XSession session;
         std::string error;
@@ -106,8 +107,8 @@ private slots:
             return XGetWindowAttributes(session.x(), window, &attributes) && attributes.map_state == IsViewable;
         };
         auto click = [&](const char* method) {
-            const QDBusMessage call = QDBusMessage::createMethodCall(
-                watcher.items().last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", method);
+            const QDBusMessage call = QDBusMessage::createMethodCall(watcher.items().last(), "/StatusNotifierItem",
+                                                                     "org.kde.StatusNotifierItem", method);
             return panel.call(QDBusMessage(call) << 0 << 0).type() == QDBusMessage::ReplyMessage;
         };
 

@@ -1,12 +1,12 @@
 // The main window under the offscreen platform: controls and their
 // defaults, the info log, languages, first run, and the deferred requests.
 #include "app/MainWindow.h"
-#include "support/WindowKit.h"
-#include "output/NoKeyboard.h"
 #include "app/tray/TrayIcon.h"
+#include "output/NoKeyboard.h"
 #include "reading/ReaderWorker.h"
 #include "settings/LanguageTable.h"
 #include "settings/SettingsStore.h"
+#include "support/WindowKit.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -19,12 +19,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 namespace {

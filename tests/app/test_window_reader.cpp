@@ -15,18 +15,18 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTabWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QToolButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -54,7 +54,6 @@ std::unique_ptr<RecordingKeyboard> keyboardWithTarget(RecordingKeyboard*& typed)
     typed->setForegroundWindow(42);
     return keyboard;
 }
-
 
 }  // namespace
 
@@ -84,8 +83,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QVERIFY(!QApplication::overrideCursor());
 
-        QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
-                                             "Detect reader ok.  S/N:B0B0B0B0"}));
+        QCOMPARE(logLines(*frm),
+                 (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
+                              "Detect reader ok.  S/N:B0B0B0B0"}));
         QCOMPARE(frm->settings().CommName, b.path());
         QCOMPARE(control<QComboBox>(*frm, "cmbPort")->currentText(), b.path());
         QCOMPARE(frm->settings().CommBaudRate, QString("115200,n,8,1"));
@@ -97,7 +97,8 @@ private slots:
         // The first tick connects with what was found and reads cards.
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
         frm->worker()->post(&ReaderWorker::startPolling);
-        QTRY_COMPARE(logLines(*frm).join("|"), QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
+        QTRY_COMPARE(logLines(*frm).join("|"),
+                     QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
         QVERIFY(pollingFlags(*frm).connected);
         // While connected the tray icon blinks with the ticks.
         QTRY_COMPARE(frm->tray()->iconIndex(), 1);
@@ -122,7 +123,8 @@ private slots:
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
         control<QPushButton>(*frm, "btnDetect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
-        QCOMPARE(logLines(*frm), (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
+        QCOMPARE(logLines(*frm),
+                 (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
         QCOMPARE(frm->settings().CommName, silent.path());
         QCOMPARE(frm->settings().CommBaudRate, QString("9600,n,8,1"));
         // The worker keeps the link it had: what it was sent is what it had.
@@ -308,8 +310,8 @@ private slots:
     void storedValuesOutOfRange()
     {
         const QString settings = freshSettings();
-        QVERIFY(writeFile(settings,
-                          "[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n"));
+        QVERIFY(
+            writeFile(settings, "[General]\nReaderID=150\nSameCardTime=-5\nSendFormat=9\nReaderType=8\nLanguage=7\n"));
         auto frm = window(settings, {});
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("99"));
         QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
@@ -355,7 +357,7 @@ private slots:
         QVERIFY(writeFile(settings, "[General]\nReaderType=2\nReaderID=abc\nSameCardTime=9\n"));
         auto frm = window(settings, {});
         QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 2);  // read before the fault
-        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));   // the rest keep their defaults
+        QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));    // the rest keep their defaults
         QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
         QCOMPARE(control<QTabWidget>(*frm, "pcMain")->currentWidget(), control<QWidget>(*frm, "tsParameter"));
         QVERIFY(!pollingFlags(*frm).paused);

@@ -37,7 +37,8 @@ protected:
     {
         const int key = event->key();
         if (key < Qt::Key_Shift || key > Qt::Key_Direction_R) {
-            const QString name = key == Qt::Key_Return || key == Qt::Key_Enter ? QStringLiteral("Enter") : event->text();
+            const QString name
+                = key == Qt::Key_Return || key == Qt::Key_Enter ? QStringLiteral("Enter") : event->text();
             keys_.append(QJsonObject{{"key", name}, {"code", int(event->nativeScanCode())}});
         }
         QLineEdit::keyPressEvent(event);

@@ -26,8 +26,7 @@ private slots:
     void cardsIntoAWebForm();
     void cleanupTestCase()
     {
-        qInfo("Chromium on X11: %s; ru alone: %s", qPrintable(tally_.summary()),
-              qPrintable(boundTally_.summary()));
+        qInfo("Chromium on X11: %s; ru alone: %s", qPrintable(tally_.summary()), qPrintable(boundTally_.summary()));
     }
 
 private:
@@ -51,14 +50,15 @@ private:
 
 void TestChromiumX11::initTestCase()
 {
-    const std::string missing =
-        kbdtest::XSession::missingPrograms({"Xvfb", "openbox", "chromium", "python3", "xdotool"});
+    const std::string missing
+        = kbdtest::XSession::missingPrograms({"Xvfb", "openbox", "chromium", "python3", "xdotool"});
     QVERIFY2(missing.empty(), ("not installed: " + missing + " (scripts/install installs them)").c_str());
     std::string error;
     QVERIFY2(session_.start(true, error), error.c_str());
     log_ = dir_.filePath("reports");
-    server_ = session_.spawn({"python3", qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() +
-                                                      "/tests/apps/card_form.py", log_.toStdString()},
+    server_ = session_.spawn({"python3",
+                              qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/apps/card_form.py",
+                              log_.toStdString()},
                              true);
     std::string port;
     QVERIFY2(server_->readLine(port, 10000), "card_form.py did not start");
@@ -121,8 +121,9 @@ void TestChromiumX11::cardsIntoAWebForm()
         if (start.capsLock != session_.capsLocked())
             session_.run({"xdotool", "key", "Caps_Lock"});
         userTypes("42");  // digits: a key in every layout, so xdotool does not remap
-        RunningProgram program(dir_, {"--settings", writeCardSettings(dir_.filePath("tallyport.conf"), reader.path()), "--verbose"},
-                               QString::fromStdString(session_.display()));
+        RunningProgram program(
+            dir_, {"--settings", writeCardSettings(dir_.filePath("tallyport.conf"), reader.path()), "--verbose"},
+            QString::fromStdString(session_.display()));
         QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
         QVERIFY(session_.activate(window_));
         for (int i = 0; i < 4; ++i)

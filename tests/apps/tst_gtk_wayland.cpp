@@ -63,7 +63,8 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     };
     const QStringList changes[] = {{"fr", "ru"}, {}};
     for (const QStringList& layouts : changes) {
-        waytest::Program program(sway, {"--settings", writeCardSettings(sway.runtimeDir() + "/tallyport.conf", reader.path()), "--verbose"});
+        waytest::Program program(
+            sway, {"--settings", writeCardSettings(sway.runtimeDir() + "/tallyport.conf", reader.path()), "--verbose"});
         running = &program;
         QVERIFY2(program.waitFor("Keystrokes through: Wayland virtual keyboard", 30000), qPrintable(program.seen));
         QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));

@@ -75,9 +75,9 @@ void TestInputMethodSway::cardsPastFcitx5()
     const QString log = sway_.runtimeDir() + "/reports";
     QProcessEnvironment gtk = chinese_;
     gtk.insert("GDK_BACKEND", "wayland");  // and text-input-v3 as its input method module
-    sway_.spawn({"/usr/bin/python3", qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/apps/gtk_entry.py", log,
-                 kEntryApp},
-                gtk);
+    sway_.spawn(
+        {"/usr/bin/python3", qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/apps/gtk_entry.py", log, kEntryApp},
+        gtk);
     QTRY_VERIFY_WITH_TIMEOUT(QFile(log).size() > 0, 20000);
 
     SimulatedReader reader({"--type", "C", "--id", "07"});
@@ -95,7 +95,8 @@ void TestInputMethodSway::cardsPastFcitx5()
     for (const QString& engine : {QStringLiteral("pinyin"), QStringLiteral("chewing")}) {
         QTRY_VERIFY_WITH_TIMEOUT((remote({"-s", engine}), remote({"-o"}), state() == engine + " on"), 5000);
         for (int i = 0; i < 5; ++i) {
-            const QString number = QString("%1").arg(0x1A2B3C4Du + 0x9E3779B9u * (++cards), 8, 16, QChar('0')).toUpper();
+            const QString number
+                = QString("%1").arg(0x1A2B3C4Du + 0x9E3779B9u * (++cards), 8, 16, QChar('0')).toUpper();
             const QString before = state();
             QCOMPARE(reader.command("card " + number), QString("ok"));
             const auto got = apptest::waitReports(log, reports + 1, 5000);

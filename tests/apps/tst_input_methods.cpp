@@ -106,10 +106,10 @@ void TestInputMethods::card(RunningProgram& program, const Target& target, Input
     QVERIFY2(program.waitFor("Card ID : ", 10000, logged + 1), "the program read no card");
     QCOMPARE(reader_->command("remove"), QString("ok"));
     // "hh:mm:ss.zzz Card ID : 1234ABCD"
-    const QTime stamp = QTime::fromString(program.seen.section("Card ID : ", logged, logged).section('\n', -1)
-                                              .left(12), "hh:mm:ss.zzz");
-    const QString want = program.seen.section("Card ID : ", logged + 1, logged + 1).section('\n', 0, 0).trimmed() +
-                         (format.comma ? "," : "");
+    const QTime stamp = QTime::fromString(program.seen.section("Card ID : ", logged, logged).section('\n', -1).left(12),
+                                          "hh:mm:ss.zzz");
+    const QString want = program.seen.section("Card ID : ", logged + 1, logged + 1).section('\n', 0, 0).trimmed()
+        + (format.comma ? "," : "");
     QString got = "(no Enter)";
     QElapsedTimer clock;
     clock.start();
@@ -142,9 +142,9 @@ void TestInputMethods::card(RunningProgram& program, const Target& target, Input
     if (got != want) {
         // Whatever the card left in the field goes before the next one.
         session_.run({"xdotool", "key", "Escape"});
-        session_.run(target.log.isEmpty() ? std::vector<std::string>{"xdotool", "key", "Return"}
-                                          : std::vector<std::string>{"xdotool", "key", "ctrl+a", "BackSpace",
-                                                                     "Return"});
+        session_.run(target.log.isEmpty()
+                         ? std::vector<std::string>{"xdotool", "key", "Return"}
+                         : std::vector<std::string>{"xdotool", "key", "ctrl+a", "BackSpace", "Return"});
     }
 }
 
@@ -156,8 +156,8 @@ void TestInputMethods::cardsPastTheInputMethod(InputMethodSession::Kind kind)
 
     const QString gtkLog = dir_.filePath(im.name() + "-gtk");
     const QString qtLog = dir_.filePath(im.name() + "-qt");
-    auto gtk = session_.spawn({"/usr/bin/python3", qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() +
-                                                       "/tests/apps/gtk_entry.py",
+    auto gtk = session_.spawn({"/usr/bin/python3",
+                               qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/apps/gtk_entry.py",
                                gtkLog.toStdString(), "gtkcards"});
     auto qt = session_.spawn({"env", "QT_QPA_PLATFORM=xcb",
                               qEnvironmentVariable("TALLYPORT_BUILD").toStdString() + "/tests/qt_entry",
@@ -180,20 +180,22 @@ void TestInputMethods::cardsPastTheInputMethod(InputMethodSession::Kind kind)
     QList<double> offMs;
     for (const CardFormat& format : kFormats) {
         QTemporaryDir home;
-        const QString settings =
-            writeCardSettings(home.filePath("tallyport.conf"), reader.path(),
-                              {{"SendFormat", format.sendFormat}, {"AddDown", format.comma ? "-1" : "0"}});
-        RunningProgram program(home, {"--settings", settings, "--verbose"},
-                               QString::fromStdString(session_.display()), {{"XDG_CONFIG_HOME", im.configHome()}});
+        const QString settings
+            = writeCardSettings(home.filePath("tallyport.conf"), reader.path(),
+                                {{"SendFormat", format.sendFormat}, {"AddDown", format.comma ? "-1" : "0"}});
+        RunningProgram program(home, {"--settings", settings, "--verbose"}, QString::fromStdString(session_.display()),
+                               {{"XDG_CONFIG_HOME", im.configHome()}});
         QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
         QTest::qWait(1000);  // its window shows, then minimises once the reader is found
         for (const Target& target : targets) {
             QVERIFY(session_.activate(target.window));
             for (const QString& engine : {im.pinyin(), im.zhuyin()}) {
-                QVERIFY2(im.use(engine), qPrintable(QString("%1 did not take %2 in %3: %4")
-                                                        .arg(im.name(), engine, target.name, im.state())));
+                QVERIFY2(im.use(engine),
+                         qPrintable(
+                             QString("%1 did not take %2 in %3: %4").arg(im.name(), engine, target.name, im.state())));
                 for (int i = 0; i < kCardsPerCase; ++i)
-                    card(program, target, im, format, QString("%1 %2 %3 %4").arg(im.name(), engine, target.name, format.name), onMs);
+                    card(program, target, im, format,
+                         QString("%1 %2 %3 %4").arg(im.name(), engine, target.name, format.name), onMs);
             }
             // Off (English mode), nothing is switched, and it stays off.
             QVERIFY2(im.useDirect(), qPrintable(im.name() + " did not go off: " + im.state()));
@@ -214,9 +216,9 @@ void TestInputMethods::cardsPastTheInputMethod(InputMethodSession::Kind kind)
     // The user is half-way through a word in the GTK entry when a card
     // comes: the card waits, and goes in alone once the word is cancelled.
     QTemporaryDir home;
-    RunningProgram program(home, {"--settings", writeCardSettings(home.filePath("tallyport.conf"), reader.path()),
-                                  "--verbose"},
-                           QString::fromStdString(session_.display()), {{"XDG_CONFIG_HOME", im.configHome()}});
+    RunningProgram program(
+        home, {"--settings", writeCardSettings(home.filePath("tallyport.conf"), reader.path()), "--verbose"},
+        QString::fromStdString(session_.display()), {{"XDG_CONFIG_HOME", im.configHome()}});
     QVERIFY2(program.waitFor("Read card ...", 30000), qPrintable(program.seen));
     QTest::qWait(1000);
     QVERIFY(session_.activate(gtkWindow));

@@ -29,13 +29,15 @@ extern char** environ;
 
 namespace kbdtest {
 
-long long monotonicNs() {
+long long monotonicNs()
+{
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-std::string visible(const std::string& text) {
+std::string visible(const std::string& text)
+{
     std::string out;
     for (unsigned char c : text) {
         if (c < 0x20 || c > 0x7E || c == '\\') {
@@ -51,19 +53,21 @@ std::string visible(const std::string& text) {
 
 namespace {
 
-void sleepMs(int ms) {
+void sleepMs(int ms)
+{
     timespec t{ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&t, nullptr);
 }
 
 // The test's own connection must survive errors about windows that have
 // gone; it only looks.
-int ignoreXError(Display*, XErrorEvent*) {
+int ignoreXError(Display*, XErrorEvent*)
+{
     return 0;
 }
 
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int outFd,
-                   int keepFd) {
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int outFd, int keepFd)
+{
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         if (std::strncmp(*e, "DISPLAY=", 8) != 0) {
@@ -109,16 +113,16 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& disp
     return pid;
 }
 
-bool readProperty32(Display* x, Window w, const char* name, Atom type,
-                    std::vector<unsigned long>& out) {
+bool readProperty32(Display* x, Window w, const char* name, Atom type, std::vector<unsigned long>& out)
+{
     Atom actual = None;
     int format = 0;
     unsigned long n = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
     out.clear();
-    if (XGetWindowProperty(x, w, XInternAtom(x, name, False), 0, 1024, False, type, &actual,
-                           &format, &n, &after, &data) != Success) {
+    if (XGetWindowProperty(x, w, XInternAtom(x, name, False), 0, 1024, False, type, &actual, &format, &n, &after, &data)
+        != Success) {
         return false;
     }
     if (data && format == 32) {
@@ -135,11 +139,13 @@ bool readProperty32(Display* x, Window w, const char* name, Atom type,
 
 // ---------------------------------------------------------------------------
 
-Child::~Child() {
+Child::~Child()
+{
     stop();
 }
 
-bool Child::running() {
+bool Child::running()
+{
     if (pid_ <= 0) {
         return false;
     }
@@ -151,7 +157,8 @@ bool Child::running() {
     return true;
 }
 
-bool Child::readLine(std::string& line, int timeoutMs) {
+bool Child::readLine(std::string& line, int timeoutMs)
+{
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     for (;;) {
         const auto nl = pending_.find('\n');
@@ -179,7 +186,8 @@ bool Child::readLine(std::string& line, int timeoutMs) {
     }
 }
 
-void Child::stop() {
+void Child::stop()
+{
     if (pid_ > 0) {
         kill(-pid_, SIGTERM);
         for (int i = 0; i < 100 && running(); ++i) {
@@ -201,7 +209,8 @@ void Child::stop() {
 
 XSession::XSession() = default;
 
-XSession::~XSession() {
+XSession::~XSession()
+{
     wm_.reset();
     if (x_) {
         XCloseDisplay(x_);
@@ -213,7 +222,8 @@ XSession::~XSession() {
     }
 }
 
-std::string XSession::missingPrograms(const std::vector<std::string>& programs) {
+std::string XSession::missingPrograms(const std::vector<std::string>& programs)
+{
     std::string missing;
     const char* path = std::getenv("PATH");
     for (const auto& program : programs) {
@@ -230,10 +240,10 @@ std::string XSession::missingPrograms(const std::vector<std::string>& programs) 
     return missing;
 }
 
-bool XSession::start(bool windowManager, std::string& error) {
-    const std::string missing =
-        missingPrograms(windowManager ? std::vector<std::string>{"Xvfb", "openbox"}
-                                      : std::vector<std::string>{"Xvfb"});
+bool XSession::start(bool windowManager, std::string& error)
+{
+    const std::string missing = missingPrograms(windowManager ? std::vector<std::string>{"Xvfb", "openbox"}
+                                                              : std::vector<std::string>{"Xvfb"});
     if (!missing.empty()) {
         error = "not installed: " + missing + " (scripts/install installs them)";
         return false;
@@ -252,9 +262,9 @@ bool XSession::start(bool windowManager, std::string& error) {
         return false;
     }
     server_ = std::make_unique<Child>();
-    server_->pid_ = spawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                  "1280x1024x24", "-nolisten", "tcp"},
-                                 "", -1, fds[1]);
+    server_->pid_ = spawnProcess(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "", -1,
+        fds[1]);
     close(fds[1]);
     server_->out_ = fds[0];
     std::string number;
@@ -299,7 +309,8 @@ bool XSession::start(bool windowManager, std::string& error) {
     return true;
 }
 
-std::unique_ptr<Child> XSession::spawn(const std::vector<std::string>& argv, bool captureOutput) {
+std::unique_ptr<Child> XSession::spawn(const std::vector<std::string>& argv, bool captureOutput)
+{
     auto child = std::make_unique<Child>();
     int fds[2] = {-1, -1};
     if (captureOutput && pipe(fds) != 0) {
@@ -313,7 +324,8 @@ std::unique_ptr<Child> XSession::spawn(const std::vector<std::string>& argv, boo
     return child;
 }
 
-int XSession::run(const std::vector<std::string>& argv) {
+int XSession::run(const std::vector<std::string>& argv)
+{
     const pid_t pid = spawnProcess(argv, display_, -1, -1);
     if (pid <= 0) {
         return -1;
@@ -325,7 +337,8 @@ int XSession::run(const std::vector<std::string>& argv) {
     return WEXITSTATUS(status);
 }
 
-void XSession::killServer() {
+void XSession::killServer()
+{
     if (x_) {
         XCloseDisplay(x_);
         x_ = nullptr;
@@ -337,7 +350,8 @@ void XSession::killServer() {
     }
 }
 
-Window XSession::findClient(const std::string& name, int timeoutMs) {
+Window XSession::findClient(const std::string& name, int timeoutMs)
+{
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     do {
         // Top-level windows and, under a window manager, the frames' children.
@@ -377,7 +391,8 @@ Window XSession::findClient(const std::string& name, int timeoutMs) {
     return 0;
 }
 
-bool XSession::waitViewable(Window w, int timeoutMs) {
+bool XSession::waitViewable(Window w, int timeoutMs)
+{
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     do {
         XWindowAttributes attrs;
@@ -389,14 +404,16 @@ bool XSession::waitViewable(Window w, int timeoutMs) {
     return false;
 }
 
-Window XSession::focus() {
+Window XSession::focus()
+{
     Window w = None;
     int revert = 0;
     XGetInputFocus(x_, &w, &revert);
     return w;
 }
 
-bool XSession::focusWithin(Window target) {
+bool XSession::focusWithin(Window target)
+{
     Window w = focus();
     while (w != None && w != PointerRoot) {
         if (w == target) {
@@ -420,12 +437,14 @@ bool XSession::focusWithin(Window target) {
     return false;
 }
 
-void XSession::setFocus(Window w) {
+void XSession::setFocus(Window w)
+{
     XSetInputFocus(x_, w, RevertToParent, CurrentTime);
     XSync(x_, False);
 }
 
-bool XSession::activate(Window w) {
+bool XSession::activate(Window w)
+{
     if (wm_) {
         run({"xdotool", "windowactivate", std::to_string(w)});
     } else {
@@ -440,13 +459,13 @@ bool XSession::activate(Window w) {
     return false;
 }
 
-int XSession::emptyKeycodes() {
+int XSession::emptyKeycodes()
+{
     int minCode = 0;
     int maxCode = 0;
     XDisplayKeycodes(x_, &minCode, &maxCode);
     int per = 0;
-    KeySym* map =
-        XGetKeyboardMapping(x_, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &per);
+    KeySym* map = XGetKeyboardMapping(x_, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &per);
     int empty = 0;
     for (int code = 0; map && code <= maxCode - minCode; ++code) {
         bool none = true;
@@ -461,7 +480,8 @@ int XSession::emptyKeycodes() {
     return empty;
 }
 
-long XSession::wmState(Window w) {
+long XSession::wmState(Window w)
+{
     std::vector<unsigned long> v;
     const Atom type = XInternAtom(x_, "WM_STATE", False);
     if (!readProperty32(x_, w, "WM_STATE", type, v) || v.empty()) {
@@ -470,7 +490,8 @@ long XSession::wmState(Window w) {
     return static_cast<long>(v[0]);
 }
 
-std::vector<std::string> XSession::netWmState(Window w) {
+std::vector<std::string> XSession::netWmState(Window w)
+{
     std::vector<unsigned long> atoms;
     std::vector<std::string> names;
     readProperty32(x_, w, "_NET_WM_STATE", XA_ATOM, atoms);
@@ -483,13 +504,15 @@ std::vector<std::string> XSession::netWmState(Window w) {
     return names;
 }
 
-bool XSession::capsLocked() {
+bool XSession::capsLocked()
+{
     XkbStateRec state{};
     XkbGetState(x_, XkbUseCoreKbd, &state);
     return state.locked_mods & LockMask;
 }
 
-bool XSession::setLayout(const std::string& layouts, int group) {
+bool XSession::setLayout(const std::string& layouts, int group)
+{
     if (run({"setxkbmap", "-layout", layouts}) != 0) {
         return false;
     }
@@ -498,19 +521,22 @@ bool XSession::setLayout(const std::string& layouts, int group) {
     return this->group() == group;
 }
 
-int XSession::group() {
+int XSession::group()
+{
     XkbStateRec state{};
     XkbGetState(x_, XkbUseCoreKbd, &state);
     return state.group;
 }
 
-bool XSession::shiftDown() {
+bool XSession::shiftDown()
+{
     XkbStateRec state{};
     XkbGetState(x_, XkbUseCoreKbd, &state);
     return state.base_mods & ShiftMask;
 }
 
-bool XSession::sendNetWmState(Window w, bool add, const std::string& a, const std::string& b) {
+bool XSession::sendNetWmState(Window w, bool add, const std::string& a, const std::string& b)
+{
     XEvent ev{};
     ev.xclient.type = ClientMessage;
     ev.xclient.window = w;
@@ -520,13 +546,14 @@ bool XSession::sendNetWmState(Window w, bool add, const std::string& a, const st
     ev.xclient.data.l[1] = static_cast<long>(XInternAtom(x_, a.c_str(), False));
     ev.xclient.data.l[2] = b.empty() ? 0 : static_cast<long>(XInternAtom(x_, b.c_str(), False));
     ev.xclient.data.l[3] = 2;
-    const Status ok = XSendEvent(x_, DefaultRootWindow(x_), False,
-                                 SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    const Status ok
+        = XSendEvent(x_, DefaultRootWindow(x_), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
     XSync(x_, False);
     return ok;
 }
 
-std::string XSession::layout() {
+std::string XSession::layout()
+{
     // _XKB_RULES_NAMES: rules, model, layout, variant and options, each
     // ended by a NUL.
     Atom actual = None;
@@ -535,10 +562,10 @@ std::string XSession::layout() {
     unsigned long after = 0;
     unsigned char* data = nullptr;
     std::string out;
-    if (XGetWindowProperty(x_, DefaultRootWindow(x_), XInternAtom(x_, "_XKB_RULES_NAMES", False),
-                           0, 1024, False, XA_STRING, &actual, &format, &n, &after,
-                           &data) == Success &&
-        data && format == 8) {
+    if (XGetWindowProperty(x_, DefaultRootWindow(x_), XInternAtom(x_, "_XKB_RULES_NAMES", False), 0, 1024, False,
+                           XA_STRING, &actual, &format, &n, &after, &data)
+            == Success
+        && data && format == 8) {
         std::vector<std::string> fields;
         std::string field;
         for (unsigned long i = 0; i < n; ++i) {
@@ -560,34 +587,37 @@ std::string XSession::layout() {
     return out;
 }
 
-Window XSession::createOwnWindow(bool withPid) {
+Window XSession::createOwnWindow(bool withPid)
+{
     const Window w = XCreateSimpleWindow(x_, DefaultRootWindow(x_), 0, 0, 100, 100, 0, 0, 0);
     if (withPid) {
         const long pid = getpid();
-        XChangeProperty(x_, w, XInternAtom(x_, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+        XChangeProperty(x_, w, XInternAtom(x_, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pid), 1);
     }
     XMapWindow(x_, w);
     XSync(x_, False);
     return w;
 }
 
-Window XSession::createChild(Window parent) {
+Window XSession::createChild(Window parent)
+{
     const Window w = XCreateSimpleWindow(x_, parent, 0, 0, 10, 10, 0, 0, 0);
     XMapWindow(x_, w);
     XSync(x_, False);
     return w;
 }
 
-void XSession::destroyWindow(Window w) {
+void XSession::destroyWindow(Window w)
+{
     XDestroyWindow(x_, w);
     XSync(x_, False);
 }
 
 // ---------------------------------------------------------------------------
 
-bool Recorder::start(XSession& session, const std::string& name, std::string& error,
-                     bool noInput) {
+bool Recorder::start(XSession& session, const std::string& name, std::string& error, bool noInput)
+{
     std::vector<std::string> argv{TALLYPORT_KEY_RECORDER, name};
     if (noInput) {
         argv.push_back("--no-input");
@@ -606,7 +636,8 @@ bool Recorder::start(XSession& session, const std::string& name, std::string& er
     return true;
 }
 
-const std::string& Recorder::received(std::size_t bytes, int timeoutMs) {
+const std::string& Recorder::received(std::size_t bytes, int timeoutMs)
+{
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     for (;;) {
         const long long left = (deadline - monotonicNs()) / 1000000LL;
@@ -637,19 +668,22 @@ const std::string& Recorder::received(std::size_t bytes, int timeoutMs) {
     }
 }
 
-void Recorder::clear() {
+void Recorder::clear()
+{
     received();
     text_.clear();
     times_.clear();
 }
 
-void Recorder::stop() {
+void Recorder::stop()
+{
     child_.reset();
 }
 
 // ---------------------------------------------------------------------------
 
-bool Terminal::start(XSession& session, const std::string& name, std::string& error) {
+bool Terminal::start(XSession& session, const std::string& name, std::string& error)
+{
     const std::string missing = XSession::missingPrograms({"xterm"});
     if (!missing.empty()) {
         error = "not installed: xterm (scripts/install installs it)";
@@ -658,8 +692,7 @@ bool Terminal::start(XSession& session, const std::string& name, std::string& er
     file_ = session.tempDir() + "/" + name + ".in";
     const std::string ready = session.tempDir() + "/" + name + ".ready";
     child_ = session.spawn({"xterm", "-name", name, "-geometry", "60x10", "-e", "sh", "-c",
-                            "stty raw -echo && : > '" + ready + "' && exec cat > '" + file_ +
-                                "'"});
+                            "stty raw -echo && : > '" + ready + "' && exec cat > '" + file_ + "'"});
     window_ = session.findClient(name, 10000);
     if (!window_ || !session.waitViewable(window_, 5000)) {
         error = "xterm window did not appear";
@@ -676,7 +709,8 @@ bool Terminal::start(XSession& session, const std::string& name, std::string& er
     return true;
 }
 
-std::string Terminal::received(std::size_t bytes, int timeoutMs) {
+std::string Terminal::received(std::size_t bytes, int timeoutMs)
+{
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     std::string text;
     for (;;) {
@@ -692,12 +726,14 @@ std::string Terminal::received(std::size_t bytes, int timeoutMs) {
     }
 }
 
-void Terminal::clear() {
+void Terminal::clear()
+{
     std::ifstream in(file_, std::ios::binary | std::ios::ate);
     offset_ = in ? static_cast<std::size_t>(in.tellg()) : 0;
 }
 
-void Terminal::stop() {
+void Terminal::stop()
+{
     child_.reset();
 }
 

@@ -93,8 +93,7 @@ private:
 // key_recorder as a child process: the text it received, and when.
 class Recorder {
 public:
-    bool start(XSession& session, const std::string& name, std::string& error,
-               bool noInput = false);
+    bool start(XSession& session, const std::string& name, std::string& error, bool noInput = false);
     Window window() const { return window_; }
     // Reads what has arrived; waits up to timeoutMs for at least `bytes` bytes.
     const std::string& received(std::size_t bytes = 0, int timeoutMs = 0);

@@ -17,7 +17,8 @@
 #include <cstdio>
 #include <cstring>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: key_recorder NAME [--no-input]\n");
         return 2;
@@ -29,8 +30,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int screen = DefaultScreen(dpy);
-    const Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 10, 10, 320, 200, 1,
-                                         BlackPixel(dpy, screen), WhitePixel(dpy, screen));
+    const Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 10, 10, 320, 200, 1, BlackPixel(dpy, screen),
+                                         WhitePixel(dpy, screen));
 
     XTextProperty name;
     XStringListToTextProperty(&argv[1], 1, &name);
@@ -42,8 +43,8 @@ int main(int argc, char** argv) {
     XSetWMProperties(dpy, w, &name, &name, argv, argc, nullptr, &wmHints, &classHint);
     XFree(name.value);
     const long pid = getpid();
-    XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
 
     XSelectInput(dpy, w, KeyPressMask | StructureNotifyMask);
     XMapWindow(dpy, w);

@@ -178,8 +178,7 @@ void TestKeymapPlan::bindingLostToNewLayout()
     plan = planStrokes(k, shiftOnly, bindings, {'7'}, now);
     QVERIFY(plan.ok);
     QVERIFY(int(plan.strokes[0].code) != code);
-    QVERIFY(std::any_of(plan.bind.begin(), plan.bind.end(),
-                        [](const auto& b) { return b.second == KeySym('7'); }));
+    QVERIFY(std::any_of(plan.bind.begin(), plan.bind.end(), [](const auto& b) { return b.second == KeySym('7'); }));
 }
 
 QTEST_GUILESS_MAIN(TestKeymapPlan)

@@ -27,7 +27,8 @@ private slots:
     void windowsDropsKeysFor();
 };
 
-void TestTypeCard::deadTargetTouchesNothing_data() {
+void TestTypeCard::deadTargetTouchesNothing_data()
+{
     QTest::addColumn<quint64>("target");
     QTest::addColumn<bool>("available");
     QTest::addColumn<TypeResult>("why");
@@ -37,7 +38,8 @@ void TestTypeCard::deadTargetTouchesNothing_data() {
     QTest::newRow("no desktop") << quint64(5) << false << TypeResult::NoDesktop;
 }
 
-void TestTypeCard::deadTargetTouchesNothing() {
+void TestTypeCard::deadTargetTouchesNothing()
+{
     QFETCH(quint64, target);
     QFETCH(bool, available);
     QFETCH(TypeResult, why);
@@ -54,7 +56,8 @@ void TestTypeCard::deadTargetTouchesNothing() {
     QVERIFY(keyboard.records().empty());
 }
 
-void TestTypeCard::clipboardComesBeforeTheKeys() {
+void TestTypeCard::clipboardComesBeforeTheKeys()
+{
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(6);
@@ -76,7 +79,8 @@ void TestTypeCard::clipboardComesBeforeTheKeys() {
     QCOMPARE(keyboard.foregroundWindow(), quint64(5));
 }
 
-void TestTypeCard::noKeysWithoutFocus() {
+void TestTypeCard::noKeysWithoutFocus()
+{
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(6);
@@ -97,7 +101,8 @@ void TestTypeCard::noKeysWithoutFocus() {
 
 // A window of a program run as administrator: the card stays on the
 // clipboard for the user, and neither the target nor the keys are touched.
-void TestTypeCard::noKeysWhereTheSystemDropsThem() {
+void TestTypeCard::noKeysWhereTheSystemDropsThem()
+{
     RecordingKeyboard keyboard;
     keyboard.addWindow(5);
     keyboard.addWindow(6);
@@ -115,7 +120,8 @@ void TestTypeCard::noKeysWhereTheSystemDropsThem() {
 // Windows drops our keys for a program at a higher integrity level only,
 // not when we have uiAccess, and a token that cannot be read holds nothing
 // back.
-void TestTypeCard::windowsDropsKeysFor_data() {
+void TestTypeCard::windowsDropsKeysFor_data()
+{
     const ProcessIntegrity medium{true, 0x2000, false}, high{true, 0x3000, false}, unknown{};
     QTest::addColumn<ProcessIntegrity>("ours");
     QTest::addColumn<ProcessIntegrity>("target");
@@ -128,7 +134,8 @@ void TestTypeCard::windowsDropsKeysFor_data() {
     QTest::newRow("own token unreadable") << unknown << high << false;
 }
 
-void TestTypeCard::windowsDropsKeysFor() {
+void TestTypeCard::windowsDropsKeysFor()
+{
     QFETCH(ProcessIntegrity, ours);
     QFETCH(ProcessIntegrity, target);
     QFETCH(bool, dropped);

@@ -17,17 +17,20 @@
 
 namespace {
 
-bool readable(int fd, int timeoutMs) {
+bool readable(int fd, int timeoutMs)
+{
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, timeoutMs) > 0;
 }
 
 // Stand-ins for the handlers a GUI toolkit installs when it starts after us:
 // they end the process, as Xlib's own do.
-int toolkitIOErrorHandler(Display*) {
+int toolkitIOErrorHandler(Display*)
+{
     _exit(41);
 }
-int toolkitErrorHandler(Display*, XErrorEvent*) {
+int toolkitErrorHandler(Display*, XErrorEvent*)
+{
     _exit(42);
 }
 
@@ -43,14 +46,16 @@ private slots:
     void serverGoesAway();
 };
 
-void TestX11KeyboardFailures::noDisplay_data() {
+void TestX11KeyboardFailures::noDisplay_data()
+{
     QTest::addColumn<QString>("displayName");
     QTest::addColumn<bool>("unsetDisplay");
     QTest::newRow("DISPLAY unset") << QString() << true;
     QTest::newRow("no server behind the name") << "unix:64999" << false;
 }
 
-void TestX11KeyboardFailures::noDisplay() {
+void TestX11KeyboardFailures::noDisplay()
+{
     QFETCH(QString, displayName);
     QFETCH(bool, unsetDisplay);
     const QByteArray saved = qgetenv("DISPLAY");
@@ -67,19 +72,21 @@ void TestX11KeyboardFailures::noDisplay() {
     QCOMPARE(keyboard.changeNotifier(), -1);
     keyboard.drainChanges();
     int clipboardCalls = 0;
-    QVERIFY(typeCard(keyboard, 0x400001, "1A2B", true, true,
-                               [&](const std::string&) { ++clipboardCalls; }) != TypeResult::Typed);
+    QVERIFY(typeCard(keyboard, 0x400001, "1A2B", true, true, [&](const std::string&) { ++clipboardCalls; })
+            != TypeResult::Typed);
     QCOMPARE(clipboardCalls, 0);
 }
 
-void TestX11KeyboardFailures::serverGoesAway_data() {
+void TestX11KeyboardFailures::serverGoesAway_data()
+{
     QTest::addColumn<int>("first");  // the call that runs into the loss
     QTest::newRow("notifier noticed first") << 0;
     QTest::newRow("typing noticed first") << 1;
     QTest::newRow("window query noticed first") << 2;
 }
 
-void TestX11KeyboardFailures::serverGoesAway() {
+void TestX11KeyboardFailures::serverGoesAway()
+{
     QFETCH(int, first);
     kbdtest::XSession session;
     std::string error;

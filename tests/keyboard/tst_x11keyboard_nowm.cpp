@@ -15,7 +15,8 @@
 namespace {
 
 // Received text as QString, so that a failed comparison shows it.
-QString shown(const std::string& text) {
+QString shown(const std::string& text)
+{
     return QString::fromStdString(kbdtest::visible(text));
 }
 
@@ -39,10 +40,10 @@ private:
     std::unique_ptr<X11Keyboard> keyboard_;
 };
 
-void TestX11KeyboardNoWm::initTestCase() {
+void TestX11KeyboardNoWm::initTestCase()
+{
     const std::string missing = kbdtest::XSession::missingPrograms({"Xvfb", "xterm"});
-    QVERIFY2(missing.empty(),
-             ("not installed: " + missing + " (scripts/install installs them)").c_str());
+    QVERIFY2(missing.empty(), ("not installed: " + missing + " (scripts/install installs them)").c_str());
     std::string error;
     QVERIFY2(session_.start(false, error), error.c_str());
     QVERIFY2(terminal_.start(session_, "kbdterm", error), error.c_str());
@@ -51,13 +52,15 @@ void TestX11KeyboardNoWm::initTestCase() {
     QVERIFY(keyboard_->available());
 }
 
-void TestX11KeyboardNoWm::init() {
+void TestX11KeyboardNoWm::init()
+{
     session_.setFocus(recorder_.window());
     terminal_.clear();
     recorder_.clear();
 }
 
-void TestX11KeyboardNoWm::foregroundIsTheFocusedTopLevel() {
+void TestX11KeyboardNoWm::foregroundIsTheFocusedTopLevel()
+{
     // Nobody announces the active window: the caller has to poll.
     QCOMPARE(keyboard_->changeNotifier(), -1);
     QCOMPARE(keyboard_->foregroundWindow(), KeyboardOutput::WindowId(recorder_.window()));
@@ -74,10 +77,12 @@ void TestX11KeyboardNoWm::foregroundIsTheFocusedTopLevel() {
     QCOMPARE(keyboard_->foregroundWindow(), KeyboardOutput::WindowId(0));
 }
 
-void TestX11KeyboardNoWm::typesIntoTerminal() {
+void TestX11KeyboardNoWm::typesIntoTerminal()
+{
     int clipboardCalls = 0;
-    QVERIFY(typeCard(*keyboard_, terminal_.window(), "1A2B3C4D", true, true,
-                                [&](const std::string&) { ++clipboardCalls; }) == TypeResult::Typed);
+    QVERIFY(
+        typeCard(*keyboard_, terminal_.window(), "1A2B3C4D", true, true, [&](const std::string&) { ++clipboardCalls; })
+        == TypeResult::Typed);
     const std::string expected = "1A2B3C4D,\r";
     terminal_.received(expected.size(), 3000);
     QTest::qWait(100);
@@ -87,7 +92,8 @@ void TestX11KeyboardNoWm::typesIntoTerminal() {
     QVERIFY(recorder_.received().empty());
 }
 
-void TestX11KeyboardNoWm::mapsUnmappedTarget() {
+void TestX11KeyboardNoWm::mapsUnmappedTarget()
+{
     XUnmapWindow(session_.x(), recorder_.window());
     XSync(session_.x(), False);
     session_.setFocus(terminal_.window());

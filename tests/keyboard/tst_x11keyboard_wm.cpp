@@ -19,7 +19,8 @@
 namespace {
 
 // Received text as QString, so that a failed comparison shows it.
-QString shown(const std::string& text) {
+QString shown(const std::string& text)
+{
     return QString::fromStdString(kbdtest::visible(text));
 }
 
@@ -27,14 +28,16 @@ QString shown(const std::string& text) {
 
 namespace {
 
-bool readable(int fd, int timeoutMs) {
+bool readable(int fd, int timeoutMs)
+{
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, timeoutMs) > 0;
 }
 
 const char* const kAllHex = "0123456789ABCDEFabcdef";
 
-bool contains(const std::vector<std::string>& list, const std::string& item) {
+bool contains(const std::vector<std::string>& list, const std::string& item)
+{
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
@@ -67,7 +70,8 @@ private slots:
     void keymapResetsDuringCards();
 
 private:
-    ClipboardSetter clipboard() {
+    ClipboardSetter clipboard()
+    {
         return [this](const std::string& text) {
             ++clipboardCalls_;
             clipboardText_ = text;
@@ -75,12 +79,14 @@ private:
     }
     // Waits for `expected` in the terminal, then a little longer to see
     // that nothing follows it.
-    std::string terminalReceives(const std::string& expected) {
+    std::string terminalReceives(const std::string& expected)
+    {
         terminal_.received(expected.size(), 3000);
         QTest::qWait(100);
         return terminal_.received();
     }
-    std::string recorderReceives(const std::string& expected) {
+    std::string recorderReceives(const std::string& expected)
+    {
         recorder_.received(expected.size(), 3000);
         QTest::qWait(100);
         return recorder_.received();
@@ -95,11 +101,11 @@ private:
     std::string clipboardText_;
 };
 
-void TestX11KeyboardWm::initTestCase() {
-    const std::string missing =
-        kbdtest::XSession::missingPrograms({"Xvfb", "openbox", "xterm", "xdotool", "setxkbmap"});
-    QVERIFY2(missing.empty(),
-             ("not installed: " + missing + " (scripts/install installs them)").c_str());
+void TestX11KeyboardWm::initTestCase()
+{
+    const std::string missing
+        = kbdtest::XSession::missingPrograms({"Xvfb", "openbox", "xterm", "xdotool", "setxkbmap"});
+    QVERIFY2(missing.empty(), ("not installed: " + missing + " (scripts/install installs them)").c_str());
     std::string error;
     QVERIFY2(session_.start(true, error), error.c_str());
     QVERIFY2(terminal_.start(session_, "kbdterm", error), error.c_str());
@@ -111,7 +117,8 @@ void TestX11KeyboardWm::initTestCase() {
 
 // Every case starts with the recorder in front, so typing elsewhere needs an
 // activation, and with nothing received yet.
-void TestX11KeyboardWm::init() {
+void TestX11KeyboardWm::init()
+{
     QVERIFY(session_.activate(recorder_.window()));
     terminal_.clear();
     recorder_.clear();
@@ -120,7 +127,8 @@ void TestX11KeyboardWm::init() {
     clipboardText_.clear();
 }
 
-void TestX11KeyboardWm::cleanup() {
+void TestX11KeyboardWm::cleanup()
+{
     session_.run({"xdotool", "keyup", "Shift_L"});
     if (session_.capsLocked()) {
         session_.run({"xdotool", "key", "Caps_Lock"});
@@ -130,7 +138,8 @@ void TestX11KeyboardWm::cleanup() {
     }
 }
 
-void TestX11KeyboardWm::foregroundFollowsTheWindowManager() {
+void TestX11KeyboardWm::foregroundFollowsTheWindowManager()
+{
     const int notifier = keyboard_->changeNotifier();
     QVERIFY(notifier >= 0);
     QTRY_COMPARE(keyboard_->foregroundWindow(), KeyboardOutput::WindowId(recorder_.window()));
@@ -150,7 +159,8 @@ void TestX11KeyboardWm::foregroundFollowsTheWindowManager() {
     QTRY_COMPARE(keyboard_->foregroundWindow(), KeyboardOutput::WindowId(recorder_.window()));
 }
 
-void TestX11KeyboardWm::recognisesOwnWindows() {
+void TestX11KeyboardWm::recognisesOwnWindows()
+{
     const kbdtest::Window own = session_.createOwnWindow(true);
     const kbdtest::Window child = session_.createChild(own);
     const kbdtest::Window anonymous = session_.createOwnWindow(false);
@@ -178,7 +188,8 @@ void TestX11KeyboardWm::recognisesOwnWindows() {
     QVERIFY(!keyboard_->isOwnWindow(own));
 }
 
-void TestX11KeyboardWm::typesIntoTerminal_data() {
+void TestX11KeyboardWm::typesIntoTerminal_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("comma");
     QTest::addColumn<bool>("enter");
@@ -189,13 +200,14 @@ void TestX11KeyboardWm::typesIntoTerminal_data() {
     QTest::newRow("repeated digits") << "0000111122" << true << false << "0000111122,";
 }
 
-void TestX11KeyboardWm::typesIntoTerminal() {
+void TestX11KeyboardWm::typesIntoTerminal()
+{
     QFETCH(QString, text);
     QFETCH(bool, comma);
     QFETCH(bool, enter);
     QFETCH(QString, expected);
-    QVERIFY(typeCard(*keyboard_, terminal_.window(), text.toStdString(), comma, enter,
-                                clipboard()) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, terminal_.window(), text.toStdString(), comma, enter, clipboard())
+            == TypeResult::Typed);
     QCOMPARE(shown(terminalReceives(expected.toStdString())), shown(expected.toStdString()));
     QCOMPARE(clipboardCalls_, 1);
     QCOMPARE(clipboardText_, text.toStdString());
@@ -203,7 +215,8 @@ void TestX11KeyboardWm::typesIntoTerminal() {
     QVERIFY(session_.focusWithin(terminal_.window()));
 }
 
-void TestX11KeyboardWm::capsLockChangesNothing_data() {
+void TestX11KeyboardWm::capsLockChangesNothing_data()
+{
     QTest::addColumn<QString>("layout");
     for (const char* layout : {"us", "fr", "ru"}) {
         QTest::newRow(layout) << layout;
@@ -212,7 +225,8 @@ void TestX11KeyboardWm::capsLockChangesNothing_data() {
 
 // Letters, digits (Shift on fr's number row) and letters bound for ru, all
 // with Caps Lock locked; and with a Shift key held down.
-void TestX11KeyboardWm::capsLockChangesNothing() {
+void TestX11KeyboardWm::capsLockChangesNothing()
+{
     QFETCH(QString, layout);
     QCOMPARE(session_.run({"setxkbmap", layout.toStdString()}), 0);
     session_.run({"xdotool", "key", "Caps_Lock"});
@@ -223,7 +237,8 @@ void TestX11KeyboardWm::capsLockChangesNothing() {
     QVERIFY2(session_.capsLocked(), "Caps Lock must be locked again afterwards");
 }
 
-void TestX11KeyboardWm::heldShiftChangesNothing() {
+void TestX11KeyboardWm::heldShiftChangesNothing()
+{
     session_.run({"xdotool", "keydown", "Shift_L"});
     QVERIFY(session_.shiftDown());
     QVERIFY(typeCard(*keyboard_, terminal_.window(), kAllHex, true, true, clipboard()) == TypeResult::Typed);
@@ -232,7 +247,8 @@ void TestX11KeyboardWm::heldShiftChangesNothing() {
     QVERIFY2(session_.shiftDown(), "Shift must still be down afterwards");
 }
 
-void TestX11KeyboardWm::otherLayouts_data() {
+void TestX11KeyboardWm::otherLayouts_data()
+{
     QTest::addColumn<QString>("layout");
     QTest::addColumn<int>("group");
     QTest::newRow("fr") << "fr" << 0;
@@ -243,7 +259,8 @@ void TestX11KeyboardWm::otherLayouts_data() {
 
 // setxkbmap replaces the keymap, bindings and all, between two calls. ru
 // alone has no Latin letters; "us,ru" has them in the group not active.
-void TestX11KeyboardWm::otherLayouts() {
+void TestX11KeyboardWm::otherLayouts()
+{
     QFETCH(QString, layout);
     QFETCH(int, group);
     QVERIFY(typeCard(*keyboard_, terminal_.window(), "0A", false, false, clipboard()) == TypeResult::Typed);
@@ -262,7 +279,8 @@ void TestX11KeyboardWm::otherLayouts() {
 
 // More distinct characters than the keymap has spare keycodes, including
 // ones no key of the layout carries.
-void TestX11KeyboardWm::moreCharactersThanSpareKeys() {
+void TestX11KeyboardWm::moreCharactersThanSpareKeys()
+{
     const std::string text = "0123456789ABCDEFabcdef\xC3\xA9\xC3\xBC";  // ...éü
     QVERIFY(session_.emptyKeycodes() < 26);
     QVERIFY(typeCard(*keyboard_, recorder_.window(), text, true, true, clipboard()) == TypeResult::Typed);
@@ -271,7 +289,8 @@ void TestX11KeyboardWm::moreCharactersThanSpareKeys() {
     QCOMPARE(shown(recorderReceives(expected)), shown(expected));
 }
 
-void TestX11KeyboardWm::restoresMinimisedWindow() {
+void TestX11KeyboardWm::restoresMinimisedWindow()
+{
     QCOMPARE(session_.run({"xdotool", "windowminimize", std::to_string(recorder_.window())}), 0);
     QTRY_COMPARE(session_.wmState(recorder_.window()), long(IconicState));
 
@@ -286,8 +305,8 @@ void TestX11KeyboardWm::restoresMinimisedWindow() {
             QTest::qSleep(5);
         }
     };
-    QVERIFY(typeCard(*keyboard_, recorder_.window(), "1A2B3C4D", true, true,
-                                clipboardWhenRestored) == TypeResult::Typed);
+    QVERIFY(typeCard(*keyboard_, recorder_.window(), "1A2B3C4D", true, true, clipboardWhenRestored)
+            == TypeResult::Typed);
     QVERIFY(restoredFirst);
     QCOMPARE(shown(recorderReceives("1A2B3C4D,\r")), shown("1A2B3C4D,\r"));
     QCOMPARE(session_.wmState(recorder_.window()), long(NormalState));
@@ -295,12 +314,12 @@ void TestX11KeyboardWm::restoresMinimisedWindow() {
     QCOMPARE(clipboardCalls_, 1);
 }
 
-void TestX11KeyboardWm::maximisedWindowStaysMaximised() {
+void TestX11KeyboardWm::maximisedWindowStaysMaximised()
+{
     const kbdtest::Window w = recorder_.window();
-    QVERIFY(session_.sendNetWmState(w, true, "_NET_WM_STATE_MAXIMIZED_VERT",
-                                    "_NET_WM_STATE_MAXIMIZED_HORZ"));
-    QTRY_VERIFY(contains(session_.netWmState(w), "_NET_WM_STATE_MAXIMIZED_VERT") &&
-                contains(session_.netWmState(w), "_NET_WM_STATE_MAXIMIZED_HORZ"));
+    QVERIFY(session_.sendNetWmState(w, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"));
+    QTRY_VERIFY(contains(session_.netWmState(w), "_NET_WM_STATE_MAXIMIZED_VERT")
+                && contains(session_.netWmState(w), "_NET_WM_STATE_MAXIMIZED_HORZ"));
     XWindowAttributes before;
     QVERIFY(XGetWindowAttributes(session_.x(), w, &before));
     QVERIFY(session_.activate(terminal_.window()));
@@ -315,13 +334,13 @@ void TestX11KeyboardWm::maximisedWindowStaysMaximised() {
     QCOMPARE(after.width, before.width);
     QCOMPARE(after.height, before.height);
 
-    session_.sendNetWmState(w, false, "_NET_WM_STATE_MAXIMIZED_VERT",
-                            "_NET_WM_STATE_MAXIMIZED_HORZ");
+    session_.sendNetWmState(w, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
 }
 
 // The clipboard is set, but without the focus no key may be sent: it would
 // land in whichever window has it.
-void TestX11KeyboardWm::targetThatNeverTakesFocus() {
+void TestX11KeyboardWm::targetThatNeverTakesFocus()
+{
     QElapsedTimer timer;
     timer.start();
     QVERIFY(typeCard(*keyboard_, refuser_.window(), "1A2B", true, true, clipboard()) == TypeResult::NoFocus);
@@ -334,14 +353,16 @@ void TestX11KeyboardWm::targetThatNeverTakesFocus() {
     QVERIFY(terminal_.received().empty());
 }
 
-void TestX11KeyboardWm::deadTargetsTouchNothing_data() {
+void TestX11KeyboardWm::deadTargetsTouchNothing_data()
+{
     QTest::addColumn<int>("kind");
     QTest::newRow("no window") << 0;
     QTest::newRow("destroyed window") << 1;
     QTest::newRow("root window") << 2;
 }
 
-void TestX11KeyboardWm::deadTargetsTouchNothing() {
+void TestX11KeyboardWm::deadTargetsTouchNothing()
+{
     QFETCH(int, kind);
     KeyboardOutput::WindowId target = 0;
     if (kind == 1) {
@@ -362,7 +383,8 @@ void TestX11KeyboardWm::deadTargetsTouchNothing() {
 
 // Keys are bound only for what the layout lacks (ru: the Latin letters), as
 // soon as the layout changes, and handed back at the end.
-void TestX11KeyboardWm::bindsWhatTheLayoutLacks() {
+void TestX11KeyboardWm::bindsWhatTheLayoutLacks()
+{
     QCOMPARE(session_.run({"setxkbmap", "us"}), 0);
     const int usEmpty = session_.emptyKeycodes();
     int ruEmpty = 0;
@@ -387,11 +409,11 @@ void TestX11KeyboardWm::bindsWhatTheLayoutLacks() {
 // (setxkbmap ru in a loop): each reset takes away the keys bound for the
 // Latin letters. A card may then not be typed in full, and says so; but no
 // card is ever submitted with Enter unless it arrived exactly.
-void TestX11KeyboardWm::keymapResetsDuringCards() {
+void TestX11KeyboardWm::keymapResetsDuringCards()
+{
     QVERIFY(session_.setLayout("ru", 0));
     QVERIFY(session_.activate(terminal_.window()));
-    std::unique_ptr<kbdtest::Child> resetter =
-        session_.spawn({"sh", "-c", "while setxkbmap ru; do sleep 0.2; done"});
+    std::unique_ptr<kbdtest::Child> resetter = session_.spawn({"sh", "-c", "while setxkbmap ru; do sleep 0.2; done"});
     QTest::qWait(300);
     int typed = 0;
     int cut = 0;

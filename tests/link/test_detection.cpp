@@ -94,13 +94,20 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<int>("readerId");
         QTest::addColumn<QString>("identity");
-        QTest::newRow("A") << "A" << "05" << 0 << 5 << "  S/N:12345678";
-        QTest::newRow("C") << "C" << "42" << 2 << 42 << "  S/N:12345678";
-        QTest::newRow("D") << "D" << "07" << 3 << 7 << "  S/N:12345678";
-        QTest::newRow("E") << "E" << "99" << 4 << 99 << "  S/N:12345678";
-        QTest::newRow("F") << "F" << "07" << 5 << 7 << "  ID:7";
-        QTest::newRow("F with hex digits") << "F" << "1A" << 5 << 0 << "  ID:0";
-        QTest::newRow("ID not digits") << "D" << "A7" << 3 << 1 << "  S/N:12345678";
+        QTest::newRow("A") << "A"
+                           << "05" << 0 << 5 << "  S/N:12345678";
+        QTest::newRow("C") << "C"
+                           << "42" << 2 << 42 << "  S/N:12345678";
+        QTest::newRow("D") << "D"
+                           << "07" << 3 << 7 << "  S/N:12345678";
+        QTest::newRow("E") << "E"
+                           << "99" << 4 << 99 << "  S/N:12345678";
+        QTest::newRow("F") << "F"
+                           << "07" << 5 << 7 << "  ID:7";
+        QTest::newRow("F with hex digits") << "F"
+                                           << "1A" << 5 << 0 << "  ID:0";
+        QTest::newRow("ID not digits") << "D"
+                                       << "A7" << 3 << 1 << "  S/N:12345678";
     }
     void everyOtherType()
     {

@@ -15,8 +15,7 @@ QByteArray bytes(const std::vector<std::uint8_t>& v)
 
 // Feeds `input` in chunks of the given sizes (cycled) and returns the result
 // at the first completed frame, or nullopt when none completed.
-template <typename Feed>
-std::optional<bool> feedAll(const QByteArray& input, Feed feed)
+template <typename Feed> std::optional<bool> feedAll(const QByteArray& input, Feed feed)
 {
     for (char c : input) {
         if (auto done = feed(static_cast<std::uint8_t>(c)))
@@ -96,7 +95,11 @@ private slots:
     {
         ReplyState r;
         const QByteArray frame = bytes(AsciiFrame(STX, "01S12345678"));
-        QCOMPARE(feedAsciiText(r, STX, QByteArray("\x02" "01S99") + frame), std::optional<bool>(true));
+        QCOMPARE(feedAsciiText(r, STX,
+                               QByteArray("\x02"
+                                          "01S99")
+                                   + frame),
+                 std::optional<bool>(true));
         QCOMPARE(QByteArray::fromStdString(r.ReplyText), frame);
     }
 
@@ -189,7 +192,7 @@ private slots:
     void binaryLengthBelowFourNeverCompletes()
     {
         ReplyState r;
-        QByteArray frame = QByteArray::fromHex("aa0003000000") ;
+        QByteArray frame = QByteArray::fromHex("aa0003000000");
         frame += QByteArray(40, '\x01');
         QCOMPARE(feedBinaryText(r, frame), std::nullopt);
     }

@@ -8,8 +8,8 @@
 #include <QSerialPort>
 #include <QtTest>
 
-#include <termios.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -47,7 +47,8 @@ private slots:
 
     void portListOrderAndSelection()
     {
-        const QStringList list = buildPortList({"/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyusb0"}, {"/tmp/pty", "/dev/ttyS0"});
+        const QStringList list
+            = buildPortList({"/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyusb0"}, {"/tmp/pty", "/dev/ttyS0"});
         QCOMPARE(list, (QStringList{"/dev/ttyS0", "/dev/ttyusb0", "/dev/ttyUSB1", "/tmp/pty"}));
         QCOMPARE(portListSelection(list, "/dev/ttyUSB1"), 2);
         QCOMPARE(portListSelection(list, "/dev/ttyS7"), 3);  // absent: the last entry

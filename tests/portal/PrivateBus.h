@@ -30,10 +30,11 @@ public:
         // whenever ours is not running. The socket goes with the folder: a
         // killed bus leaves none in /tmp.
         QFile config(socketDir_.filePath("bus.conf"));
-        if (!config.open(QIODevice::WriteOnly) ||
-            config.write("<busconfig><type>session</type><listen>unix:dir=" + socketDir_.path().toUtf8() +
-                         "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                         "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") < 0) {
+        if (!config.open(QIODevice::WriteOnly)
+            || config.write("<busconfig><type>session</type><listen>unix:dir=" + socketDir_.path().toUtf8()
+                            + "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                < 0) {
             *error = "cannot write the bus configuration";
             return false;
         }
@@ -72,8 +73,9 @@ public:
         while (clock.elapsed() < 5000 && portal_.state() == QProcess::Running) {
             QProcess probe;
             probe.setProcessEnvironment(env);
-            probe.start("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-                                      "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.portal.Desktop"});
+            probe.start("dbus-send",
+                        {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                         "org.freedesktop.DBus.GetNameOwner", "string:org.freedesktop.portal.Desktop"});
             if (probe.waitForFinished(2000) && probe.exitCode() == 0)
                 return true;
             QThread::msleep(20);

@@ -71,8 +71,7 @@ public slots:
             return respond(options, 1, {});
         if (version_ < 2)
             return respond(options, 0, {{"devices", 1u}});
-        return respond(options, 0,
-                       {{"devices", 1u}, {"restore_token", QStringLiteral("token-%1").arg(++starts_)}});
+        return respond(options, 0, {{"devices", 1u}, {"restore_token", QStringLiteral("token-%1").arg(++starts_)}});
     }
 
     void NotifyKeyboardKeysym(const QDBusObjectPath&, const QVariantMap&, int keysym, uint state)
@@ -129,8 +128,8 @@ int main(int argc, char** argv)
     RemoteDesktop portal(QString::fromLocal8Bit(argv[1]), app.arguments().mid(2));
     QDBusConnection bus = QDBusConnection::sessionBus();
     const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties;
-    if (!bus.registerObject("/org/freedesktop/portal/desktop", &portal, exported) ||
-        !bus.registerService("org.freedesktop.portal.Desktop")) {
+    if (!bus.registerObject("/org/freedesktop/portal/desktop", &portal, exported)
+        || !bus.registerService("org.freedesktop.portal.Desktop")) {
         std::fprintf(stderr, "portal_standin: cannot register on the session bus\n");
         return 1;
     }

@@ -5,9 +5,9 @@
 // log while the card log goes on.
 #include "portal/PrivateBus.h"
 #include "support/SimulatedReader.h"
+#include "support/TestFiles.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
-#include "support/TestFiles.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -50,8 +50,14 @@ private:
     {
         // A card held on the reader goes out once.
         const QString path = writeSettingsFile(dir_.filePath("tallyport.conf"),
-            {{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7}, {"SameCardTime", 60}, {"AddDown", "-1"},
-             {"AddReturn", "-1"}, {"SaveToFile", "-1"}, {"ExportFile", dir_.filePath("cards.txt")}});
+                                               {{"CommName", port},
+                                                {"ReaderType", 2},
+                                                {"ReaderID", 7},
+                                                {"SameCardTime", 60},
+                                                {"AddDown", "-1"},
+                                                {"AddReturn", "-1"},
+                                                {"SaveToFile", "-1"},
+                                                {"ExportFile", dir_.filePath("cards.txt")}});
         return {"--keyboard", "portal", "--settings", path, "--verbose"};
     }
 
@@ -122,7 +128,8 @@ void TestPortalProgram::permissionRemembered()
 
     // The next start hands the token back: the desktop need not ask again.
     waytest::Program second(sway_, args, environment(), true);
-    QTRY_VERIFY_WITH_TIMEOUT(bus_.calls().contains("SelectDevices types=1 persist_mode=2 restore_token=token-1"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(bus_.calls().contains("SelectDevices types=1 persist_mode=2 restore_token=token-1"),
+                             20000);
 }
 
 // A portal that takes keys and never answers: the card is told as not

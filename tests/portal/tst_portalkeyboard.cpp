@@ -83,10 +83,7 @@ private slots:
     void refusedOrMissing();
 
 private:
-    QDBusConnection connect(const QString& name)
-    {
-        return QDBusConnection::connectToBus(bus_.address(), name);
-    }
+    QDBusConnection connect(const QString& name) { return QDBusConnection::connectToBus(bus_.address(), name); }
 
     PrivateBus bus_;
     QTemporaryDir dir_;
@@ -113,13 +110,15 @@ void TestPortalKeyboard::sessionTokenAndKeys()
 
         std::string clipboard;
         QVERIFY(typeCard(keyboard, keyboard.foregroundWindow(), "1A", true, true,
-                                  [&](const std::string& text) { clipboard = text; }) == TypeResult::Typed);
+                         [&](const std::string& text) { clipboard = text; })
+                == TypeResult::Typed);
         QCOMPARE(clipboard, std::string("1A"));
         QTRY_COMPARE(bus_.calls().size(), 11);
     }
-    QCOMPARE(bus_.calls(), (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=",
-                                        "Start", "Keysym 49 1", "Keysym 49 0", "Keysym 65 1", "Keysym 65 0",
-                                        "Keysym 44 1", "Keysym 44 0", "Keysym 65293 1", "Keysym 65293 0"}));
+    QCOMPARE(bus_.calls(),
+             (QStringList{"CreateSession", "SelectDevices types=1 persist_mode=2 restore_token=", "Start",
+                          "Keysym 49 1", "Keysym 49 0", "Keysym 65 1", "Keysym 65 0", "Keysym 44 1", "Keysym 44 0",
+                          "Keysym 65293 1", "Keysym 65293 0"}));
     QVERIFY(first.notTyped.isEmpty());
 
     // The next start hands the token back and gets a fresh one.

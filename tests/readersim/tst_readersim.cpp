@@ -21,8 +21,7 @@ QByteArray hex(const Bytes& bytes)
 }
 
 // Frames print as spaced hexadecimal when a comparison fails.
-template <>
-char* QTest::toString(const Bytes& bytes)
+template <> char* QTest::toString(const Bytes& bytes)
 {
     return qstrdup(hex(bytes).constData());
 }
@@ -31,9 +30,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Bytes tab(const char* command) { return Frames::AsciiFrame(Frames::TAB, command); }
-Bytes soh(const char* command) { return Frames::AsciiFrame(Frames::SOH, command); }
-Bytes binary(const Bytes& data) { return Frames::BinaryFrame(data); }
+Bytes tab(const char* command)
+{
+    return Frames::AsciiFrame(Frames::TAB, command);
+}
+Bytes soh(const char* command)
+{
+    return Frames::AsciiFrame(Frames::SOH, command);
+}
+Bytes binary(const Bytes& data)
+{
+    return Frames::BinaryFrame(data);
+}
 const Bytes Wake{0x00, 0x00, 0x00, 0xE7};
 const Bytes Identity{0x00, 0x00, 0x00, 0x00};
 const Bytes Poll{0x00, 0x00, 0x00, 0xE5, 0x1F};
@@ -424,7 +432,8 @@ void TestReaderSim::splitAndNoisyRequests()
 void TestReaderSim::cardSequences()
 {
     Sim sim;
-    QVERIFY(sim.start({"--type", "A", "--id", "07", "--cards", "AAAA0001,AAAA0002", "--period", "150", "--gap", "100"}));
+    QVERIFY(
+        sim.start({"--type", "A", "--id", "07", "--cards", "AAAA0001,AAAA0002", "--period", "150", "--gap", "100"}));
 
     // Polls for `ms`; one entry per change of the card seen.
     auto watch = [&](int ms) {
@@ -497,8 +506,9 @@ void TestReaderSim::hangupAndReturn()
 
 void TestReaderSim::startAndExit()
 {
-    const QList<QStringList> badOptions{{"--type", "G"}, {"--id", "7"},       {"--serial", "1234567"},
-                                        {"--baud", "12345"}, {"--cards", "12,XY"}, {"--period"}, {"--bogus"}};
+    const QList<QStringList> badOptions{{"--type", "G"},     {"--id", "7"},        {"--serial", "1234567"},
+                                        {"--baud", "12345"}, {"--cards", "12,XY"}, {"--period"},
+                                        {"--bogus"}};
     for (const QStringList& bad : badOptions) {
         Sim sim;
         QVERIFY2(!sim.start(bad, B0), qPrintable(bad.join(' ')));
@@ -526,8 +536,8 @@ void TestReaderSim::commandsStatsAndIdleCpu()
 {
     Sim sim;
     QVERIFY(sim.start({"--type", "A", "--id", "07"}));
-    for (const char* bad : {"bogus", "card XYZ", "card", "flood 0", "type G", "id 7", "badsum maybe",
-                            "baud 1234", "remove now", "return"})
+    for (const char* bad : {"bogus", "card XYZ", "card", "flood 0", "type G", "id 7", "badsum maybe", "baud 1234",
+                            "remove now", "return"})
         QVERIFY2(sim.command(bad).startsWith("error:"), bad);
 
     QCOMPARE(sim.port.exchange(tab("A07B")).size(), std::size_t(16));

@@ -1,17 +1,17 @@
 // The card log file in a temporary folder.
 #include "output/CardLog.h"
 #include "settings/ExportFileName.h"
-#include "text/FileNameBytes.h"
 #include "support/TestFiles.h"
+#include "text/FileNameBytes.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestCardLog : public QObject {

@@ -1,8 +1,8 @@
 // Card numbers: the canonical form, the six send formats, and the
 // same-card filter.
-#include "text/Printable.h"
 #include "reading/CardFormat.h"
 #include "reading/SameCardFilter.h"
+#include "text/Printable.h"
 
 #include <QtTest>
 
@@ -25,17 +25,23 @@ private slots:
         QTest::addColumn<QByteArray>("cardHex");
         QTest::addColumn<QStringList>("outputs");  // 8H 6H 10D 8D 16H D
         QTest::newRow("4 bytes") << QByteArray("1A2B3C4D") << false << QByteArray("000000001A2B3C4D")
-            << QStringList{"1A2B3C4D", "2B3C4D", "0439041101", "02833485", "000000001A2B3C4D", "439041101"};
-        QTest::newRow("4 bytes reversed") << QByteArray("1A2B3C4D") << true << QByteArray("000000004D3C2B1A")
+                                 << QStringList{"1A2B3C4D", "2B3C4D",           "0439041101",
+                                                "02833485", "000000001A2B3C4D", "439041101"};
+        QTest::newRow("4 bytes reversed")
+            << QByteArray("1A2B3C4D") << true << QByteArray("000000004D3C2B1A")
             << QStringList{"4D3C2B1A", "3C2B1A", "1295788826", "03943194", "000000004D3C2B1A", "1295788826"};
         QTest::newRow("8 bytes") << QByteArray("0123456789ABCDEF") << false << QByteArray("0123456789ABCDEF")
-            << QStringList{"89ABCDEF", "ABCDEF", "2309737967", "11259375", "0123456789ABCDEF", "2309737967"};
-        QTest::newRow("8 bytes reversed") << QByteArray("0123456789ABCDEF") << true << QByteArray("EFCDAB8967452301")
+                                 << QStringList{"89ABCDEF", "ABCDEF",           "2309737967",
+                                                "11259375", "0123456789ABCDEF", "2309737967"};
+        QTest::newRow("8 bytes reversed")
+            << QByteArray("0123456789ABCDEF") << true << QByteArray("EFCDAB8967452301")
             << QStringList{"67452301", "452301", "1732584193", "04530945", "EFCDAB8967452301", "1732584193"};
         QTest::newRow("type F") << QByteArray("04A1B2C3D4") << false << QByteArray("00000004A1B2C3D4")
-            << QStringList{"A1B2C3D4", "B2C3D4", "2712847316", "11715540", "00000004A1B2C3D4", "2712847316"};
+                                << QStringList{"A1B2C3D4", "B2C3D4",           "2712847316",
+                                               "11715540", "00000004A1B2C3D4", "2712847316"};
         QTest::newRow("type F reversed") << QByteArray("04A1B2C3D4") << true << QByteArray("000000D4C3B2A104")
-            << QStringList{"C3B2A104", "B2A104", "3283263748", "11706628", "000000D4C3B2A104", "3283263748"};
+                                         << QStringList{"C3B2A104", "B2A104",           "3283263748",
+                                                        "11706628", "000000D4C3B2A104", "3283263748"};
     }
     void workedExamples()
     {
@@ -74,8 +80,16 @@ private slots:
             QVERIFY2(!FormatCardNumber(BuildCardHex("rm -rf ~", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("G000000012345678", false), f), sendFormatCaption(f));
             QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B3C\r\n", false), f), sendFormatCaption(f));
-            QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\x7F" "C4D", false), f), sendFormatCaption(f));
-            QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\xC3\xA9" "4D", false), f), sendFormatCaption(f));
+            QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\x7F"
+                                                    "C4D",
+                                                    false),
+                                       f),
+                     sendFormatCaption(f));
+            QVERIFY2(!FormatCardNumber(BuildCardHex("1A2B\xC3\xA9"
+                                                    "4D",
+                                                    false),
+                                       f),
+                     sendFormatCaption(f));
         }
         QCOMPARE(printable("1A\r\n"), QByteArray("1A\\x0D\\x0A"));
     }

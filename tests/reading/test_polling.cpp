@@ -78,7 +78,6 @@ struct Rig {
     Settings config;
 };
 
-
 }  // namespace
 
 class TestPolling : public QObject {
@@ -92,12 +91,30 @@ private slots:
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QString>("card");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("A") << "A" << 0 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
-        QTest::newRow("B") << "B" << 1 << "115200,n,8,1" << "  S/N:12345678" << "0123456789ABCDEF" << "89ABCDEF";
-        QTest::newRow("C") << "C" << 2 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
-        QTest::newRow("D") << "D" << 3 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
-        QTest::newRow("E") << "E" << 4 << "19200,e,8,1" << "  S/N:12345678" << "1A2B3C4D" << "1A2B3C4D";
-        QTest::newRow("F") << "F" << 5 << "19200,e,8,1" << "  ID:7" << "A1B2C3D4" << "A1B2C3D4";
+        QTest::newRow("A") << "A" << 0 << "19200,e,8,1"
+                           << "  S/N:12345678"
+                           << "1A2B3C4D"
+                           << "1A2B3C4D";
+        QTest::newRow("B") << "B" << 1 << "115200,n,8,1"
+                           << "  S/N:12345678"
+                           << "0123456789ABCDEF"
+                           << "89ABCDEF";
+        QTest::newRow("C") << "C" << 2 << "19200,e,8,1"
+                           << "  S/N:12345678"
+                           << "1A2B3C4D"
+                           << "1A2B3C4D";
+        QTest::newRow("D") << "D" << 3 << "19200,e,8,1"
+                           << "  S/N:12345678"
+                           << "1A2B3C4D"
+                           << "1A2B3C4D";
+        QTest::newRow("E") << "E" << 4 << "19200,e,8,1"
+                           << "  S/N:12345678"
+                           << "1A2B3C4D"
+                           << "1A2B3C4D";
+        QTest::newRow("F") << "F" << 5 << "19200,e,8,1"
+                           << "  ID:7"
+                           << "A1B2C3D4"
+                           << "A1B2C3D4";
     }
     void everyReaderTypeConnectsAndReadsACard()
     {
@@ -223,15 +240,19 @@ private slots:
         rig.tick();
         QVERIFY(rig.cycle.ReaderConnected);
         // Settings that leave the link as it is do not reconnect.
-        rig.edit([](Settings& c) { c.SendFormat = 1; c.SameCardTime = 3; });
+        rig.edit([](Settings& c) {
+            c.SendFormat = 1;
+            c.SameCardTime = 3;
+        });
         QVERIFY(!rig.cycle.LinkSettingsChanged);
         rig.edit([](Settings& c) { c.ReaderID = 8; });  // nobody answers ID 08
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Connect reader error!"}));
         rig.edit([](Settings& c) { c.ReaderID = 7; });
         QCOMPARE(rig.tick().value(1), QString("Connect reader ok.  S/N:12345678"));
         rig.edit([](Settings& c) { c.CommName = "/nonexistent/port"; });
-        QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!",
-                                          "Port /nonexistent/port does not exist: is the reader plugged in?"}));
+        QCOMPARE(rig.tick(),
+                 (QStringList{"Connecting reader ...", "Open communication port error!",
+                              "Port /nonexistent/port does not exist: is the reader plugged in?"}));
         // Said once for the port, not at every attempt.
         QCOMPARE(rig.tick(), (QStringList{"Connecting reader ...", "Open communication port error!"}));
         // A name's control characters reach the log (and a terminal) escaped.

@@ -11,8 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class SettingsFilesTest : public QObject
-{
+class SettingsFilesTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
@@ -32,10 +31,12 @@ private slots:
         QTest::addColumn<QString>("exec");
         QTest::newRow("plain") << "/usr/bin/tallyport" << QString() << "/usr/bin/tallyport";
         QTest::newRow("space") << "/opt/my apps/tallyport" << QString() << R"("/opt/my apps/tallyport")";
-        QTest::newRow("settings file") << "/usr/bin/tallyport" << "/home/u/my cards/t.conf"
+        QTest::newRow("settings file") << "/usr/bin/tallyport"
+                                       << "/home/u/my cards/t.conf"
                                        << R"(/usr/bin/tallyport --settings "/home/u/my cards/t.conf")";
         // Quoting escapes " ` $ \ with a backslash, then the value escapes each backslash.
-        QTest::newRow("reserved") << "/opt/a$b/tally`port" << R"(/home/u/100% "odd"\x.conf)"
+        QTest::newRow("reserved") << "/opt/a$b/tally`port"
+                                  << R"(/home/u/100% "odd"\x.conf)"
                                   << R"("/opt/a\\$b/tally\\`port" --settings "/home/u/100%% \\"odd\\"\\\\x.conf")";
         QTest::newRow("percent") << "/opt/50%/tallyport" << QString() << "/opt/50%%/tallyport";
     }
@@ -49,7 +50,8 @@ private slots:
         QVERIFY(setAutostart(true, executable, settingsFile));
         const QStringList lines = QString::fromUtf8(fileContents(path)).split('\n');
         QCOMPARE(lines.first(), QString("[Desktop Entry]"));
-        for (const char* line : {"Type=Application", "Name=Tallyport", "Terminal=false", "X-GNOME-Autostart-enabled=true"})
+        for (const char* line :
+             {"Type=Application", "Name=Tallyport", "Terminal=false", "X-GNOME-Autostart-enabled=true"})
             QVERIFY2(lines.contains(line), line);
         QCOMPARE(lines.filter(QRegularExpression("^Exec=")), QStringList{"Exec=" + exec});
 
@@ -62,11 +64,12 @@ private slots:
     void fileNamesKeepTheirBytes()
     {
         const QList<QByteArray> names = {
-            "/home/u/caf\xc3\xa9 \xf0\x9f\x92\xb3.conf",  // valid UTF-8
-            "/home/u/caf\xe9.conf",                        // Latin-1
+            "/home/u/caf\xc3\xa9 \xf0\x9f\x92\xb3.conf",        // valid UTF-8
+            "/home/u/caf\xe9.conf",                             // Latin-1
             "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82",  // overlong, surrogate, past U+10FFFF, cut short
             "\x80\xbf\xff\xfe",
-            "/tmp/a\xef\xbb\xbf" "b.conf",  // a byte order mark inside a name is a character of it
+            "/tmp/a\xef\xbb\xbf"
+            "b.conf",  // a byte order mark inside a name is a character of it
         };
         for (const QByteArray& bytes : names) {
             const QString name = fileNameFromBytes(bytes);
@@ -89,11 +92,13 @@ private slots:
         {
             QFile script(recorder);
             QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '" + QFile::encodeName(recorded) + "'\n");
+            script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" '"
+                         + QFile::encodeName(recorded) + "'\n");
             script.setPermissions(script.permissions() | QFile::ExeOwner);
         }
         // Not UTF-8; UTF-8 with control characters an entry cannot hold.
-        for (const QByteArray& name : {QByteArray("/caf\xe9 100% \"$x`\\\xff.conf\n"), QByteArray("/t\x01\x1b[0m.conf")}) {
+        for (const QByteArray& name :
+             {QByteArray("/caf\xe9 100% \"$x`\\\xff.conf\n"), QByteArray("/t\x01\x1b[0m.conf")}) {
             const QByteArray settings = QFile::encodeName(dir_.path()) + name;
             QVERIFY(setAutostart(true, recorder, fileNameFromBytes(settings)));
             QProcess gio;
@@ -113,10 +118,14 @@ private slots:
     {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("file");
-        QTest::newRow("no extension") << "/home/u/logs/cards" << "/home/u/logs/cards.txt";
-        QTest::newRow("txt in folder") << "/home/u/txtlogs/cards" << "/home/u/txtlogs/cards";
-        QTest::newRow("other extension") << "card.log" << "card.log.txt";
-        QTest::newRow("mixed case") << "/home/u/Cards.TxT" << "/home/u/Cards.TxT";
+        QTest::newRow("no extension") << "/home/u/logs/cards"
+                                      << "/home/u/logs/cards.txt";
+        QTest::newRow("txt in folder") << "/home/u/txtlogs/cards"
+                                       << "/home/u/txtlogs/cards";
+        QTest::newRow("other extension") << "card.log"
+                                         << "card.log.txt";
+        QTest::newRow("mixed case") << "/home/u/Cards.TxT"
+                                    << "/home/u/Cards.TxT";
     }
     void exportFileExtension()
     {

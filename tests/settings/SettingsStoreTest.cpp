@@ -1,9 +1,9 @@
 // The settings file: round trips, hand-edited and damaged files, and saves
 // that cannot be written.
-#include "text/FileNameBytes.h"
-#include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsFields.h"
 #include "support/TestFiles.h"
+#include "text/FileNameBytes.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -26,7 +26,8 @@ QString escaped(const QString& text)
 {
     QString out;
     for (const QChar c : text)
-        out += c.unicode() < 0x20 || c.unicode() > 0x7e || c == '\\' ? QString::asprintf("\\u%04x", c.unicode()) : QString(c);
+        out += c.unicode() < 0x20 || c.unicode() > 0x7e || c == '\\' ? QString::asprintf("\\u%04x", c.unicode())
+                                                                     : QString(c);
     return out;
 }
 
@@ -55,8 +56,7 @@ const QStringList kNames = [] {
 
 }  // namespace
 
-class SettingsStoreTest : public QObject
-{
+class SettingsStoreTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
@@ -90,16 +90,14 @@ private slots:
         file_ = dir_.path() + "/t.conf";
     }
 
-    void defaultPathIsTheConfFile()
-    {
-        QCOMPARE(defaultSettingsPath(), dir_.path() + "/config/Quorix/Tallyport.conf");
-    }
+    void defaultPathIsTheConfFile() { QCOMPARE(defaultSettingsPath(), dir_.path() + "/config/Quorix/Tallyport.conf"); }
 
     void everyValueRoundTrips()
     {
         // In table order, none at its default.
-        const Settings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true, true, true, 2, 3,
-                               true, true, "/tmp/a b/\"x\";y=z\\kärt\t.txt", {}};
+        const Settings v{"@ttyUSB3", "9600,n,8,2", 5, 42, 2500, false, true,
+                         true,       true,         2, 3,  true, true,  "/tmp/a b/\"x\";y=z\\kärt\t.txt",
+                         {}};
         const QString path = dir_.path() + "/new/folders/t.conf";
         Settings saved = v;
         QVERIFY(saveSettings(path, saved));
@@ -107,7 +105,8 @@ private slots:
         QCOMPARE(r.outcome, LoadResult::Loaded);
         QCOMPARE(describe(r.values), describe(v));
         const QByteArray text = fileContents(path);
-        for (const char* line : {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=42\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
+        for (const char* line :
+             {"\nCommBaudRate=\"9600,n,8,2\"\n", "\nReaderID=42\n", "\nAddReturn=0\n", "\nAddDown=-1\n"})
             QVERIFY2(text.contains(line), line);
     }
 
@@ -281,8 +280,12 @@ private slots:
     {
         const QByteArray folder = QFile::encodeName(dir_.path());
         QVERIFY(writeFile(dir_.path() + "/ab.conf", "ReaderID=3\n"));
-        const QByteArray name = folder + "/a\xef\xbb\xbf" "b.conf";
-        QVERIFY(writeFile(QFile::decodeName(name), "ReaderID=7\nCommName=/dev/a\xef\xbb\xbf" "b\n"));
+        const QByteArray name = folder
+            + "/a\xef\xbb\xbf"
+              "b.conf";
+        QVERIFY(writeFile(QFile::decodeName(name),
+                          "ReaderID=7\nCommName=/dev/a\xef\xbb\xbf"
+                          "b\n"));
         const LoadResult r = loadSettings(fileNameFromBytes(name));
         QCOMPARE(r.values.ReaderID, 7);
         QCOMPARE(r.values.CommName, QString("/dev/a") + QChar(0xFEFF) + "b");
@@ -437,7 +440,8 @@ private slots:
         const QByteArray home = qgetenv("HOME");
         qputenv("HOME", "/home/u");  // the default card log of the expectations
         auto restore = qScopeGuard([&] { qputenv("HOME", home); });
-        const QStringList expected = QString::fromUtf8(fileContents(corpus + "/expected.txt")).split("== ", Qt::SkipEmptyParts);
+        const QStringList expected
+            = QString::fromUtf8(fileContents(corpus + "/expected.txt")).split("== ", Qt::SkipEmptyParts);
         QVERIFY(expected.size() >= 20);
         for (const QString& entry : expected) {
             const QString name = entry.section('\n', 0, 0);
@@ -455,8 +459,10 @@ private slots:
     void savesReplaceWhatLoadingReads()
     {
         const QByteArray foreign = "; kept\n[Window]\ngeometry=10\nReaderID=3\n";
-        QVERIFY(writeFile(file_, "[General]\nComm%4Eame=/dev/escaped\n%43ommName=x\nSave%54oFile=-1\nPortal%52estoreToken=t\n"
-                         "  ReaderID = 4 ; old\n[general]\nOther=x\n" + foreign));
+        QVERIFY(writeFile(file_,
+                          "[General]\nComm%4Eame=/dev/escaped\n%43ommName=x\nSave%54oFile=-1\nPortal%52estoreToken=t\n"
+                          "  ReaderID = 4 ; old\n[general]\nOther=x\n"
+                              + foreign));
         QCOMPARE(loadSettings(file_).values.CommName, QString("x"));
         Settings v = defaultSettings();
         v.CommName = "/dev/chosen";
@@ -569,7 +575,8 @@ private slots:
         Settings old = defaultSettings();
         QVERIFY(saveSettings(folder + "/t.conf", old));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        auto restore = qScopeGuard([&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        auto restore = qScopeGuard(
+            [&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
         expectFailedSave(folder + "/t.conf");
     }
 
@@ -584,8 +591,7 @@ private slots:
         QVERIFY(saveSettings(mountPoint + "/t.conf", old));
         QFile filler(mountPoint + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) {
-        }
+        while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) { }
         filler.close();
         expectFailedSave(mountPoint + "/t.conf");
     }

@@ -42,7 +42,8 @@ private slots:
     void cardsSurviveFaults()
     {
         const int cards = qEnvironmentVariableIsSet("TALLYPORT_SOAK_CARDS")
-            ? qEnvironmentVariableIntValue("TALLYPORT_SOAK_CARDS") : 60;
+            ? qEnvironmentVariableIntValue("TALLYPORT_SOAK_CARDS")
+            : 60;
         kbdtest::XSession session;
         std::string error;
         QVERIFY2(session.start(true, error), error.c_str());
@@ -55,8 +56,13 @@ private slots:
         SimulatedReader reader({"--type", "A", "--id", "01", "--link", link});
         const QString log = dir.filePath("cards.txt");
         const QString settings = dir.filePath("soak.conf");
-        writeSettingsFile(settings, {{"CommName", link}, {"ReaderID", 1}, {"SameCardTime", 5}, {"AddReturn", "-1"},
-                                     {"SaveToFile", "-1"}, {"ExportFile", log}});
+        writeSettingsFile(settings,
+                          {{"CommName", link},
+                           {"ReaderID", 1},
+                           {"SameCardTime", 5},
+                           {"AddReturn", "-1"},
+                           {"SaveToFile", "-1"},
+                           {"ExportFile", log}});
         RunningProgram program(dir, {"--settings", settings, "--verbose"}, QString::fromStdString(session.display()));
         QVERIFY2(program.waitFor("Read card ..."), qPrintable(program.seen));
         QThread::msleep(500);
@@ -144,7 +150,8 @@ private slots:
         const qint64 memoryAtEnd = residentKb(pid);
         qInfo("%d cards (%lld typed), %d silent spells, %d hang-ups; resident memory %lld kB -> %lld kB; "
               "slowest reconnect after a port came back: %d ms",
-              cards, static_cast<long long>(expected.size()), silentSpells, hangups, memoryAtStart, memoryAtEnd, slowestReturnMs);
+              cards, static_cast<long long>(expected.size()), silentSpells, hangups, memoryAtStart, memoryAtEnd,
+              slowestReturnMs);
         // A port that comes back is found at the next connect tick, 500 ms at most.
         QVERIFY2(slowestReturnMs < 3000, qPrintable(QString::number(slowestReturnMs)));
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)

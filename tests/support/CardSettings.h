@@ -10,8 +10,13 @@
 inline QString writeCardSettings(const QString& path, const QString& port,
                                  const QList<QPair<QString, QVariant>>& more = {})
 {
-    writeSettingsFile(path, QList<QPair<QString, QVariant>>{{"CommName", port}, {"ReaderType", 2}, {"ReaderID", 7},
-                                                           {"AddDown", "-1"}, {"AddReturn", "-1"}} + more);
+    writeSettingsFile(path,
+                      QList<QPair<QString, QVariant>>{{"CommName", port},
+                                                      {"ReaderType", 2},
+                                                      {"ReaderID", 7},
+                                                      {"AddDown", "-1"},
+                                                      {"AddReturn", "-1"}}
+                          + more);
     chmod(path.toLocal8Bit().constData(), 0666);
     chmod(port.toLocal8Bit().constData(), 0666);
     return path;

@@ -42,11 +42,12 @@ public:
         const QString config = dir_.filePath("config");
         QDir().mkpath(config + "/fcitx5");
         QFile profile(config + "/fcitx5/profile");
-        if (!profile.open(QIODevice::WriteOnly) ||
-            profile.write("[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n\n"
-                          "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n\n"
-                          "[Groups/0/Items/1]\nName=pinyin\nLayout=\n\n"
-                          "[Groups/0/Items/2]\nName=chewing\nLayout=\n\n[GroupOrder]\n0=Default\n") < 0) {
+        if (!profile.open(QIODevice::WriteOnly)
+            || profile.write("[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n\n"
+                             "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n\n"
+                             "[Groups/0/Items/1]\nName=pinyin\nLayout=\n\n"
+                             "[Groups/0/Items/2]\nName=chewing\nLayout=\n\n[GroupOrder]\n0=Default\n")
+                < 0) {
             *error = "cannot write the fcitx5 profile";
             return false;
         }
@@ -152,8 +153,9 @@ public:
     // What fcitx5 says of its fields, for messages.
     QString fields() const
     {
-        return run("dbus-send", {"--session", "--print-reply", "--dest=org.fcitx.Fcitx5", "/controller",
-                                 "org.fcitx.Fcitx.Controller1.DebugInfo"});
+        return run("dbus-send",
+                   {"--session", "--print-reply", "--dest=org.fcitx.Fcitx5", "/controller",
+                    "org.fcitx.Fcitx.Controller1.DebugInfo"});
     }
 
     static QString run(const QString& program, const QStringList& arguments)
@@ -168,8 +170,9 @@ public:
 private:
     static bool busHasName(const QString& name)
     {
-        return run("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-                                 "org.freedesktop.DBus.NameHasOwner", "string:" + name})
+        return run("dbus-send",
+                   {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                    "org.freedesktop.DBus.NameHasOwner", "string:" + name})
             .contains("true");
     }
 

@@ -1,11 +1,13 @@
 #include "support/RecordingKeyboard.h"
 
-void RecordingKeyboard::addOwnWindow(WindowId window) {
+void RecordingKeyboard::addOwnWindow(WindowId window)
+{
     live_.insert(window);
     own_.insert(window);
 }
 
-void RecordingKeyboard::closeWindow(WindowId window) {
+void RecordingKeyboard::closeWindow(WindowId window)
+{
     live_.erase(window);
     own_.erase(window);
     if (foreground_ == window) {
@@ -13,11 +15,13 @@ void RecordingKeyboard::closeWindow(WindowId window) {
     }
 }
 
-bool RecordingKeyboard::isOwnWindow(WindowId window) {
+bool RecordingKeyboard::isOwnWindow(WindowId window)
+{
     return available_ && own_.count(window) > 0;
 }
 
-bool RecordingKeyboard::bringForward(WindowId target) {
+bool RecordingKeyboard::bringForward(WindowId target)
+{
     if (!focusObtainable_ || !showWindow(target)) {
         return false;
     }
@@ -26,7 +30,8 @@ bool RecordingKeyboard::bringForward(WindowId target) {
     return true;
 }
 
-KeySender::Sent RecordingKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+KeySender::Sent RecordingKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter)
+{
     if (!available_) {
         return Sent::NoDesktop;
     }

@@ -16,7 +16,8 @@ public:
         std::string text;
         bool comma;
         bool enter;
-        bool operator==(const Record& o) const {
+        bool operator==(const Record& o) const
+        {
             return target == o.target && text == o.text && comma == o.comma && enter == o.enter;
         }
     };

@@ -11,8 +11,7 @@
 #include <QStringList>
 
 // The control of `frm` named `name`; the test ends when there is none.
-template <typename T>
-T* control(const QObject& frm, const char* name)
+template <typename T> T* control(const QObject& frm, const char* name)
 {
     T* found = frm.findChild<T*>(QLatin1String(name));
     if (!found)

@@ -84,15 +84,18 @@ QProcessEnvironment SwaySession::environment() const
     return env;
 }
 
-void SwaySession::prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra,
-                          bool ownUser) const
+void SwaySession::prepare(QProcess& process, QStringList argv, const QProcessEnvironment& extra, bool ownUser) const
 {
     QProcessEnvironment env = environment();
     env.insert(extra);
     QStringList command;
     if (asRoot() && !ownUser) {
         // runuser clears the environment; env hands ours over.
-        command << "runuser" << "-u" << "nobody" << "--" << "env";
+        command << "runuser"
+                << "-u"
+                << "nobody"
+                << "--"
+                << "env";
         for (const QString& key : env.keys())
             command << key + "=" + env.value(key);
     }

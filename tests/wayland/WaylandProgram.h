@@ -17,8 +17,7 @@ public:
     Program(SwaySession& sway, const QStringList& arguments, QProcessEnvironment extra = {}, bool ownUser = false)
     {
         extra.insert("QT_QPA_PLATFORM", "wayland");
-        sway.prepare(process, QStringList{program()} + arguments,
-                     extra, ownUser);
+        sway.prepare(process, QStringList{program()} + arguments, extra, ownUser);
         process.start();
         process.waitForStarted(5000);
     }

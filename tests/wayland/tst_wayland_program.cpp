@@ -3,10 +3,10 @@
 // window focused, the window first gives up the focus (to the tray, where
 // there is one) and the card still arrives; where it cannot, nothing is typed
 // and the info log says so.
+#include "support/CardSettings.h"
 #include "support/SimulatedReader.h"
 #include "wayland/SwaySession.h"
 #include "wayland/WaylandProgram.h"
-#include "support/CardSettings.h"
 
 #include <QtTest>
 
@@ -65,8 +65,9 @@ void TestWaylandProgram::cardsGoToTheFocusedWindow()
     sink.clear();
     if (tray) {
         QProcess second;
-        sway.prepare(second, {qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", "--settings",
-                              sway.runtimeDir() + "/tallyport.conf"},
+        sway.prepare(second,
+                     {qEnvironmentVariable("TALLYPORT_BUILD") + "/tallyport", "--settings",
+                      sway.runtimeDir() + "/tallyport.conf"},
                      QProcessEnvironment());
         second.start();
         QVERIFY(second.waitForFinished(10000));

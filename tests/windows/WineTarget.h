@@ -15,14 +15,9 @@ inline LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPA
                         WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | ES_AUTOHSCROLL, 0, 0,
                         300, 200, window, nullptr, GetModuleHandleW(nullptr), nullptr);
         return 0;
-    case WM_SETFOCUS:
-        SetFocus(GetWindow(window, GW_CHILD));
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_SETFOCUS: SetFocus(GetWindow(window, GW_CHILD)); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 

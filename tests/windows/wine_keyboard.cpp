@@ -37,8 +37,7 @@ void pumpMessages()
 }
 
 // Pumps this thread's messages until `done` holds or `seconds` passed.
-template <typename Condition>
-bool waitFor(Condition done, int seconds = 5)
+template <typename Condition> bool waitFor(Condition done, int seconds = 5)
 {
     for (int i = 0; i < seconds * 50; ++i) {
         pumpMessages();
@@ -107,8 +106,8 @@ void typingIntoAnotherProcess()
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = OwnClass;
     RegisterClassW(&wc);
-    const HWND own = CreateWindowExW(0, OwnClass, L"Own", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 200, 150,
-                                     nullptr, nullptr, wc.hInstance, nullptr);
+    const HWND own = CreateWindowExW(0, OwnClass, L"Own", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 200, 150, nullptr,
+                                     nullptr, wc.hInstance, nullptr);
     SetForegroundWindow(own);
     CHECK(waitFor([&] { return keyboard.foregroundWindow() == idOf(own); }));
     CHECK(keyboard.isOwnWindow(idOf(own)));
@@ -191,8 +190,9 @@ void typingPastAnInputMethod()
     CHECK(startTarget(process, L"target-ime"));
     HWND target = nullptr;
     HWND ime = nullptr;
-    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) && (ime = FindWindowW(InputMethodClass, nullptr)); },
-                  30));
+    CHECK(waitFor(
+        [&] { return (target = FindWindowW(TargetClass, nullptr)) && (ime = FindWindowW(InputMethodClass, nullptr)); },
+        30));
     if (!target || !ime)
         return;
     const HWND edit = GetWindow(target, GW_CHILD);
@@ -217,8 +217,7 @@ void typingPastAnInputMethod()
 
     // The card comes after the half word, which the switch-off committed,
     // and the input method is back in Chinese mode.
-    CHECK(typeCard(keyboard, idOf(target), "1A2B3C4D", true, true, WinKeyboard::setClipboardText) ==
-          TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "1A2B3C4D", true, true, WinKeyboard::setClipboardText) == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"zhong1A2B3C4D,\r\n"; }));
     CHECK_TEXT(textOf(edit), L"zhong1A2B3C4D,\r\n");
     CHECK_TEXT(textOf(ime), L"");

@@ -21,8 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // One TAB-framed transaction, as the link runs it.
-ReceiveResult transact(WinSerialPort& port, const std::string& command, Frames::ReplyState& reply,
-                       int timeoutMs = 150)
+ReceiveResult transact(WinSerialPort& port, const std::string& command, Frames::ReplyState& reply, int timeoutMs = 150)
 {
     port.purge();
     const std::vector<std::uint8_t> frame = Frames::AsciiFrame(Frames::TAB, command);
@@ -100,8 +99,9 @@ int main(int argc, char** argv)
         CHECK(end.result && reply.ReplyLength == 16);
     }
     std::sort(trips.begin(), trips.end());
-    std::fprintf(stderr, "wine_serial: transaction round trip over %zu: median %.2f ms, p90 %.2f ms, max %.2f ms; "
-                         "silent reader ends after %.1f ms\n",
+    std::fprintf(stderr,
+                 "wine_serial: transaction round trip over %zu: median %.2f ms, p90 %.2f ms, max %.2f ms; "
+                 "silent reader ends after %.1f ms\n",
                  trips.size(), trips[trips.size() / 2], trips[trips.size() * 9 / 10], trips.back(), silentMs);
 
     // Closed and opened again, the port still carries transactions.

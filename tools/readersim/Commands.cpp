@@ -17,7 +17,10 @@ bool AllOf(const std::string& text, int (*test)(int))
     return true;
 }
 
-int IsGraph(int c) { return c > 0x20 && c < 0x7F; }
+int IsGraph(int c)
+{
+    return c > 0x20 && c < 0x7F;
+}
 
 std::string CheckCard(const std::string& card)
 {
@@ -148,8 +151,8 @@ std::string Simulator::Execute(const std::string& line)
     auto fail = [](const std::string& error) { return "error: " + error; };
     auto needs = [&](bool wanted) { return wanted == !value.empty(); };
 
-    if (name == "silent" || name == "badsum" || name == "lowercase" || name == "noise"
-        || name == "status0" || name == "log" || name == "repeat")
+    if (name == "silent" || name == "badsum" || name == "lowercase" || name == "noise" || name == "status0"
+        || name == "log" || name == "repeat")
         return SetSwitch(name, value);
 
     if (name == "card" && needs(true)) {
@@ -217,8 +220,8 @@ std::string Simulator::Execute(const std::string& line)
             return fail(error);
         options_.reader.mode = value[0];
     } else if (name == "stats" && needs(false)) {
-        return "requests " + std::to_string(requests_) + " replies " + std::to_string(replies_)
-            + " ignored " + std::to_string(ignored_);
+        return "requests " + std::to_string(requests_) + " replies " + std::to_string(replies_) + " ignored "
+            + std::to_string(ignored_);
     } else if (name == "quit" && needs(false)) {
         quit_ = true;
     } else {

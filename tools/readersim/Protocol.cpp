@@ -11,7 +11,7 @@ namespace sim {
 
 namespace {
 
-constexpr std::size_t kMaxAsciiRequest = 64;   // longer frames are junk
+constexpr std::size_t kMaxAsciiRequest = 64;  // longer frames are junk
 constexpr std::size_t kMaxBinaryData = 256;
 
 // A reader answers its own ID; the connect of the TAB framing types also
@@ -114,22 +114,17 @@ std::string TabReplyText(const ReaderState& reader, const Command& command, cons
 std::string SohReplyText(const ReaderState& reader, const Command& command, const std::string& card)
 {
     switch (command.kind) {
-    case Kind::Connect:
-        return reader.id + "S" + reader.serial;
-    case Kind::ModeQuery:
-        return reader.id + "A" + reader.mode;
-    case Kind::ModeSet:
-        return reader.id + "A" + command.mode;
-    default:
-        break;
+    case Kind::Connect: return reader.id + "S" + reader.serial;
+    case Kind::ModeQuery: return reader.id + "A" + reader.mode;
+    case Kind::ModeSet: return reader.id + "A" + command.mode;
+    default: break;
     }
     char count[8];
     std::snprintf(count, sizeof count, "%02d", static_cast<int>(card.size() / 2) % 100);
     return reader.id + "C" + count + card;
 }
 
-Bytes BinaryReply(const ReaderState& reader, const Command& command, const std::string& card,
-                  const ReplyStyle& style)
+Bytes BinaryReply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style)
 {
     // Four bytes the program does not look at, then the status byte.
     Bytes data{0x00, 0x00, 0x00, 0x00, 0x01};
@@ -204,10 +199,8 @@ std::optional<Request> RequestAssembler::feedAscii(std::uint8_t byte)
         const std::size_t size = request.frame.size();
         if (size >= 4) {
             request.text.assign(request.frame.begin() + 1, request.frame.end() - 3);
-            const std::string expected =
-                Frames::HexPair(Frames::XorChecksum(request.frame.data(), size - 3));
-            request.checksumOk =
-                std::toupper(request.frame[size - 3]) == expected[0]
+            const std::string expected = Frames::HexPair(Frames::XorChecksum(request.frame.data(), size - 3));
+            request.checksumOk = std::toupper(request.frame[size - 3]) == expected[0]
                 && std::toupper(request.frame[size - 2]) == expected[1];
         }
         return request;
@@ -247,8 +240,7 @@ std::optional<Request> RequestAssembler::feedBinary(std::uint8_t byte)
     request.frame = buffer_;
     buffer_.clear();
     request.data.assign(request.frame.begin() + 3, request.frame.end() - 1);
-    request.checksumOk =
-        Frames::XorChecksum(request.frame.data() + 1, length + 2) == request.frame.back();
+    request.checksumOk = Frames::XorChecksum(request.frame.data() + 1, length + 2) == request.frame.back();
     return request;
 }
 
@@ -257,26 +249,19 @@ Command Interpret(const ReaderState& reader, const Request& request)
     if (!request.checksumOk)
         return Ignore("wrong checksum");
     switch (FramingOf(reader.type)) {
-    case Framing::Tab:
-        return InterpretTab(reader, request.text);
-    case Framing::Soh:
-        return InterpretSoh(reader, request.text);
-    case Framing::Binary:
-        return InterpretBinary(request.data);
+    case Framing::Tab: return InterpretTab(reader, request.text);
+    case Framing::Soh: return InterpretSoh(reader, request.text);
+    case Framing::Binary: return InterpretBinary(request.data);
     }
     return Ignore("unknown command");
 }
 
-Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card,
-            const ReplyStyle& style)
+Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style)
 {
     switch (FramingOf(reader.type)) {
-    case Framing::Tab:
-        return StyledAscii(Frames::LF, TabReplyText(reader, command, card), style);
-    case Framing::Soh:
-        return StyledAscii(Frames::STX, SohReplyText(reader, command, card), style);
-    case Framing::Binary:
-        return BinaryReply(reader, command, card, style);
+    case Framing::Tab: return StyledAscii(Frames::LF, TabReplyText(reader, command, card), style);
+    case Framing::Soh: return StyledAscii(Frames::STX, SohReplyText(reader, command, card), style);
+    case Framing::Binary: return BinaryReply(reader, command, card, style);
     }
     return {};
 }
@@ -348,8 +333,7 @@ std::string CardSchedule::CardAt(Clock::time_point now)
         started_ = true;
         start_ = now;
     }
-    const long long elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+    const long long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
     const long long slot = periodMs_ + gapMs_;
     long long index = elapsed / slot;
     if (index >= static_cast<long long>(list_.size())) {

@@ -22,17 +22,17 @@ char CommandLetter(char type);
 int DefaultBaud(char type);
 
 struct Request {
-    Bytes frame;         // the whole frame, start byte included
+    Bytes frame;  // the whole frame, start byte included
     bool checksumOk = false;
-    std::string text;    // ASCII framings: the characters between start byte and checksum
-    Bytes data;          // binary framing: the data bytes
+    std::string text;  // ASCII framings: the characters between start byte and checksum
+    Bytes data;        // binary framing: the data bytes
 };
 
 // Collects the requests of one framing from a stream that may be split
 // anywhere and may carry junk between (or inside) frames.
 class RequestAssembler {
 public:
-    explicit RequestAssembler(Framing framing = Framing::Tab) : framing_(framing) {}
+    explicit RequestAssembler(Framing framing = Framing::Tab) : framing_(framing) { }
     void Reset(Framing framing);
     // A complete frame, good checksum or not, once `byte` ends one.
     std::optional<Request> Feed(std::uint8_t byte);
@@ -47,17 +47,17 @@ private:
 
 struct ReaderState {
     char type = 'A';
-    std::string id = "01";           // two hexadecimal digits, usually decimal ones
-    std::string serial = "12345678"; // eight printable characters
-    char mode = '1';                 // Type B only
+    std::string id = "01";            // two hexadecimal digits, usually decimal ones
+    std::string serial = "12345678";  // eight printable characters
+    char mode = '1';                  // Type B only
 };
 
 enum class Kind { None, Connect, Poll, ModeQuery, ModeSet, Wake, Identity };
 
 struct Command {
     Kind kind = Kind::None;
-    char mode = 0;      // ModeSet: the new mode
-    std::string why;    // None: why the request is not answered
+    char mode = 0;    // ModeSet: the new mode
+    std::string why;  // None: why the request is not answered
 };
 
 // What `request` asks the reader for; Kind::None when the reader keeps quiet.
@@ -72,8 +72,7 @@ struct ReplyStyle {
 
 // The reply frame to `command` (not Kind::None); `card` is the card on the
 // reader, empty for none.
-Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card,
-            const ReplyStyle& style);
+Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style);
 
 // `count` junk bytes that contain no start byte of any reply framing.
 Bytes JunkBytes(int count);

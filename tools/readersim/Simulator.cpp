@@ -32,7 +32,7 @@ void CatchSignals()
             fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
     }
-    struct sigaction action{};
+    struct sigaction action { };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
@@ -51,10 +51,7 @@ constexpr auto kMasterRest = std::chrono::milliseconds(100);
 
 }  // namespace
 
-Simulator::Simulator(const Options& options)
-    : options_(options), assembler_(FramingOf(options.reader.type))
-{
-}
+Simulator::Simulator(const Options& options) : options_(options), assembler_(FramingOf(options.reader.type)) { }
 
 int Simulator::Baud() const
 {
@@ -119,10 +116,9 @@ int Simulator::Run()
     // Without --no-stdin the end of input ends the simulator when input is
     // a terminal or a pipe; a file (or /dev/null, as for a job started with
     // & from a script) is read to its end and the simulator runs on.
-    struct stat input{};
+    struct stat input { };
     watchStdin_ = !options_.noStdin && fstat(STDIN_FILENO, &input) == 0;
-    stdinEndQuits_ = watchStdin_
-        && (isatty(STDIN_FILENO) || S_ISFIFO(input.st_mode) || S_ISSOCK(input.st_mode));
+    stdinEndQuits_ = watchStdin_ && (isatty(STDIN_FILENO) || S_ISFIFO(input.st_mode) || S_ISSOCK(input.st_mode));
 
     while (!quit_) {
         pollfd fds[3];
@@ -214,8 +210,8 @@ void Simulator::Answer(const Request& request)
     if (command.kind != Kind::None) {
         const int baud = pty_.SlaveBaud();
         if (baud != Baud())
-            why = "port set to " + (baud ? std::to_string(baud) : std::string("another rate"))
-                + " baud, reader at " + std::to_string(Baud());
+            why = "port set to " + (baud ? std::to_string(baud) : std::string("another rate")) + " baud, reader at "
+                + std::to_string(Baud());
         else if (silent_)
             why = "silent";
     }

@@ -13,11 +13,11 @@ namespace sim {
 
 struct Options {
     ReaderState reader;
-    int baud = 0;         // 0: the type's own rate
+    int baud = 0;  // 0: the type's own rate
     std::string link;
     std::vector<std::string> cards;
     int periodMs = 1000;
-    int gapMs = -1;       // -1: half the period
+    int gapMs = -1;  // -1: half the period
     bool repeat = false;
     bool log = false;
     bool noStdin = false;
@@ -73,8 +73,8 @@ private:
     bool watchStdin_ = false;
     bool stdinEndQuits_ = false;
     std::string stdinLine_;
-    std::optional<Clock::time_point> returnAt_;      // after `hangup MS`
-    std::optional<Clock::time_point> masterResting_; // the master reported a hang-up
+    std::optional<Clock::time_point> returnAt_;       // after `hangup MS`
+    std::optional<Clock::time_point> masterResting_;  // the master reported a hang-up
     Clock::time_point started_;
 
     long requests_ = 0;

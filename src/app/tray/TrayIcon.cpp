@@ -59,8 +59,7 @@ void TTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
             lastMiddleClick_.start();
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -95,8 +95,8 @@ std::vector<std::wstring> serialCommNames()
         DWORD nameLength = 256;
         DWORD dataBytes = sizeof data;
         DWORD type = 0;
-        const LONG status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data), &dataBytes);
+        const LONG status
+            = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         if (status != ERROR_SUCCESS || type != REG_SZ)

@@ -45,8 +45,8 @@ private:
 
     void* handle_ = nullptr;
     unsigned long openError_ = 0;
-    unsigned long savedTimeouts_[5] = {};   // the five members of COMMTIMEOUTS
-    unsigned long readWait_ = 0;            // the read time-out now in force
+    unsigned long savedTimeouts_[5] = {};  // the five members of COMMTIMEOUTS
+    unsigned long readWait_ = 0;           // the read time-out now in force
     bool hasHeld_ = false;
     unsigned char heldByte_ = 0;
 };

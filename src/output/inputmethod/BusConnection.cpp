@@ -38,48 +38,25 @@ QVariant readValue(DBusMessageIter* it)
     switch (type) {
     case DBUS_TYPE_STRING:
     case DBUS_TYPE_OBJECT_PATH:
-    case DBUS_TYPE_SIGNATURE:
-        dbus_message_iter_get_basic(it, &v);
-        return QString::fromUtf8(v.str);
-    case DBUS_TYPE_BOOLEAN:
-        dbus_message_iter_get_basic(it, &v);
-        return bool(v.bool_val);
-    case DBUS_TYPE_BYTE:
-        dbus_message_iter_get_basic(it, &v);
-        return uint(v.byt);
-    case DBUS_TYPE_INT16:
-        dbus_message_iter_get_basic(it, &v);
-        return int(v.i16);
-    case DBUS_TYPE_UINT16:
-        dbus_message_iter_get_basic(it, &v);
-        return uint(v.u16);
-    case DBUS_TYPE_INT32:
-        dbus_message_iter_get_basic(it, &v);
-        return int(v.i32);
-    case DBUS_TYPE_UINT32:
-        dbus_message_iter_get_basic(it, &v);
-        return uint(v.u32);
-    case DBUS_TYPE_INT64:
-        dbus_message_iter_get_basic(it, &v);
-        return qlonglong(v.i64);
-    case DBUS_TYPE_UINT64:
-        dbus_message_iter_get_basic(it, &v);
-        return qulonglong(v.u64);
-    case DBUS_TYPE_DOUBLE:
-        dbus_message_iter_get_basic(it, &v);
-        return v.dbl;
+    case DBUS_TYPE_SIGNATURE: dbus_message_iter_get_basic(it, &v); return QString::fromUtf8(v.str);
+    case DBUS_TYPE_BOOLEAN: dbus_message_iter_get_basic(it, &v); return bool(v.bool_val);
+    case DBUS_TYPE_BYTE: dbus_message_iter_get_basic(it, &v); return uint(v.byt);
+    case DBUS_TYPE_INT16: dbus_message_iter_get_basic(it, &v); return int(v.i16);
+    case DBUS_TYPE_UINT16: dbus_message_iter_get_basic(it, &v); return uint(v.u16);
+    case DBUS_TYPE_INT32: dbus_message_iter_get_basic(it, &v); return int(v.i32);
+    case DBUS_TYPE_UINT32: dbus_message_iter_get_basic(it, &v); return uint(v.u32);
+    case DBUS_TYPE_INT64: dbus_message_iter_get_basic(it, &v); return qlonglong(v.i64);
+    case DBUS_TYPE_UINT64: dbus_message_iter_get_basic(it, &v); return qulonglong(v.u64);
+    case DBUS_TYPE_DOUBLE: dbus_message_iter_get_basic(it, &v); return v.dbl;
     case DBUS_TYPE_VARIANT: {
         DBusMessageIter sub;
         dbus_message_iter_recurse(it, &sub);
         return readValue(&sub);
     }
     case DBUS_TYPE_STRUCT:
-    case DBUS_TYPE_DICT_ENTRY:
-        return readContainer(it, false);
-    case DBUS_TYPE_ARRAY:
-        return readContainer(it, dbus_message_iter_get_element_type(it) == DBUS_TYPE_DICT_ENTRY);
-    default:
-        return {};  // file descriptors and what the input methods never send
+    case DBUS_TYPE_DICT_ENTRY: return readContainer(it, false);
+    case DBUS_TYPE_ARRAY: return readContainer(it, dbus_message_iter_get_element_type(it) == DBUS_TYPE_DICT_ENTRY);
+    default: return {};  // file descriptors and what the input methods never send
     }
 }
 
@@ -111,8 +88,7 @@ bool appendArguments(DBusMessage* message, const QVariantList& arguments)
             ok = dbus_message_iter_append_basic(&it, DBUS_TYPE_UINT32, &u);
             break;
         }
-        default:
-            break;
+        default: break;
         }
         if (!ok)
             return false;
@@ -181,8 +157,8 @@ bool BusConnection::connected() const
     return dbus_connection_get_is_connected(connection_);
 }
 
-QVariantList BusConnection::call(const char* destination, const char* path, const char* interface,
-                                 const char* method, const QVariantList& arguments, bool* ok, int timeoutMs)
+QVariantList BusConnection::call(const char* destination, const char* path, const char* interface, const char* method,
+                                 const QVariantList& arguments, bool* ok, int timeoutMs)
 {
     if (ok)
         *ok = false;
@@ -212,8 +188,8 @@ QVariantList BusConnection::call(const char* destination, const char* path, cons
 bool BusConnection::nameHasOwner(const char* name)
 {
     bool ok = false;
-    const QVariantList reply = call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "NameHasOwner",
-                                    {QString::fromUtf8(name)}, &ok);
+    const QVariantList reply
+        = call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "NameHasOwner", {QString::fromUtf8(name)}, &ok);
     return ok && !reply.isEmpty() && reply.first().toBool();
 }
 

@@ -40,9 +40,10 @@ Fcitx5InputMethod::Fcitx5InputMethod(std::unique_ptr<BusConnection> bus) : bus_(
 {
     // The composition of fields that talk over D-Bus: the preedit fcitx5
     // sends them, and their leaving, copied to us.
-    for (const char* rule : {"type='method_call',interface='org.fcitx.Fcitx.InputContext1',member='FocusOut',eavesdrop='true'",
-                             "type='method_call',interface='org.fcitx.Fcitx.InputContext1',member='DestroyIC',eavesdrop='true'",
-                             "type='signal',interface='org.fcitx.Fcitx.InputContext1',member='UpdateFormattedPreedit',eavesdrop='true'"})
+    for (const char* rule :
+         {"type='method_call',interface='org.fcitx.Fcitx.InputContext1',member='FocusOut',eavesdrop='true'",
+          "type='method_call',interface='org.fcitx.Fcitx.InputContext1',member='DestroyIC',eavesdrop='true'",
+          "type='signal',interface='org.fcitx.Fcitx.InputContext1',member='UpdateFormattedPreedit',eavesdrop='true'"})
         bus_->addMatch(rule);
     bus_->onMessage = [this](const BusMessage& message) { watch(message); };
     putBackPoll_ = new QTimer(this);
@@ -113,8 +114,8 @@ InputMethod::Pass Fcitx5InputMethod::letThrough(KeyboardOutput& keys, bool focus
     // is the target's once it is not the one fcitx5 had before. (Where keys
     // go to the focused window, the compositor tells fcitx5 of the focus.)
     const QString before = focusedField();
-    if ((focusJustMoved || before.isEmpty()) && !keys.followsFocus() &&
-        keys.sendShortcut(Shortcut{XKB_KEY_Control_L}) == KeySender::Sent::All) {
+    if ((focusJustMoved || before.isEmpty()) && !keys.followsFocus()
+        && keys.sendShortcut(Shortcut{XKB_KEY_Control_L}) == KeySender::Sent::All) {
         QElapsedTimer clock;
         clock.start();
         for (QString now = focusedField(); now.isEmpty() || (focusJustMoved && now == before); now = focusedField()) {
@@ -191,7 +192,8 @@ void Fcitx5InputMethod::readSwitchKey()
                                           {QStringLiteral("fcitx://config/global")})
                                    .value(0)
                                    .toMap();
-    const QVariantMap keys = global.value(QStringLiteral("Hotkey")).toMap().value(QStringLiteral("TriggerKeys")).toMap();
+    const QVariantMap keys
+        = global.value(QStringLiteral("Hotkey")).toMap().value(QStringLiteral("TriggerKeys")).toMap();
     switchKey_.reset();
     QStringList order = keys.keys();
     std::sort(order.begin(), order.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });

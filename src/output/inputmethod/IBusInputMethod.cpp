@@ -102,9 +102,10 @@ IBusInputMethod::IBusInputMethod(std::unique_ptr<BusConnection> bus) : bus_(std:
 {
     // IBus hands every connection copies of what matches its rules, calls
     // to others and their answers included.
-    for (const char* rule : {"type='method_call',interface='org.freedesktop.IBus.InputContext',member='ProcessKeyEvent'",
-                             "type='method_return'", "type='signal',interface='org.freedesktop.IBus.Engine'",
-                             "type='signal',interface='org.freedesktop.IBus',member='GlobalEngineChanged'"})
+    for (const char* rule :
+         {"type='method_call',interface='org.freedesktop.IBus.InputContext',member='ProcessKeyEvent'",
+          "type='method_return'", "type='signal',interface='org.freedesktop.IBus.Engine'",
+          "type='signal',interface='org.freedesktop.IBus',member='GlobalEngineChanged'"})
         bus_->addMatch(rule);
     bus_->onMessage = [this](const BusMessage& message) { watch(message); };
     limit_ = new QTimer(this);
@@ -218,8 +219,8 @@ void IBusInputMethod::checkTaken()
         return;
     // Every key answered, the last one among them (its release too where
     // the program hands IBus releases).
-    const bool lastDone = keys_.presses.count(keys_.lastKeysym) >= keys_.lastKeyCount &&
-                          (keys_.releases.isEmpty() || keys_.releases.count(keys_.lastKeysym) >= keys_.lastKeyCount);
+    const bool lastDone = keys_.presses.count(keys_.lastKeysym) >= keys_.lastKeyCount
+        && (keys_.releases.isEmpty() || keys_.releases.count(keys_.lastKeysym) >= keys_.lastKeyCount);
     const bool anySeen = !keys_.presses.isEmpty() || !keys_.releases.isEmpty();
     const bool taken = anySeen ? lastDone && keys_.unanswered.isEmpty() : sentClock_.elapsed() >= kNoKeysMs;
     if (!taken && sentClock_.elapsed() < kPutBackLimitMs)

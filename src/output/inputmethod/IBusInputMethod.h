@@ -61,12 +61,12 @@ private:
     // The keys of the card on their way through IBus.
     struct KeysInFlight {
         bool watching = false;
-        bool sent = false;                 // putBack() has been called
+        bool sent = false;  // putBack() has been called
         std::uint32_t lastKeysym = 0;
-        int lastKeyCount = 0;              // how often the card has its last key
-        QSet<QByteArray> unanswered;       // caller and serial of each key call
-        QList<std::uint32_t> presses;      // the keys IBus was handed, in order
-        QList<std::uint32_t> releases;     // (programs that hand it releases too)
+        int lastKeyCount = 0;           // how often the card has its last key
+        QSet<QByteArray> unanswered;    // caller and serial of each key call
+        QList<std::uint32_t> presses;   // the keys IBus was handed, in order
+        QList<std::uint32_t> releases;  // (programs that hand it releases too)
     } keys_;
     QTimer* limit_ = nullptr;
     QElapsedTimer sentClock_;

@@ -12,7 +12,7 @@ SessionInputMethods findInputMethods()
         session.found.push_back(std::move(ibus));
     // What the desktop tells programs to use; the toolkits' own simple
     // modules and plain XIM without a server change no keys.
-    const QStringList known{"ibus", "fcitx", "fcitx5", "", "none", "xim", "simple", "gtk-im-context-simple",
+    const QStringList known{"ibus",    "fcitx",   "fcitx5",  "", "none", "xim", "simple", "gtk-im-context-simple",
                             "compose", "wayland", "@im=none"};
     for (const char* variable : {"GTK_IM_MODULE", "QT_IM_MODULE", "XMODIFIERS"}) {
         QString name = qEnvironmentVariable(variable).trimmed().toLower();

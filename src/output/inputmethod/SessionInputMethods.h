@@ -10,7 +10,7 @@
 
 struct SessionInputMethods {
     std::vector<std::unique_ptr<InputMethod>> found;  // running, and switched for each card
-    QStringList unknown;  // named by the session's settings, but none we know how to switch
+    QStringList unknown;                              // named by the session's settings, but none we know how to switch
 };
 
 // fcitx5 on the session bus, IBus on its own bus for this display, and the

@@ -79,8 +79,7 @@ void PortalKeyQueue::sendNext()
             send(card_.keysyms[next_], false);
             return;
         }
-        if (failed_ || session_.isEmpty() || next_ >= card_.keysyms.size() ||
-            cardClock_.elapsed() > kCardTimeoutMs) {
+        if (failed_ || session_.isEmpty() || next_ >= card_.keysyms.size() || cardClock_.elapsed() > kCardTimeoutMs) {
             finishCard();
             continue;
         }
@@ -108,8 +107,8 @@ void PortalKeyQueue::send(std::uint32_t keysym, bool pressed)
 
 QDBusMessage PortalKeyQueue::keysymCall(std::uint32_t keysym, bool pressed) const
 {
-    QDBusMessage key = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                      QStringLiteral("NotifyKeyboardKeysym"));
+    QDBusMessage key
+        = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, QStringLiteral("NotifyKeyboardKeysym"));
     key.setArguments({QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap(), int(keysym), uint(pressed)});
     key.setAutoStartService(false);
     return key;

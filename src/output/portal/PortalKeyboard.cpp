@@ -43,8 +43,7 @@ bool PortalKeyboard::present() const
     if (!bus_.isConnected() || !bus_.interface())
         return false;
     const auto iface = bus_.interface();
-    return iface->isServiceRegistered(kService).value() ||
-           iface->activatableServiceNames().value().contains(kService);
+    return iface->isServiceRegistered(kService).value() || iface->activatableServiceNames().value().contains(kService);
 }
 
 bool PortalKeyboard::available() const
@@ -162,8 +161,7 @@ void PortalKeyboard::onResponse(uint response, const QVariantMap& results)
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -27,8 +27,7 @@ class PortalKeyboard final : public QObject, public KeyboardOutput {
     Q_OBJECT
 
 public:
-    explicit PortalKeyboard(const QDBusConnection& bus = QDBusConnection::sessionBus(),
-                            QObject* parent = nullptr);
+    explicit PortalKeyboard(const QDBusConnection& bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
     ~PortalKeyboard() override;
 
     // True when a portal with the remote desktop interface is on the bus.

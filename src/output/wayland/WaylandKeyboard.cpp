@@ -77,8 +77,7 @@ std::map<std::uint32_t, Key> usKeys()
 std::uint32_t nowMs()
 {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 }  // namespace
@@ -89,12 +88,12 @@ struct WaylandKeyboard::Impl {
     wl_seat* seat = nullptr;
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
-    std::map<std::uint32_t, Key> keyOf;  // keysym -> key
-    std::string keymap;                  // the text we upload
-    std::uint32_t shiftMask = 0;         // Shift in that keymap
+    std::map<std::uint32_t, Key> keyOf;                   // keysym -> key
+    std::string keymap;                                   // the text we upload
+    std::uint32_t shiftMask = 0;                          // Shift in that keymap
     std::map<std::uint32_t, std::uint32_t> modifierMask;  // evdev code of Control, Alt, Super -> mask
 
-    bool stalled = false;                          // the compositor stopped answering
+    bool stalled = false;  // the compositor stopped answering
 
     bool alive() const { return display && keyboard && !stalled && wl_display_get_error(display) == 0; }
     // Past this the compositor counts as gone, and this output is off.
@@ -111,14 +110,13 @@ struct WaylandKeyboard::Impl {
         auto* d = static_cast<Impl*>(data);
         if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0) {
             d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        } else if (!d->manager &&
-                   std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
+        } else if (!d->manager && std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
             d->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
                 wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
         }
         (void)version;
     }
-    static void globalRemove(void*, wl_registry*, std::uint32_t) {}
+    static void globalRemove(void*, wl_registry*, std::uint32_t) { }
 };
 
 // The keymap goes through a sealed memory file that the compositor maps.
@@ -163,8 +161,8 @@ Keymap keymapText(const std::map<std::uint32_t, Key>& keys)
     for (const ModifierKey& m : {kControlKey, kAltKey, kSuperKey}) {
         levels[m.code] = {m.keysym, 0};
         const std::string name = std::strcmp(m.modifier, XKB_MOD_NAME_CTRL) == 0 ? "Control"
-                                 : std::strcmp(m.modifier, XKB_MOD_NAME_ALT) == 0 ? "Mod1"
-                                                                                  : "Mod4";
+            : std::strcmp(m.modifier, XKB_MOD_NAME_ALT) == 0                     ? "Mod1"
+                                                                                 : "Mod4";
         modifierMap += "    modifier_map " + name + " { <K" + std::to_string(m.code) + "> };\n";
     }
     std::string keycodes;
@@ -172,37 +170,38 @@ Keymap keymapText(const std::map<std::uint32_t, Key>& keys)
     for (const auto& [code, syms] : levels) {
         char plain[64] = {};
         char shifted[64] = {};
-        if (xkb_keysym_get_name(syms.first, plain, sizeof plain) <= 0 ||
-            (syms.second && xkb_keysym_get_name(syms.second, shifted, sizeof shifted) <= 0))
+        if (xkb_keysym_get_name(syms.first, plain, sizeof plain) <= 0
+            || (syms.second && xkb_keysym_get_name(syms.second, shifted, sizeof shifted) <= 0))
             return {};
         const std::string key = "<K" + std::to_string(code) + ">";
         keycodes += "    " + key + " = " + std::to_string(code + kXkbOffset) + ";\n";
-        symbols += "    key " + key + " { type = \"" + (syms.second ? "TWO_LEVEL" : "ONE_LEVEL") +
-                   "\", symbols[Group1] = [ " + plain + (syms.second ? std::string(", ") + shifted : "") +
-                   " ] };\n";
+        symbols += "    key " + key + " { type = \"" + (syms.second ? "TWO_LEVEL" : "ONE_LEVEL")
+            + "\", symbols[Group1] = [ " + plain + (syms.second ? std::string(", ") + shifted : "") + " ] };\n";
     }
     // Only Shift picks a level; no Caps Lock in the types, so a lock the
     // compositor sets on our keyboard changes nothing.
-    const std::string source =
-        "xkb_keymap {\n"
-        "  xkb_keycodes \"tallyport\" {\n    minimum = 8;\n    maximum = 255;\n" + keycodes + "  };\n"
-        "  xkb_types \"tallyport\" {\n"
-        "    type \"ONE_LEVEL\" { modifiers = none; level_name[Level1] = \"Any\"; };\n"
-        "    type \"TWO_LEVEL\" { modifiers = Shift; map[Shift] = Level2;\n"
-        "      level_name[Level1] = \"Base\"; level_name[Level2] = \"Shift\"; };\n"
-        "  };\n"
-        "  xkb_compatibility \"tallyport\" { };\n"
-        "  xkb_symbols \"tallyport\" {\n" + symbols +
-        "    modifier_map Shift { <K" + std::to_string(kLeftShiftKey) + "> };\n" + modifierMap + "  };\n"
-        "};\n";
+    const std::string source = "xkb_keymap {\n"
+                               "  xkb_keycodes \"tallyport\" {\n    minimum = 8;\n    maximum = 255;\n"
+        + keycodes
+        + "  };\n"
+          "  xkb_types \"tallyport\" {\n"
+          "    type \"ONE_LEVEL\" { modifiers = none; level_name[Level1] = \"Any\"; };\n"
+          "    type \"TWO_LEVEL\" { modifiers = Shift; map[Shift] = Level2;\n"
+          "      level_name[Level1] = \"Base\"; level_name[Level2] = \"Shift\"; };\n"
+          "  };\n"
+          "  xkb_compatibility \"tallyport\" { };\n"
+          "  xkb_symbols \"tallyport\" {\n"
+        + symbols + "    modifier_map Shift { <K" + std::to_string(kLeftShiftKey) + "> };\n" + modifierMap
+        + "  };\n"
+          "};\n";
     // Compiled here first, so a compositor never sees a keymap that fails.
     xkb_context* context = xkb_context_new(
         static_cast<xkb_context_flags>(XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     if (!context)
         return {};
     Keymap out;
-    if (xkb_keymap* keymap = xkb_keymap_new_from_string(context, source.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                        XKB_KEYMAP_COMPILE_NO_FLAGS)) {
+    if (xkb_keymap* keymap
+        = xkb_keymap_new_from_string(context, source.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS)) {
         const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
         char* normalised = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
         bool ok = normalised && shift != XKB_MOD_INVALID;

@@ -23,9 +23,8 @@ bool roundtripWithin(wl_display* display, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const auto msLeft = [&] {
-        return int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    };
+    const auto msLeft
+        = [&] { return int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()); };
     bool done = false;
     wl_callback* callback = wl_display_sync(display);
     wl_callback_add_listener(callback, &kListener, &done);

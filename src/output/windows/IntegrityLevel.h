@@ -9,7 +9,7 @@
 #pragma once
 
 struct ProcessIntegrity {
-    bool known = false;  // false when the system would not tell
+    bool known = false;       // false when the system would not tell
     unsigned long level = 0;  // the token's mandatory label: 0x2000 medium, 0x3000 high, ...
     bool uiAccess = false;
 };

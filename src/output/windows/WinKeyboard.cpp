@@ -16,7 +16,8 @@ static_assert(sizeof(INPUT) == 28, "INPUT must be 28 bytes in a 32-bit build");
 
 namespace {
 
-HWND toHwnd(KeyboardOutput::WindowId window) {
+HWND toHwnd(KeyboardOutput::WindowId window)
+{
     return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
 }
 
@@ -25,7 +26,8 @@ KeyboardOutput::WindowId toId(HWND window)
     return static_cast<KeyboardOutput::WindowId>(reinterpret_cast<std::uintptr_t>(window));
 }
 
-std::wstring toWide(const std::string& utf8) {
+std::wstring toWide(const std::string& utf8)
+{
     if (utf8.empty()) {
         return {};
     }
@@ -100,11 +102,13 @@ WinKeyboard::WinKeyboard(ImeWindowFinder imeWindowOf)
         imeWindowOf_ = [](WindowId focus) { return toId(WinImeSwitch::defaultImeWindow(toHwnd(focus))); };
 }
 
-KeyboardOutput::WindowId WinKeyboard::foregroundWindow() {
+KeyboardOutput::WindowId WinKeyboard::foregroundWindow()
+{
     return toId(GetForegroundWindow());
 }
 
-bool WinKeyboard::isOwnWindow(WindowId window) {
+bool WinKeyboard::isOwnWindow(WindowId window)
+{
     if (window == 0) {
         return false;
     }
@@ -113,7 +117,8 @@ bool WinKeyboard::isOwnWindow(WindowId window) {
     return process == GetCurrentProcessId();
 }
 
-bool WinKeyboard::showWindow(WindowId target) {
+bool WinKeyboard::showWindow(WindowId target)
+{
     const HWND hwnd = toHwnd(target);
     if (!IsWindow(hwnd)) {
         return false;
@@ -126,7 +131,8 @@ bool WinKeyboard::showWindow(WindowId target) {
     return true;
 }
 
-bool WinKeyboard::bringForward(WindowId target) {
+bool WinKeyboard::bringForward(WindowId target)
+{
     const HWND hwnd = toHwnd(target);
     BringWindowToTop(hwnd);
     // Another program's window comes to the front a moment later, when its
@@ -164,7 +170,8 @@ bool WinKeyboard::refusesOurKeys(WindowId target)
     return keysDroppedBetween(ours_, theirs);
 }
 
-KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bool addEnter)
+{
     const HWND focus = focusInFront();
     // Switched back when this ends, however it ends.
     WinImeSwitch inputMethod(focus, toHwnd(imeWindowOf_(toId(focus))));
@@ -193,11 +200,12 @@ KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bo
     return sent ? Sent::All : Sent::Incomplete;
 }
 
-bool WinKeyboard::setClipboardText(const std::string& utf8) {
+bool WinKeyboard::setClipboardText(const std::string& utf8)
+{
     const std::wstring wide = toWide(utf8);
     // The clipboard wants an owner window; a message-only one will do.
-    const HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                       GetModuleHandleA(nullptr), nullptr);
+    const HWND owner
+        = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
     // Another program may hold the clipboard for a moment.
     bool opened = false;
     for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner) != 0); ++attempt) {

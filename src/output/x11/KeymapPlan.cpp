@@ -46,16 +46,14 @@ KeySym Keymap::typed(int code, bool shift, int group) const
 }
 
 Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& modifierCodes,
-                 std::vector<Binding>& bindings, const std::vector<KeySym>& syms,
-                 Clock::time_point now)
+                 std::vector<Binding>& bindings, const std::vector<KeySym>& syms, Clock::time_point now)
 {
     Plan result;
     // Drop bindings the keymap no longer holds.
     bindings.erase(std::remove_if(bindings.begin(), bindings.end(),
                                   [&](const Binding& b) {
-                                      return keymap.at(b.code, 0) != b.sym ||
-                                             (keymap.at(b.code, 1) != b.sym &&
-                                              keymap.at(b.code, 1) != 0);
+                                      return keymap.at(b.code, 0) != b.sym
+                                          || (keymap.at(b.code, 1) != b.sym && keymap.at(b.code, 1) != 0);
                                   }),
                    bindings.end());
 
@@ -64,12 +62,10 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
         result.shiftCode = static_cast<KeyCode>(keymap.find(kShiftR, 0));
 
     auto boundTo = [&](KeySym sym) {
-        return std::find_if(bindings.begin(), bindings.end(),
-                            [sym](const Binding& b) { return b.sym == sym; });
+        return std::find_if(bindings.begin(), bindings.end(), [sym](const Binding& b) { return b.sym == sym; });
     };
     auto isBinding = [&](int code) {
-        return std::any_of(bindings.begin(), bindings.end(),
-                           [code](const Binding& b) { return b.code == code; });
+        return std::any_of(bindings.begin(), bindings.end(), [code](const Binding& b) { return b.code == code; });
     };
     // The layout's key for `sym`: the current group first, plain keys before
     // shifted ones; code 0 if none.
@@ -129,8 +125,8 @@ Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& mod
                 // Reuse the binding unused longest, when that is long enough ago.
                 auto oldest = bindings.end();
                 for (auto it = bindings.begin(); it != bindings.end(); ++it) {
-                    if (!wanted.count(it->sym) && now - it->lastUse >= kRebindAfter &&
-                        (oldest == bindings.end() || it->lastUse < oldest->lastUse))
+                    if (!wanted.count(it->sym) && now - it->lastUse >= kRebindAfter
+                        && (oldest == bindings.end() || it->lastUse < oldest->lastUse))
                         oldest = it;
                 }
                 if (oldest == bindings.end())

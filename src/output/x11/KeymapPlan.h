@@ -69,11 +69,11 @@ struct Stroke {
 };
 
 struct Plan {
-    bool ok = false;  // false: some character found no key; type nothing
-    std::vector<Stroke> strokes;                         // one per keysym asked for
-    std::vector<std::pair<KeyCode, KeySym>> bind;        // keymap changes to make first
-    bool strokesNeedBind = false;                        // some stroke uses a key in `bind`
-    KeyCode shiftCode = 0;                               // the layout's Shift key, or 0
+    bool ok = false;                               // false: some character found no key; type nothing
+    std::vector<Stroke> strokes;                   // one per keysym asked for
+    std::vector<std::pair<KeyCode, KeySym>> bind;  // keymap changes to make first
+    bool strokesNeedBind = false;                  // some stroke uses a key in `bind`
+    KeyCode shiftCode = 0;                         // the layout's Shift key, or 0
 };
 
 // Finds a keycode for every keysym: a key of the layout that types it
@@ -87,7 +87,6 @@ struct Plan {
 // keycodes of modifiers, which are never spare; it is asked only when
 // something has to be bound.
 Plan planStrokes(const Keymap& keymap, const std::function<std::set<int>()>& modifierCodes,
-                 std::vector<Binding>& bindings, const std::vector<KeySym>& syms,
-                 Clock::time_point now);
+                 std::vector<Binding>& bindings, const std::vector<KeySym>& syms, Clock::time_point now);
 
 }  // namespace x11plan

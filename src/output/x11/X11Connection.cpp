@@ -25,7 +25,8 @@ XErrorHandler chainedError = nullptr;
 XIOErrorHandler chainedIOError = nullptr;
 thread_local bool inChainedHandler = false;
 
-X11Keyboard::Impl* ownerOf(Display* dpy) {
+X11Keyboard::Impl* ownerOf(Display* dpy)
+{
     for (auto* impl : registry) {
         if (impl->dpy == dpy || impl->watch == dpy) {
             return impl;
@@ -34,7 +35,8 @@ X11Keyboard::Impl* ownerOf(Display* dpy) {
     return nullptr;
 }
 
-int onXError(Display* dpy, XErrorEvent* event) {
+int onXError(Display* dpy, XErrorEvent* event)
+{
     XErrorHandler chain;
     {
         std::lock_guard<std::mutex> lock(registryMutex);
@@ -56,7 +58,8 @@ int onXError(Display* dpy, XErrorEvent* event) {
     return rc;
 }
 
-int onXIOError(Display* dpy) {
+int onXIOError(Display* dpy)
+{
     XIOErrorHandler chain;
     {
         std::lock_guard<std::mutex> lock(registryMutex);
@@ -79,14 +82,16 @@ int onXIOError(Display* dpy) {
 // libX11 1.7: the connection is then marked broken, and requests on it are
 // dropped until too many pile up, which is why nothing calls Xlib once `lost`
 // is set.
-void onXIOErrorExit(Display* dpy, void*) {
+void onXIOErrorExit(Display* dpy, void*)
+{
     std::lock_guard<std::mutex> lock(registryMutex);
     if (auto* impl = ownerOf(dpy)) {
         impl->lost = true;
     }
 }
 
-void assertHandlers() {
+void assertHandlers()
+{
     std::lock_guard<std::mutex> lock(registryMutex);
     const XErrorHandler previous = XSetErrorHandler(onXError);
     if (previous != onXError) {
@@ -100,7 +105,8 @@ void assertHandlers() {
 
 }  // namespace
 
-SigpipeBlock::SigpipeBlock() {
+SigpipeBlock::SigpipeBlock()
+{
     sigemptyset(&pipe_);
     sigaddset(&pipe_, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
@@ -109,7 +115,8 @@ SigpipeBlock::SigpipeBlock() {
     wasPending_ = sigismember(&pending, SIGPIPE) == 1;
 }
 
-SigpipeBlock::~SigpipeBlock() {
+SigpipeBlock::~SigpipeBlock()
+{
     sigset_t pending;
     sigpending(&pending);
     if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
@@ -121,7 +128,8 @@ SigpipeBlock::~SigpipeBlock() {
 
 // Called at the start of every public call: false when there is nothing to
 // talk to.
-bool X11Keyboard::Impl::enter() {
+bool X11Keyboard::Impl::enter()
+{
     if (!dpy) {
         return false;
     }
@@ -140,7 +148,8 @@ bool X11Keyboard::Impl::enter() {
 // read end-of-file forever and make a caller watching it spin, is replaced
 // by a pipe that never becomes readable; the number stays valid and is
 // closed with the display.
-void X11Keyboard::Impl::abandon() {
+void X11Keyboard::Impl::abandon()
+{
     if (abandoned) {
         return;
     }
@@ -166,7 +175,8 @@ void X11Keyboard::Impl::abandon() {
 
 // Nothing on the main connection is selected except what the server sends
 // everyone (keymap changes); keep its queue empty.
-void X11Keyboard::Impl::discardEvents() {
+void X11Keyboard::Impl::discardEvents()
+{
     while (!lost && XPending(dpy) > 0) {
         XEvent event;
         XNextEvent(dpy, &event);
@@ -174,7 +184,8 @@ void X11Keyboard::Impl::discardEvents() {
 }
 
 // Connects, with our error handlers in place before the first request.
-void X11Keyboard::Impl::open(const std::string& displayName) {
+void X11Keyboard::Impl::open(const std::string& displayName)
+{
     assertHandlers();
     Display* connection = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
     if (!connection) {
@@ -203,9 +214,8 @@ void X11Keyboard::Impl::open(const std::string& displayName) {
     XTestGrabControl(dpy, True);
     root = DefaultRootWindow(dpy);
 
-    const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK",
-                           "_NET_WM_PID",        "WM_STATE",       "_NET_WM_STATE",
-                           "_NET_WM_STATE_HIDDEN"};
+    const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_PID",
+                           "WM_STATE",           "_NET_WM_STATE",  "_NET_WM_STATE_HIDDEN"};
     Atom atoms[7] = {};
     XInternAtoms(dpy, const_cast<char**>(names), 7, False, atoms);
     atom = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6]};
@@ -238,7 +248,8 @@ void X11Keyboard::Impl::open(const std::string& displayName) {
     }
 }
 
-void X11Keyboard::Impl::close() {
+void X11Keyboard::Impl::close()
+{
     if (enter()) {
         releaseBindings();
     }

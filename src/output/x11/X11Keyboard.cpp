@@ -8,8 +8,8 @@
 #include <set>
 
 #include <X11/XKBlib.h>
-#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 // ---------------------------------------------------------------------------
 // Keystrokes
@@ -22,7 +22,8 @@ constexpr useconds_t kBindSettleUs = 150 * 1000;
 // The keysym `code` gives in `group` with the modifiers `mods`, by the
 // server's own rules: the group brought into range as the key says, the
 // level picked by the key type's map.
-KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
+KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods)
+{
     const int groups = XkbKeyNumGroups(desc, code);
     if (groups == 0) {
         return NoSymbol;
@@ -33,11 +34,8 @@ KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
         case XkbRedirectIntoRange:
             group = XkbOutOfRangeGroupNumber(info) < groups ? XkbOutOfRangeGroupNumber(info) : 0;
             break;
-        case XkbClampIntoRange:
-            group = groups - 1;
-            break;
-        default:
-            group %= groups;
+        case XkbClampIntoRange: group = groups - 1; break;
+        default: group %= groups;
         }
     }
     const XkbKeyTypePtr type = XkbKeyKeyType(desc, code, group);
@@ -49,8 +47,7 @@ KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
             break;
         }
     }
-    return level < XkbKeyGroupWidth(desc, code, group) ? XkbKeySymEntry(desc, code, level, group)
-                                                        : NoSymbol;
+    return level < XkbKeyGroupWidth(desc, code, group) ? XkbKeySymEntry(desc, code, level, group) : NoSymbol;
 }
 
 }  // namespace
@@ -58,12 +55,12 @@ KeySym keysymFor(XkbDescPtr desc, int code, int group, unsigned mods) {
 // The server's keyboard mapping, and through XKB what each key types in
 // each group, with the locked modifiers except Caps Lock (which sendKeys()
 // lets go while it types).
-x11plan::Keymap X11Keyboard::Impl::readKeymap() {
+x11plan::Keymap X11Keyboard::Impl::readKeymap()
+{
     x11plan::Keymap keymap;
     XDisplayKeycodes(dpy, &keymap.minCode, &keymap.maxCode);
     const int count = keymap.maxCode - keymap.minCode + 1;
-    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(keymap.minCode), count,
-                                      &keymap.perCode);
+    KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(keymap.minCode), count, &keymap.perCode);
     if (map) {
         keymap.syms.assign(map, map + static_cast<std::size_t>(count) * keymap.perCode);
         XFree(map);
@@ -88,8 +85,7 @@ x11plan::Keymap X11Keyboard::Impl::readKeymap() {
         for (int code = keymap.minCode; code <= keymap.maxCode; ++code) {
             const bool known = code >= first && code <= last;
             keymap.plain.push_back(known ? keysymFor(desc, code, group, mods) : NoSymbol);
-            keymap.shifted.push_back(known ? keysymFor(desc, code, group, mods | ShiftMask)
-                                           : NoSymbol);
+            keymap.shifted.push_back(known ? keysymFor(desc, code, group, mods | ShiftMask) : NoSymbol);
         }
     }
     XkbFreeKeyboard(desc, 0, True);
@@ -100,7 +96,8 @@ x11plan::Keymap X11Keyboard::Impl::readKeymap() {
 // difference), or no keysym at all for NoSymbol. Through XKB this is a single
 // request however many keys change, so clients reload the keymap once; the
 // core request would cost one reload per key.
-void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign) {
+void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>>& assign)
+{
     if (assign.empty() || lost) {
         return;
     }
@@ -113,12 +110,10 @@ void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>
             int high = 0;
             bool ok = true;
             for (const auto& [code, sym] : assign) {
-                int types[XkbNumKbdGroups] = {XkbTwoLevelIndex, XkbTwoLevelIndex,
-                                              XkbTwoLevelIndex, XkbTwoLevelIndex};
+                int types[XkbNumKbdGroups] = {XkbTwoLevelIndex, XkbTwoLevelIndex, XkbTwoLevelIndex, XkbTwoLevelIndex};
                 low = std::min<int>(low, code);
                 high = std::max<int>(high, code);
-                ok = XkbChangeTypesOfKey(desc, code, sym == NoSymbol ? 0 : 1, XkbGroup1Mask,
-                                         types, nullptr) == Success;
+                ok = XkbChangeTypesOfKey(desc, code, sym == NoSymbol ? 0 : 1, XkbGroup1Mask, types, nullptr) == Success;
                 if (!ok) {
                     break;
                 }
@@ -150,7 +145,8 @@ void X11Keyboard::Impl::writeKeymap(const std::vector<std::pair<KeyCode, KeySym>
 }
 
 // The keycodes of every modifier, which are never spare.
-std::set<int> X11Keyboard::Impl::modifierCodes() {
+std::set<int> X11Keyboard::Impl::modifierCodes()
+{
     std::set<int> codes;
     if (XModifierKeymap* mods = XGetModifierMapping(dpy)) {
         for (int i = 0; i < 8 * mods->max_keypermod; ++i) {
@@ -165,7 +161,8 @@ std::set<int> X11Keyboard::Impl::modifierCodes() {
 
 // Binds the card characters the layout lacks, now rather than when a card
 // needs them: at start and whenever the keymap has changed.
-void X11Keyboard::Impl::bindAhead() {
+void X11Keyboard::Impl::bindAhead()
+{
     const x11plan::Keymap keymap = readKeymap();
     if (keymap.syms.empty() || lost) {
         return;
@@ -176,7 +173,8 @@ void X11Keyboard::Impl::bindAhead() {
 }
 
 // Drains the watch connection; a changed keymap gets its bindings at once.
-void X11Keyboard::Impl::drainWatch() {
+void X11Keyboard::Impl::drainWatch()
+{
     bool keymapChanged = false;
     while (watch && !lost && XPending(watch) > 0) {
         XEvent event;
@@ -188,7 +186,8 @@ void X11Keyboard::Impl::drainWatch() {
     }
 }
 
-bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool addEnter)
+{
     const auto card = keysyms::forCard(text, addComma, addEnter);
     const std::vector<KeySym> syms(card.begin(), card.end());
     const x11plan::Keymap keymap = readKeymap();
@@ -228,8 +227,8 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
         }
     }
     std::vector<KeyCode> heldShift;
-    if (shiftDown && std::any_of(strokes.begin(), strokes.end(),
-                                 [](const x11plan::Stroke& s) { return s.layoutKey; })) {
+    if (shiftDown
+        && std::any_of(strokes.begin(), strokes.end(), [](const x11plan::Stroke& s) { return s.layoutKey; })) {
         heldShift = pressedShiftKeys();
     }
     if (relockCaps) {
@@ -295,7 +294,8 @@ bool X11Keyboard::Impl::sendKeys(const std::string& text, bool addComma, bool ad
 // Whether the first `count` strokes' keys still type the keysyms they were
 // chosen for, in the keymap the server has once it has taken them.
 bool X11Keyboard::Impl::strokesHeld(const x11plan::Plan& plan, const std::vector<KeySym>& syms, int currentGroup,
-                                    std::size_t count) {
+                                    std::size_t count)
+{
     XSync(dpy, False);
     const x11plan::Keymap now = readKeymap();
     if (now.syms.empty() || lost) {
@@ -303,8 +303,8 @@ bool X11Keyboard::Impl::strokesHeld(const x11plan::Plan& plan, const std::vector
     }
     for (std::size_t i = 0; i < count; ++i) {
         const x11plan::Stroke& s = plan.strokes[i];
-        const KeySym typed =
-            s.layoutKey ? now.typed(s.code, s.shift, s.group >= 0 ? s.group : currentGroup) : now.at(s.code, 0);
+        const KeySym typed
+            = s.layoutKey ? now.typed(s.code, s.shift, s.group >= 0 ? s.group : currentGroup) : now.at(s.code, 0);
         if (typed != syms[i]) {
             return false;
         }
@@ -314,10 +314,11 @@ bool X11Keyboard::Impl::strokesHeld(const x11plan::Plan& plan, const std::vector
 
 // A shortcut such as Control+space, with the keys the layout has for it;
 // false when it lacks one of them.
-bool X11Keyboard::Impl::sendShortcut(const Shortcut& key) {
+bool X11Keyboard::Impl::sendShortcut(const Shortcut& key)
+{
     std::vector<KeyCode> held;
-    const std::pair<bool, KeySym> modifiers[] = {
-        {key.control, XK_Control_L}, {key.shift, XK_Shift_L}, {key.alt, XK_Alt_L}, {key.super, XK_Super_L}};
+    const std::pair<bool, KeySym> modifiers[]
+        = {{key.control, XK_Control_L}, {key.shift, XK_Shift_L}, {key.alt, XK_Alt_L}, {key.super, XK_Super_L}};
     for (const auto& [wanted, sym] : modifiers) {
         if (wanted) {
             held.push_back(XKeysymToKeycode(dpy, sym));
@@ -340,7 +341,8 @@ bool X11Keyboard::Impl::sendShortcut(const Shortcut& key) {
 }
 
 // The keys of the Shift modifier that are down now.
-std::vector<KeyCode> X11Keyboard::Impl::pressedShiftKeys() {
+std::vector<KeyCode> X11Keyboard::Impl::pressedShiftKeys()
+{
     std::vector<KeyCode> held;
     char keys[32] = {};
     XQueryKeymap(dpy, keys);
@@ -361,7 +363,8 @@ std::vector<KeyCode> X11Keyboard::Impl::pressedShiftKeys() {
     return held;
 }
 
-void X11Keyboard::Impl::releaseBindings() {
+void X11Keyboard::Impl::releaseBindings()
+{
     if (bindings.empty()) {
         return;
     }
@@ -385,21 +388,25 @@ void X11Keyboard::Impl::releaseBindings() {
 
 // ---------------------------------------------------------------------------
 
-X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>()) {
+X11Keyboard::X11Keyboard(const std::string& displayName) : d_(std::make_unique<Impl>())
+{
     const SigpipeBlock noSigpipe;
     d_->open(displayName);
 }
 
-X11Keyboard::~X11Keyboard() {
+X11Keyboard::~X11Keyboard()
+{
     const SigpipeBlock noSigpipe;
     d_->close();
 }
 
-bool X11Keyboard::available() const {
+bool X11Keyboard::available() const
+{
     return d_->dpy && !d_->lost;
 }
 
-int X11Keyboard::changeNotifier() {
+int X11Keyboard::changeNotifier()
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || !d.watch || !d.wmAnnouncesActive()) {
@@ -408,7 +415,8 @@ int X11Keyboard::changeNotifier() {
     return ConnectionNumber(d.watch);
 }
 
-void X11Keyboard::drainChanges() {
+void X11Keyboard::drainChanges()
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || !d.watch) {
@@ -420,7 +428,8 @@ void X11Keyboard::drainChanges() {
     }
 }
 
-KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bool addEnter) {
+KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bool addEnter)
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter()) {
@@ -432,7 +441,8 @@ KeySender::Sent X11Keyboard::sendKeys(const std::string& text, bool addComma, bo
     return d.lost ? Sent::NoDesktop : Sent::Incomplete;
 }
 
-KeySender::Sent X11Keyboard::sendShortcut(const Shortcut& key) {
+KeySender::Sent X11Keyboard::sendShortcut(const Shortcut& key)
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter()) {

@@ -26,7 +26,7 @@ struct X11Keyboard::Impl {
     bool xkb = false;
     bool abandoned = false;
     int watchXkbEvent = -1;  // the XKB event type on the watch connection, -1 without XKB
-    int silencer = -1;  // write end of the pipe that replaced the watch descriptor
+    int silencer = -1;       // write end of the pipe that replaced the watch descriptor
 
     bool errorSeen = false;
     unsigned long lastErrorSerial = 0;
@@ -66,8 +66,7 @@ struct X11Keyboard::Impl {
     std::vector<KeyCode> pressedShiftKeys();
     bool sendKeys(const std::string& text, bool addComma, bool addEnter);
     bool sendShortcut(const Shortcut& key);
-    bool strokesHeld(const x11plan::Plan& plan, const std::vector<KeySym>& syms, int currentGroup,
-                     std::size_t count);
+    bool strokesHeld(const x11plan::Plan& plan, const std::vector<KeySym>& syms, int currentGroup, std::size_t count);
     void releaseBindings();
 };
 
@@ -100,7 +99,7 @@ struct X11Keyboard::Shown {
 // without a reply need an XSync before failed() can tell.
 class ErrorTrap {
 public:
-    explicit ErrorTrap(X11Keyboard::Impl& d) : d_(d), first_(NextRequest(d.dpy)) {}
+    explicit ErrorTrap(X11Keyboard::Impl& d) : d_(d), first_(NextRequest(d.dpy)) { }
     bool failed() const { return d_.lost || (d_.errorSeen && d_.lastErrorSerial >= first_); }
 
 private:

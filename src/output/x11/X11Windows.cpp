@@ -30,8 +30,8 @@ constexpr long kSourceUser = 2;
 // ---------------------------------------------------------------------------
 // Window queries
 
-std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, Atom type,
-                                                         bool* present) {
+std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, Atom type, bool* present)
+{
     std::vector<unsigned long> out;
     if (present) {
         *present = false;
@@ -44,8 +44,7 @@ std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, At
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    const int rc = XGetWindowProperty(dpy, w, prop, 0, 1024, False, type, &actualType, &format,
-                                      &count, &after, &data);
+    const int rc = XGetWindowProperty(dpy, w, prop, 0, 1024, False, type, &actualType, &format, &count, &after, &data);
     if (rc == Success && actualType != None) {
         if (present) {
             *present = true;
@@ -65,7 +64,8 @@ std::vector<unsigned long> X11Keyboard::Impl::property32(Window w, Atom prop, At
 // True when a running EWMH window manager maintains _NET_ACTIVE_WINDOW. The
 // supporting-check window tells a live manager from properties left behind
 // by one that has exited.
-bool X11Keyboard::Impl::wmAnnouncesActive() {
+bool X11Keyboard::Impl::wmAnnouncesActive()
+{
     const auto check = property32(root, atom.supportingCheck, XA_WINDOW);
     if (check.empty() || !check[0]) {
         return false;
@@ -79,7 +79,8 @@ bool X11Keyboard::Impl::wmAnnouncesActive() {
 }
 
 // The parent of `w`; `*rootOut` is the root, or 0 when `w` does not exist.
-Window X11Keyboard::Impl::parentOf(Window w, Window* rootOut) {
+Window X11Keyboard::Impl::parentOf(Window w, Window* rootOut)
+{
     Window parent = 0;
     Window* children = nullptr;
     unsigned int count = 0;
@@ -96,7 +97,8 @@ Window X11Keyboard::Impl::parentOf(Window w, Window* rootOut) {
 
 // The child of the root that contains `w` (a window manager's frame when
 // there is one); `w` itself for the root; 0 when `w` does not exist.
-Window X11Keyboard::Impl::topLevelOf(Window w) {
+Window X11Keyboard::Impl::topLevelOf(Window w)
+{
     for (int depth = 0; w && !lost && depth < 100; ++depth) {
         Window rootReturn = 0;
         const Window parent = parentOf(w, &rootReturn);
@@ -111,7 +113,8 @@ Window X11Keyboard::Impl::topLevelOf(Window w) {
     return 0;
 }
 
-bool X11Keyboard::Impl::isWithin(Window w, Window ancestor) {
+bool X11Keyboard::Impl::isWithin(Window w, Window ancestor)
+{
     for (int depth = 0; w && !lost && depth < 100; ++depth) {
         if (w == ancestor) {
             return true;
@@ -128,7 +131,8 @@ bool X11Keyboard::Impl::isWithin(Window w, Window ancestor) {
 
 // The application's own top-level window (the one carrying WM_STATE) for a
 // target that may be a frame, the client itself or a window inside it.
-Window X11Keyboard::Impl::findClient(Window target, Window top) {
+Window X11Keyboard::Impl::findClient(Window target, Window top)
+{
     bool present = false;
     for (Window w = target; w && !lost;) {
         property32(w, atom.wmState, atom.wmState, &present);
@@ -175,7 +179,8 @@ Window X11Keyboard::Impl::findClient(Window target, Window top) {
     return target;
 }
 
-bool X11Keyboard::Impl::sameMachine(Window w) {
+bool X11Keyboard::Impl::sameMachine(Window w)
+{
     XTextProperty prop{};
     if (lost || !w || !XGetWMClientMachine(dpy, w, &prop)) {
         return true;
@@ -200,8 +205,8 @@ bool X11Keyboard::Impl::sameMachine(Window w) {
 // ---------------------------------------------------------------------------
 // Showing and activating the target
 
-void X11Keyboard::Impl::show(Window target, Window top, Window client,
-                             const XWindowAttributes& attrs, bool wm) {
+void X11Keyboard::Impl::show(Window target, Window top, Window client, const XWindowAttributes& attrs, bool wm)
+{
     bool iconic = false;
     const auto state = property32(client, atom.wmState, atom.wmState);
     if (!state.empty() && state[0] == IconicState) {
@@ -226,8 +231,7 @@ void X11Keyboard::Impl::show(Window target, Window top, Window client,
         if (top != target) {
             XWindowAttributes topAttrs;
             ErrorTrap trap(*this);
-            if (XGetWindowAttributes(dpy, top, &topAttrs) && !trap.failed() &&
-                topAttrs.map_state == IsUnmapped) {
+            if (XGetWindowAttributes(dpy, top, &topAttrs) && !trap.failed() && topAttrs.map_state == IsUnmapped) {
                 XMapWindow(dpy, top);
             }
         }
@@ -240,7 +244,8 @@ void X11Keyboard::Impl::show(Window target, Window top, Window client,
     }
 }
 
-void X11Keyboard::Impl::sendActivate(Window w) {
+void X11Keyboard::Impl::sendActivate(Window w)
+{
     const auto current = property32(root, atom.activeWindow, XA_WINDOW);
     if (lost) {
         return;
@@ -256,7 +261,8 @@ void X11Keyboard::Impl::sendActivate(Window w) {
     XSendEvent(dpy, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
-void X11Keyboard::Impl::requestFocus(Window target, Window client, bool wm) {
+void X11Keyboard::Impl::requestFocus(Window target, Window client, bool wm)
+{
     if (lost) {
         return;
     }
@@ -274,7 +280,8 @@ void X11Keyboard::Impl::requestFocus(Window target, Window client, bool wm) {
 
 // Waits for the focus to arrive in the target. Focus events on the target
 // wake us early; the check itself asks the server.
-bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
+bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm)
+{
     const auto start = Clock::now();
     auto nextRetry = start + kFocusRetryInterval;
     const bool insideClient = client != target && isWithin(target, client);
@@ -287,8 +294,8 @@ bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
         if (lost) {
             return false;
         }
-        if (focus != None && focus != PointerRoot &&
-            (isWithin(focus, target) || (insideClient && isWithin(focus, client)))) {
+        if (focus != None && focus != PointerRoot
+            && (isWithin(focus, target) || (insideClient && isWithin(focus, client)))) {
             focused = true;
             break;
         }
@@ -316,7 +323,8 @@ bool X11Keyboard::Impl::waitForFocus(Window target, Window client, bool wm) {
 // ---------------------------------------------------------------------------
 // The window calls of the keyboard output
 
-KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
+KeyboardOutput::WindowId X11Keyboard::foregroundWindow()
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter()) {
@@ -338,7 +346,8 @@ KeyboardOutput::WindowId X11Keyboard::foregroundWindow() {
     return top == d.root || d.lost ? 0 : top;
 }
 
-bool X11Keyboard::isOwnWindow(WindowId window) {
+bool X11Keyboard::isOwnWindow(WindowId window)
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!d.enter() || window == 0 || window > std::numeric_limits<Window>::max()) {
@@ -378,7 +387,8 @@ bool X11Keyboard::isOwnWindow(WindowId window) {
     return false;
 }
 
-bool X11Keyboard::showWindow(WindowId target) {
+bool X11Keyboard::showWindow(WindowId target)
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     shown_.reset();
@@ -408,7 +418,8 @@ bool X11Keyboard::showWindow(WindowId target) {
     return true;
 }
 
-bool X11Keyboard::bringForward(WindowId target) {
+bool X11Keyboard::bringForward(WindowId target)
+{
     const SigpipeBlock noSigpipe;
     Impl& d = *d_;
     if (!shown_ || shown_->target != target || !d.enter()) {

@@ -32,11 +32,8 @@ LoadResult loadRegistrySettings()
     const winsettings::LoadOutcome outcome = winsettings::load(values);
     LoadResult result;
     switch (outcome.kind) {
-    case winsettings::LoadOutcome::NotFound:
-        return result;
-    case winsettings::LoadOutcome::Loaded:
-        result.outcome = LoadResult::Loaded;
-        break;
+    case winsettings::LoadOutcome::NotFound: return result;
+    case winsettings::LoadOutcome::Loaded: result.outcome = LoadResult::Loaded; break;
     case winsettings::LoadOutcome::StoppedAtWrongType:
         result.outcome = LoadResult::StoppedAtWrongType;
         result.stoppedAt = QString::fromStdWString(outcome.stoppedAt);

@@ -40,8 +40,8 @@ public:
     }
     bool create(HKEY root, const wchar_t* path)
     {
-        return RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                               &key_, nullptr)
+        return RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key_,
+                               nullptr)
             == ERROR_SUCCESS;
     }
     HKEY handle() const { return key_; }
@@ -138,7 +138,7 @@ bool booleanOf(const std::wstring& raw)
 // call leaves its value alone.
 class Reader {
 public:
-    explicit Reader(HKEY key) : key_(key) {}
+    explicit Reader(HKEY key) : key_(key) { }
 
     void text(const char* key, std::wstring& out)
     {
@@ -161,8 +161,7 @@ public:
 
 private:
     // True when the value was there and of its type.
-    template <typename ReadValue>
-    bool read(const std::wstring& name, ReadValue readValue)
+    template <typename ReadValue> bool read(const std::wstring& name, ReadValue readValue)
     {
         if (!stoppedAt_.empty())
             return false;
@@ -179,15 +178,13 @@ private:
 bool writeText(HKEY key, const wchar_t* name, const std::wstring& text)
 {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes)
-        == ERROR_SUCCESS;
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
 bool writeInteger(HKEY key, const wchar_t* name, int value)
 {
     const DWORD data = static_cast<DWORD>(value);
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data)
-        == ERROR_SUCCESS;
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
 }
 
 // Writes values in order until one fails; the values after it are not written.

@@ -32,10 +32,11 @@ struct Values {
 
 struct LoadOutcome {
     enum Kind {
-        NotFound,            // neither key exists: first run
+        NotFound,  // neither key exists: first run
         Loaded,
         StoppedAtWrongType,  // values before stoppedAt were read, the rest kept
-    } kind = NotFound;
+    } kind
+        = NotFound;
     bool fromMachineKey = false;  // read from the machine's key (HKEY_LOCAL_MACHINE)
     std::wstring stoppedAt;       // name of the value that was not of its type
 };
