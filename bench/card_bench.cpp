@@ -7,8 +7,8 @@
 //
 //   build/bench/card_bench [--cards N] [--cpu-seconds S]
 #include "Sim.h"
-#include "keyboard/XSession.h"
 #include "support/TestFiles.h"
+#include "support/XSession.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -12,8 +12,8 @@
 // PATH defaults to the tallyport beside this benchmark's folder; the
 // simulated reader is taken from the same folder as the program.
 #include "Sim.h"
-#include "keyboard/XSession.h"
 #include "support/TestFiles.h"
+#include "support/XSession.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

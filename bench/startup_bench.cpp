@@ -6,7 +6,7 @@
 //   <build>/bench/startup_bench [--runs N] [--desktop-entry FILE]
 // The entry's program is looked up in PATH: the installed one by default;
 // PATH=<build>:$PATH measures the build's.
-#include "keyboard/XSession.h"
+#include "support/XSession.h"
 
 #include <algorithm>
 #include <chrono>

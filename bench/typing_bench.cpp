@@ -6,9 +6,9 @@
 // its start.
 //
 //   typing_bench [--runs N] [--no-wm]
-#include "keyboard/XSession.h"
 #include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
+#include "support/XSession.h"
 
 #include <unistd.h>
 

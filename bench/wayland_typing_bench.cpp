@@ -7,7 +7,7 @@
 //   wayland_typing_bench [--runs N]
 #include "output/TypeCard.h"
 #include "output/wayland/WaylandKeyboard.h"
-#include "wayland/SwaySession.h"
+#include "support/SwaySession.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -8,5 +8,5 @@ tallyport_add_test(portal_keyboard portal/tst_portalkeyboard.cpp LIBS tallyport_
 add_dependencies(portal_keyboard portal_standin)
 
 # The real program on sway typing through the stand-in portal.
-tallyport_add_test(portal_program portal/tst_portal_program.cpp LIBS wayland_session)
+tallyport_add_test(portal_program portal/tst_portal_program.cpp LIBS kit_sway)
 add_dependencies(portal_program tallyport tallyport-readersim portal_standin)

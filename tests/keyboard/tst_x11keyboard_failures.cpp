@@ -1,9 +1,9 @@
 // X11Keyboard without a usable X server: no display at all, and a server
 // that goes away while we are connected. Nothing may crash or end the
 // process, every call reports failure, and the change notifier falls silent.
-#include "keyboard/XSession.h"
 #include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
+#include "support/XSession.h"
 
 #include <QtTest>
 

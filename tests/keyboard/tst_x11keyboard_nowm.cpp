@@ -1,9 +1,9 @@
 // X11Keyboard on a bare X server without a window manager: the foreground
 // window comes from the input focus, the focus is set directly, and an
 // unmapped target is mapped.
-#include "keyboard/XSession.h"
 #include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
+#include "support/XSession.h"
 
 #include <QtTest>
 

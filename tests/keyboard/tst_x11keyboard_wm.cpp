@@ -1,9 +1,9 @@
 // X11Keyboard end to end on a private Xvfb with openbox: the keys must reach
 // real X clients (xterm and key_recorder) exactly, whatever the layout and
 // modifier state, and the window handling must follow the window manager.
-#include "keyboard/XSession.h"
 #include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
+#include "support/XSession.h"
 
 #include <QtTest>
 

@@ -3,11 +3,11 @@
 // once and remembered in the settings for the next start, the keysyms of a
 // card in order, and a refusal or a missing portal told once in the info
 // log while the card log goes on.
-#include "portal/PrivateBus.h"
+#include "support/PrivateBus.h"
 #include "support/SimulatedReader.h"
+#include "support/SwaySession.h"
 #include "support/TestFiles.h"
-#include "wayland/SwaySession.h"
-#include "wayland/WaylandProgram.h"
+#include "support/WaylandProgram.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -7,7 +7,7 @@
 #include "output/KeySymbols.h"
 #include "output/TypeCard.h"
 #include "output/portal/PortalKeyboard.h"
-#include "portal/PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QElapsedTimer>

@@ -5,8 +5,8 @@
 // and the info log says so.
 #include "support/CardSettings.h"
 #include "support/SimulatedReader.h"
-#include "wayland/SwaySession.h"
-#include "wayland/WaylandProgram.h"
+#include "support/SwaySession.h"
+#include "support/WaylandProgram.h"
 
 #include <QtTest>
 

@@ -4,7 +4,7 @@
 // with Caps Lock locked on them.
 #include "output/TypeCard.h"
 #include "output/wayland/WaylandKeyboard.h"
-#include "wayland/SwaySession.h"
+#include "support/SwaySession.h"
 
 #include <QtTest>
 

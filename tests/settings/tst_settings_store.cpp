@@ -1,7 +1,7 @@
 // The settings file: round trips, hand-edited and damaged files, and saves
 // that cannot be written.
-#include "settings/SettingsStore.h"
 #include "settings/SettingsFields.h"
+#include "settings/SettingsStore.h"
 #include "support/TestFiles.h"
 #include "text/FileNameBytes.h"
 
@@ -598,4 +598,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(SettingsStoreTest)
-#include "SettingsStoreTest.moc"
+#include "tst_settings_store.moc"

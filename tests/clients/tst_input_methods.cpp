@@ -9,13 +9,13 @@
 //
 // Pinyin learns from what it is given, so a card can come out right once by
 // luck: every card here is new to it.
-#include "apps/CardReports.h"
-#include "keyboard/XSession.h"
-#include "portal/PrivateBus.h"
+#include "clients/CardReports.h"
 #include "support/CardSettings.h"
 #include "support/InputMethodSession.h"
+#include "support/PrivateBus.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/XSession.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -157,7 +157,7 @@ void TestInputMethods::cardsPastTheInputMethod(InputMethodSession::Kind kind)
     const QString gtkLog = dir_.filePath(im.name() + "-gtk");
     const QString qtLog = dir_.filePath(im.name() + "-qt");
     auto gtk = session_.spawn({"/usr/bin/python3",
-                               qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/apps/gtk_entry.py",
+                               qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/clients/gtk_entry.py",
                                gtkLog.toStdString(), "gtkcards"});
     auto qt = session_.spawn({"env", "QT_QPA_PLATFORM=xcb",
                               qEnvironmentVariable("TALLYPORT_BUILD").toStdString() + "/tests/qt_entry",

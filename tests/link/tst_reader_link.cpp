@@ -227,4 +227,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestReaderLink)
-#include "test_reader_link.moc"
+#include "tst_reader_link.moc"

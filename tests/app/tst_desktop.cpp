@@ -2,10 +2,10 @@
 // connects to the simulated reader, hides in the notification area, types
 // every card into the window the user works in, and writes the card log.
 // Without a notification area it minimises to the taskbar instead.
-#include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 #include "support/TestFiles.h"
+#include "support/XSession.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -165,4 +165,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestDesktop)
-#include "test_desktop.moc"
+#include "tst_desktop.moc"

@@ -198,4 +198,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestDetection)
-#include "test_detection.moc"
+#include "tst_detection.moc"

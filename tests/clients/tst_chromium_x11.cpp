@@ -9,11 +9,11 @@
 // Chromium never takes in (it rereads the keymap for a new keyboard, not
 // for a changed one), so its keydowns for them name no character although
 // the text arrives right. Those cards are counted apart.
-#include "apps/CardReports.h"
-#include "keyboard/XSession.h"
+#include "clients/CardReports.h"
 #include "support/CardSettings.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
+#include "support/XSession.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -57,7 +57,7 @@ void TestChromiumX11::initTestCase()
     QVERIFY2(session_.start(true, error), error.c_str());
     log_ = dir_.filePath("reports");
     server_ = session_.spawn({"python3",
-                              qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/apps/card_form.py",
+                              qEnvironmentVariable("TALLYPORT_SOURCE").toStdString() + "/tests/clients/card_form.py",
                               log_.toStdString()},
                              true);
     std::string port;

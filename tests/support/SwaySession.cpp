@@ -1,4 +1,4 @@
-#include "wayland/SwaySession.h"
+#include "support/SwaySession.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -366,4 +366,4 @@ private slots:
 };
 
 QTEST_MAIN(TestWindowReader)
-#include "test_window_reader.moc"
+#include "tst_window_reader.moc"

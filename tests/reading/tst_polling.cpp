@@ -345,4 +345,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestPolling)
-#include "test_polling.moc"
+#include "tst_polling.moc"

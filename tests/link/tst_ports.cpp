@@ -90,4 +90,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestPorts)
-#include "test_ports.moc"
+#include "tst_ports.moc"

@@ -149,4 +149,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(SettingsFilesTest)
-#include "SettingsFilesTest.moc"
+#include "tst_settings_files.moc"

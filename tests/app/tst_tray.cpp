@@ -4,10 +4,10 @@
 // The real program runs on Xvfb with a private session bus, on which this
 // test plays the panel: a stand-in watcher and host that call the item's
 // Activate and SecondaryActivate as a panel does on a click.
-#include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 #include "support/TestFiles.h"
+#include "support/XSession.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -135,4 +135,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestTray)
-#include "test_tray.moc"
+#include "tst_tray.moc"

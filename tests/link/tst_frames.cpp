@@ -215,4 +215,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestFrames)
-#include "test_frames.moc"
+#include "tst_frames.moc"

@@ -225,4 +225,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestCardLog)
-#include "test_card_log.moc"
+#include "tst_card_log.moc"

@@ -164,4 +164,4 @@ private slots:
 };
 
 QTEST_MAIN(TestFollow)
-#include "test_follow.moc"
+#include "tst_follow.moc"

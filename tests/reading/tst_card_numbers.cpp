@@ -162,4 +162,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestCardNumbers)
-#include "test_card_numbers.moc"
+#include "tst_card_numbers.moc"

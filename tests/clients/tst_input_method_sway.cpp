@@ -2,11 +2,11 @@
 // fcitx5 serves the compositor as its input method (its Wayland frontend,
 // which takes the virtual keyboard's keys too), in Pinyin and in Zhuyin:
 // every card exact, fcitx5 as it was after each.
-#include "apps/CardReports.h"
+#include "clients/CardReports.h"
 #include "support/CardSettings.h"
 #include "support/SimulatedReader.h"
-#include "wayland/SwaySession.h"
-#include "wayland/WaylandProgram.h"
+#include "support/SwaySession.h"
+#include "support/WaylandProgram.h"
 
 #include <QDir>
 #include <QtTest>
@@ -76,7 +76,7 @@ void TestInputMethodSway::cardsPastFcitx5()
     QProcessEnvironment gtk = chinese_;
     gtk.insert("GDK_BACKEND", "wayland");  // and text-input-v3 as its input method module
     sway_.spawn(
-        {"/usr/bin/python3", qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/apps/gtk_entry.py", log, kEntryApp},
+        {"/usr/bin/python3", qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/clients/gtk_entry.py", log, kEntryApp},
         gtk);
     QTRY_VERIFY_WITH_TIMEOUT(QFile(log).size() > 0, 20000);
 

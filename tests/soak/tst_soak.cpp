@@ -8,10 +8,10 @@
 //
 // TALLYPORT_SOAK_CARDS sets the number of cards (default 60); bench/soak
 // runs the long form.
-#include "keyboard/XSession.h"
 #include "support/RunningProgram.h"
 #include "support/SimulatedReader.h"
 #include "support/TestFiles.h"
+#include "support/XSession.h"
 
 #include <QTemporaryDir>
 #include <QThread>
@@ -166,4 +166,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSoak)
-#include "test_soak.moc"
+#include "tst_soak.moc"

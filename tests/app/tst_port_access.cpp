@@ -112,4 +112,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestPortAccess)
-#include "test_port_access.moc"
+#include "tst_port_access.moc"

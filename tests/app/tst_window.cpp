@@ -301,4 +301,4 @@ private slots:
 };
 
 QTEST_MAIN(TestWindow)
-#include "test_window.moc"
+#include "tst_window.moc"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "support/RunningProgram.h"
-#include "wayland/SwaySession.h"
+#include "support/SwaySession.h"
 
 namespace waytest {
 

@@ -449,4 +449,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestLifecycle)
-#include "test_lifecycle.moc"
+#include "tst_lifecycle.moc"

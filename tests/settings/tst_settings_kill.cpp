@@ -52,4 +52,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(SettingsKillTest)
-#include "SettingsKillTest.moc"
+#include "tst_settings_kill.moc"

@@ -3,11 +3,11 @@
 // on the Enter key itself), with the text and keys exact, whatever layout
 // the compositor has (us with Caps Lock, fr, ru, changed while the program
 // runs) and again after a fresh start.
-#include "apps/CardReports.h"
+#include "clients/CardReports.h"
 #include "support/CardSettings.h"
 #include "support/SimulatedReader.h"
-#include "wayland/SwaySession.h"
-#include "wayland/WaylandProgram.h"
+#include "support/SwaySession.h"
+#include "support/WaylandProgram.h"
 
 #include <QtTest>
 
@@ -39,7 +39,7 @@ void TestGtkWayland::cardsIntoAGtkEntry()
     const QString log = sway.runtimeDir() + "/reports";
     QProcessEnvironment gtk;
     gtk.insert("GDK_BACKEND", "wayland");
-    sway.spawn({python, qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/apps/gtk_entry.py", log, kEntryApp}, gtk);
+    sway.spawn({python, qEnvironmentVariable("TALLYPORT_SOURCE") + "/tests/clients/gtk_entry.py", log, kEntryApp}, gtk);
     QTRY_VERIFY_WITH_TIMEOUT(QFile(log).size() > 0, 20000);
     QVERIFY(sway.waitFocused(kEntryApp, 5000));
 
