@@ -55,7 +55,7 @@ std::string Unescape(const std::string& text, std::string* out)
 
 }  // namespace
 
-std::string CheckType(const std::string& value)
+std::string checkType(const std::string& value)
 {
     if (value.size() != 1 || std::toupper(static_cast<unsigned char>(value[0])) < 'A'
         || std::toupper(static_cast<unsigned char>(value[0])) > 'F')
@@ -63,36 +63,36 @@ std::string CheckType(const std::string& value)
     return {};
 }
 
-std::string CheckId(const std::string& value)
+std::string checkId(const std::string& value)
 {
     if (value.size() != 2 || !AllOf(value, std::isxdigit))
         return "the reader ID is two hexadecimal digits, as 07";
     return {};
 }
 
-std::string CheckSerial(const std::string& value)
+std::string checkSerial(const std::string& value)
 {
     if (value.size() != 8 || !AllOf(value, IsGraph))
         return "the serial number is eight printable characters";
     return {};
 }
 
-std::string CheckMode(const std::string& value)
+std::string checkMode(const std::string& value)
 {
     if (value.size() != 1 || !std::isdigit(static_cast<unsigned char>(value[0])))
         return "the mode is one digit";
     return {};
 }
 
-std::string CheckBaud(const std::string& value, int* baud)
+std::string checkBaud(const std::string& value, int* baud)
 {
-    if (value.empty() || value.size() > 7 || !AllOf(value, std::isdigit) || !SupportedBaud(std::stoi(value)))
+    if (value.empty() || value.size() > 7 || !AllOf(value, std::isdigit) || !supportedBaud(std::stoi(value)))
         return "not a baud rate the port can be set to: '" + value + "'";
     *baud = std::stoi(value);
     return {};
 }
 
-std::string CheckMilliseconds(const std::string& value, int* ms)
+std::string checkMilliseconds(const std::string& value, int* ms)
 {
     if (value.empty() || value.size() > 8 || !AllOf(value, std::isdigit))
         return "not a number of milliseconds: '" + value + "'";
@@ -100,7 +100,7 @@ std::string CheckMilliseconds(const std::string& value, int* ms)
     return {};
 }
 
-std::string CheckCards(const std::string& value, std::vector<std::string>* cards)
+std::string checkCards(const std::string& value, std::vector<std::string>* cards)
 {
     std::vector<std::string> list;
     std::stringstream stream(value);
@@ -116,7 +116,7 @@ std::string CheckCards(const std::string& value, std::vector<std::string>* cards
     return {};
 }
 
-std::string Simulator::SetSwitch(const std::string& name, const std::string& value)
+std::string Simulator::setSwitch(const std::string& name, const std::string& value)
 {
     if (value != "on" && value != "off")
         return "error: " + name + " takes on or off";
@@ -138,7 +138,7 @@ std::string Simulator::SetSwitch(const std::string& name, const std::string& val
     return "ok";
 }
 
-std::string Simulator::Execute(const std::string& line)
+std::string Simulator::execute(const std::string& line)
 {
     std::istringstream words(line);
     std::string name, value, extra;
@@ -153,70 +153,70 @@ std::string Simulator::Execute(const std::string& line)
 
     if (name == "silent" || name == "badsum" || name == "lowercase" || name == "noise" || name == "status0"
         || name == "log" || name == "repeat")
-        return SetSwitch(name, value);
+        return setSwitch(name, value);
 
     if (name == "card" && needs(true)) {
         if (std::string error = CheckCard(value); !error.empty())
             return fail(error);
-        cards_.Hold(value);
+        cards_.hold(value);
     } else if (name == "field" && needs(true)) {
         std::string field;
         if (std::string error = Unescape(value, &field); !error.empty())
             return fail(error);
-        cards_.Hold(field);
+        cards_.hold(field);
     } else if (name == "remove" && needs(false)) {
-        cards_.Clear();
+        cards_.clear();
     } else if (name == "cards" && needs(true)) {
         std::vector<std::string> list;
-        if (std::string error = CheckCards(value, &list); !error.empty())
+        if (std::string error = checkCards(value, &list); !error.empty())
             return fail(error);
-        cards_.Play(list, options_.periodMs, GapMs(), options_.repeat);
+        cards_.play(list, options_.periodMs, gapMs(), options_.repeat);
     } else if ((name == "period" || name == "gap") && needs(true)) {
         int ms = 0;
-        if (std::string error = CheckMilliseconds(value, &ms); !error.empty())
+        if (std::string error = checkMilliseconds(value, &ms); !error.empty())
             return fail(error);
         if (name == "period" && ms == 0)
             return fail("the period must be at least 1 ms");
         (name == "period" ? options_.periodMs : options_.gapMs) = ms;
     } else if (name == "flood" && needs(true)) {
         int count = 0;
-        if (CheckMilliseconds(value, &count).empty() && count > 0 && count <= 1000000)
+        if (checkMilliseconds(value, &count).empty() && count > 0 && count <= 1000000)
             flood_ = count;
         else
             return fail("flood takes a byte count from 1 to 1000000");
     } else if (name == "hangup") {
         int ms = 0;
-        if (!value.empty() && !CheckMilliseconds(value, &ms).empty())
+        if (!value.empty() && !checkMilliseconds(value, &ms).empty())
             return fail("hangup takes no value or a number of milliseconds");
-        if (!pty_.IsOpen())
+        if (!pty_.isOpen())
             return fail("already hung up");
-        Hangup();
+        hangup();
         if (!value.empty())
             returnAt_ = Clock::now() + std::chrono::milliseconds(ms);
     } else if (name == "return" && needs(false)) {
-        if (pty_.IsOpen())
+        if (pty_.isOpen())
             return fail("not hung up");
         std::string error;
-        if (!Appear(&error))
+        if (!appear(&error))
             return fail(error);
     } else if (name == "id" && needs(true)) {
-        if (std::string error = CheckId(value); !error.empty())
+        if (std::string error = checkId(value); !error.empty())
             return fail(error);
         options_.reader.id = value;
     } else if (name == "type" && needs(true)) {
-        if (std::string error = CheckType(value); !error.empty())
+        if (std::string error = checkType(value); !error.empty())
             return fail(error);
         options_.reader.type = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
-        assembler_.Reset(FramingOf(options_.reader.type));
+        assembler_.reset(framingOf(options_.reader.type));
     } else if (name == "baud" && needs(true)) {
-        if (std::string error = CheckBaud(value, &options_.baud); !error.empty())
+        if (std::string error = checkBaud(value, &options_.baud); !error.empty())
             return fail(error);
     } else if (name == "serial" && needs(true)) {
-        if (std::string error = CheckSerial(value); !error.empty())
+        if (std::string error = checkSerial(value); !error.empty())
             return fail(error);
         options_.reader.serial = value;
     } else if (name == "mode" && needs(true)) {
-        if (std::string error = CheckMode(value); !error.empty())
+        if (std::string error = checkMode(value); !error.empty())
             return fail(error);
         options_.reader.mode = value[0];
     } else if (name == "stats" && needs(false)) {

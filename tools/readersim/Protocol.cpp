@@ -18,7 +18,7 @@ constexpr std::size_t kMaxBinaryData = 256;
 // answers ID 00, the address detection uses. Type B knows no such address.
 bool Addressed(const ReaderState& reader, const std::string& id, bool connect)
 {
-    return id == reader.id || (connect && id == "00" && FramingOf(reader.type) == Framing::Tab);
+    return id == reader.id || (connect && id == "00" && framingOf(reader.type) == Framing::Tab);
 }
 
 Command Ignore(std::string why)
@@ -40,7 +40,7 @@ Command InterpretTab(const ReaderState& reader, const std::string& text)
 {
     if (text.size() != 4)
         return Ignore("unknown command");
-    if (text[0] != CommandLetter(reader.type))
+    if (text[0] != commandLetter(reader.type))
         return Ignore(std::string("command letter ") + text[0] + " is not this type's");
     const std::string id = text.substr(1, 2);
     if (!Addressed(reader, id, text[3] == 'B'))
@@ -101,7 +101,7 @@ Bytes StyledAscii(std::uint8_t start, const std::string& text, const ReplyStyle&
 
 std::string TabReplyText(const ReaderState& reader, const Command& command, const std::string& card)
 {
-    const std::string head = CommandLetter(reader.type) + reader.id;
+    const std::string head = commandLetter(reader.type) + reader.id;
     if (command.kind == Kind::Connect)
         return head + "B" + reader.serial;
     // Type A marks a card with one digit, types C, D and E with two.
@@ -134,7 +134,7 @@ Bytes BinaryReply(const ReaderState& reader, const Command& command, const std::
         if (card.empty()) {
             data[4] = 0x00;
         } else {
-            const Bytes bytes = CardBytes(card);
+            const Bytes bytes = cardBytes(card);
             data.push_back(static_cast<std::uint8_t>(bytes.size()));
             data.insert(data.end(), bytes.begin(), bytes.end());
         }
@@ -149,12 +149,12 @@ Bytes BinaryReply(const ReaderState& reader, const Command& command, const std::
 
 }  // namespace
 
-Framing FramingOf(char type)
+Framing framingOf(char type)
 {
     return type == 'B' ? Framing::Soh : type == 'F' ? Framing::Binary : Framing::Tab;
 }
 
-char CommandLetter(char type)
+char commandLetter(char type)
 {
     switch (type) {
     case 'A': return 'A';
@@ -165,18 +165,18 @@ char CommandLetter(char type)
     }
 }
 
-int DefaultBaud(char type)
+int defaultBaud(char type)
 {
     return type == 'B' ? 115200 : 19200;
 }
 
-void RequestAssembler::Reset(Framing framing)
+void RequestAssembler::reset(Framing framing)
 {
     framing_ = framing;
     buffer_.clear();
 }
 
-std::optional<Request> RequestAssembler::Feed(std::uint8_t byte)
+std::optional<Request> RequestAssembler::feed(std::uint8_t byte)
 {
     return framing_ == Framing::Binary ? feedBinary(byte) : feedAscii(byte);
 }
@@ -244,11 +244,11 @@ std::optional<Request> RequestAssembler::feedBinary(std::uint8_t byte)
     return request;
 }
 
-Command Interpret(const ReaderState& reader, const Request& request)
+Command interpret(const ReaderState& reader, const Request& request)
 {
     if (!request.checksumOk)
         return Ignore("wrong checksum");
-    switch (FramingOf(reader.type)) {
+    switch (framingOf(reader.type)) {
     case Framing::Tab: return InterpretTab(reader, request.text);
     case Framing::Soh: return InterpretSoh(reader, request.text);
     case Framing::Binary: return InterpretBinary(request.data);
@@ -256,9 +256,9 @@ Command Interpret(const ReaderState& reader, const Request& request)
     return Ignore("unknown command");
 }
 
-Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style)
+Bytes reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style)
 {
-    switch (FramingOf(reader.type)) {
+    switch (framingOf(reader.type)) {
     case Framing::Tab: return StyledAscii(Frames::LF, TabReplyText(reader, command, card), style);
     case Framing::Soh: return StyledAscii(Frames::STX, SohReplyText(reader, command, card), style);
     case Framing::Binary: return BinaryReply(reader, command, card, style);
@@ -266,7 +266,7 @@ Bytes Reply(const ReaderState& reader, const Command& command, const std::string
     return {};
 }
 
-Bytes JunkBytes(int count)
+Bytes junkBytes(int count)
 {
     // Printable characters only: never a start byte (0x02, 0x0A, 0xAA) nor CR.
     static const char pattern[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -276,7 +276,7 @@ Bytes JunkBytes(int count)
     return junk;
 }
 
-Bytes CardBytes(const std::string& hex)
+Bytes cardBytes(const std::string& hex)
 {
     const std::string digits = hex.size() % 2 ? "0" + hex : hex;
     Bytes bytes;
@@ -285,7 +285,7 @@ Bytes CardBytes(const std::string& hex)
     return bytes;
 }
 
-std::string Printable(const Bytes& bytes, Framing framing)
+std::string printable(const Bytes& bytes, Framing framing)
 {
     std::string line;
     char hex[8];
@@ -303,19 +303,19 @@ std::string Printable(const Bytes& bytes, Framing framing)
     return line;
 }
 
-void CardSchedule::Hold(const std::string& card)
+void CardSchedule::hold(const std::string& card)
 {
     list_.clear();
     held_ = card;
 }
 
-void CardSchedule::Clear()
+void CardSchedule::clear()
 {
     list_.clear();
     held_.clear();
 }
 
-void CardSchedule::Play(const std::vector<std::string>& cards, int periodMs, int gapMs, bool repeat)
+void CardSchedule::play(const std::vector<std::string>& cards, int periodMs, int gapMs, bool repeat)
 {
     held_.clear();
     list_ = cards;
@@ -325,7 +325,7 @@ void CardSchedule::Play(const std::vector<std::string>& cards, int periodMs, int
     repeat_ = repeat;
 }
 
-std::string CardSchedule::CardAt(Clock::time_point now)
+std::string CardSchedule::cardAt(Clock::time_point now)
 {
     if (list_.empty())
         return held_;

@@ -16,10 +16,10 @@ using Bytes = std::vector<std::uint8_t>;
 enum class Framing { Tab, Soh, Binary };
 
 // Types 'A'..'F'.
-Framing FramingOf(char type);
+Framing framingOf(char type);
 // The command letter of the TAB framing types (A, C, D, E); 0 for B and F.
-char CommandLetter(char type);
-int DefaultBaud(char type);
+char commandLetter(char type);
+int defaultBaud(char type);
 
 struct Request {
     Bytes frame;  // the whole frame, start byte included
@@ -33,9 +33,9 @@ struct Request {
 class RequestAssembler {
 public:
     explicit RequestAssembler(Framing framing = Framing::Tab) : framing_(framing) { }
-    void Reset(Framing framing);
+    void reset(Framing framing);
     // A complete frame, good checksum or not, once `byte` ends one.
-    std::optional<Request> Feed(std::uint8_t byte);
+    std::optional<Request> feed(std::uint8_t byte);
 
 private:
     std::optional<Request> feedAscii(std::uint8_t byte);
@@ -61,7 +61,7 @@ struct Command {
 };
 
 // What `request` asks the reader for; Kind::None when the reader keeps quiet.
-Command Interpret(const ReaderState& reader, const Request& request);
+Command interpret(const ReaderState& reader, const Request& request);
 
 // Faults the reply can be given on purpose.
 struct ReplyStyle {
@@ -72,30 +72,30 @@ struct ReplyStyle {
 
 // The reply frame to `command` (not Kind::None); `card` is the card on the
 // reader, empty for none.
-Bytes Reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style);
+Bytes reply(const ReaderState& reader, const Command& command, const std::string& card, const ReplyStyle& style);
 
 // `count` junk bytes that contain no start byte of any reply framing.
-Bytes JunkBytes(int count);
+Bytes junkBytes(int count);
 
 // The bytes of a hexadecimal card number; an odd number of digits gets a
 // leading zero.
-Bytes CardBytes(const std::string& hex);
+Bytes cardBytes(const std::string& hex);
 
 // A frame as one log line: printable characters as they are, other bytes
 // as <HH>; binary frames entirely as hexadecimal.
-std::string Printable(const Bytes& bytes, Framing framing);
+std::string printable(const Bytes& bytes, Framing framing);
 
 // The card on the reader: one held card, or a list presented in turn.
 class CardSchedule {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void Hold(const std::string& card);
-    void Clear();
+    void hold(const std::string& card);
+    void clear();
     // Each card stays `periodMs`, followed by `gapMs` without a card. The
-    // list starts with the first CardAt() call after Play().
-    void Play(const std::vector<std::string>& cards, int periodMs, int gapMs, bool repeat);
-    std::string CardAt(Clock::time_point now);
+    // list starts with the first cardAt() call after play().
+    void play(const std::vector<std::string>& cards, int periodMs, int gapMs, bool repeat);
+    std::string cardAt(Clock::time_point now);
 
 private:
     std::string held_;

@@ -40,9 +40,9 @@ std::string Failed(const char* what)
 
 }  // namespace
 
-bool Pty::Open(std::string* error)
+bool Pty::open(std::string* error)
 {
-    Close();
+    close();
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) {
         *error = Failed("posix_openpt");
@@ -71,7 +71,7 @@ bool Pty::Open(std::string* error)
     return true;
 }
 
-void Pty::Close()
+void Pty::close()
 {
     if (heldSlave_ >= 0)
         ::close(heldSlave_);
@@ -80,7 +80,7 @@ void Pty::Close()
     heldSlave_ = master_ = -1;
 }
 
-int Pty::SlaveBaud() const
+int Pty::slaveBaud() const
 {
     // Terminal attributes asked of the master are the slave's.
     termios attributes{};
@@ -93,7 +93,7 @@ int Pty::SlaveBaud() const
     return BaudOf(out);
 }
 
-bool SupportedBaud(int baud)
+bool supportedBaud(int baud)
 {
     for (const Rate& rate : kRates)
         if (rate.baud == baud)
@@ -101,7 +101,7 @@ bool SupportedBaud(int baud)
     return false;
 }
 
-bool PointLink(const std::string& link, const std::string& target, std::string* error)
+bool pointLink(const std::string& link, const std::string& target, std::string* error)
 {
     const std::string temporary = link + ".new" + std::to_string(getpid());
     ::unlink(temporary.c_str());
@@ -117,7 +117,7 @@ bool PointLink(const std::string& link, const std::string& target, std::string* 
     return true;
 }
 
-void RemoveLink(const std::string& link, const std::string& target)
+void removeLink(const std::string& link, const std::string& target)
 {
     char current[PATH_MAX];
     const ssize_t length = ::readlink(link.c_str(), current, sizeof current - 1);

@@ -51,25 +51,25 @@ constexpr auto kMasterRest = std::chrono::milliseconds(100);
 
 }  // namespace
 
-Simulator::Simulator(const Options& options) : options_(options), assembler_(FramingOf(options.reader.type)) { }
+Simulator::Simulator(const Options& options) : options_(options), assembler_(framingOf(options.reader.type)) { }
 
-int Simulator::Baud() const
+int Simulator::baud() const
 {
-    return options_.baud ? options_.baud : DefaultBaud(options_.reader.type);
+    return options_.baud ? options_.baud : defaultBaud(options_.reader.type);
 }
 
-int Simulator::GapMs() const
+int Simulator::gapMs() const
 {
     return options_.gapMs >= 0 ? options_.gapMs : options_.periodMs / 2;
 }
 
-void Simulator::Say(const std::string& line)
+void Simulator::say(const std::string& line)
 {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
-void Simulator::Log(const std::string& line)
+void Simulator::log(const std::string& line)
 {
     if (!options_.log)
         return;
@@ -77,41 +77,41 @@ void Simulator::Log(const std::string& line)
     std::fprintf(stderr, "[%9.3f] %s\n", seconds, line.c_str());
 }
 
-bool Simulator::Appear(std::string* error)
+bool Simulator::appear(std::string* error)
 {
-    if (!pty_.Open(error))
+    if (!pty_.open(error))
         return false;
-    assembler_.Reset(FramingOf(options_.reader.type));
+    assembler_.reset(framingOf(options_.reader.type));
     pending_.clear();
     masterResting_.reset();
     returnAt_.reset();
-    if (!options_.link.empty() && !PointLink(options_.link, pty_.SlavePath(), error)) {
-        pty_.Close();
+    if (!options_.link.empty() && !pointLink(options_.link, pty_.slavePath(), error)) {
+        pty_.close();
         return false;
     }
-    Say(pty_.SlavePath());
+    say(pty_.slavePath());
     return true;
 }
 
-void Simulator::Hangup()
+void Simulator::hangup()
 {
     if (!options_.link.empty())
-        RemoveLink(options_.link, pty_.SlavePath());
-    pty_.Close();
-    Log("hung up " + pty_.SlavePath());
+        removeLink(options_.link, pty_.slavePath());
+    pty_.close();
+    log("hung up " + pty_.slavePath());
 }
 
-int Simulator::Run()
+int Simulator::run()
 {
     started_ = Clock::now();
     CatchSignals();
     std::string error;
-    if (!Appear(&error)) {
+    if (!appear(&error)) {
         std::fprintf(stderr, "tallyport-readersim: %s\n", error.c_str());
         return 1;
     }
     if (!options_.cards.empty())
-        cards_.Play(options_.cards, options_.periodMs, GapMs(), options_.repeat);
+        cards_.play(options_.cards, options_.periodMs, gapMs(), options_.repeat);
 
     // Without --no-stdin the end of input ends the simulator when input is
     // a terminal or a pipe; a file (or /dev/null, as for a job started with
@@ -126,9 +126,9 @@ int Simulator::Run()
         fds[count++] = {signalPipe[0], POLLIN, 0};
         int masterIndex = -1;
         int stdinIndex = -1;
-        if (pty_.IsOpen() && !masterResting_) {
+        if (pty_.isOpen() && !masterResting_) {
             masterIndex = static_cast<int>(count);
-            fds[count++] = {pty_.Master(), static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0};
+            fds[count++] = {pty_.master(), static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0};
         }
         if (watchStdin_) {
             stdinIndex = static_cast<int>(count);
@@ -155,38 +155,38 @@ int Simulator::Run()
         const auto later = Clock::now();
         if (masterResting_ && later >= *masterResting_)
             masterResting_.reset();
-        if (returnAt_ && later >= *returnAt_ && !Appear(&error)) {
+        if (returnAt_ && later >= *returnAt_ && !appear(&error)) {
             std::fprintf(stderr, "tallyport-readersim: %s\n", error.c_str());
             return 1;
         }
-        if (masterIndex >= 0 && pty_.IsOpen()) {
+        if (masterIndex >= 0 && pty_.isOpen()) {
             const short events = fds[masterIndex].revents;
             if (events & POLLIN)
-                ReadMaster();
+                readMaster();
             else if (events & (POLLHUP | POLLERR))
                 masterResting_ = Clock::now() + kMasterRest;
-            if ((events & POLLOUT) && pty_.IsOpen())
-                SendPending();
+            if ((events & POLLOUT) && pty_.isOpen())
+                sendPending();
         }
         if (stdinIndex >= 0 && fds[stdinIndex].revents)
-            ReadStdin();
+            readStdin();
     }
 
-    if (!options_.link.empty() && pty_.IsOpen())
-        RemoveLink(options_.link, pty_.SlavePath());
-    pty_.Close();
+    if (!options_.link.empty() && pty_.isOpen())
+        removeLink(options_.link, pty_.slavePath());
+    pty_.close();
     return 0;
 }
 
-void Simulator::ReadMaster()
+void Simulator::readMaster()
 {
     std::uint8_t buffer[4096];
     for (;;) {
-        const ssize_t got = read(pty_.Master(), buffer, sizeof buffer);
+        const ssize_t got = read(pty_.master(), buffer, sizeof buffer);
         if (got > 0) {
-            for (ssize_t i = 0; i < got && pty_.IsOpen(); ++i)
-                if (std::optional<Request> request = assembler_.Feed(buffer[i]))
-                    Answer(*request);
+            for (ssize_t i = 0; i < got && pty_.isOpen(); ++i)
+                if (std::optional<Request> request = assembler_.feed(buffer[i]))
+                    answer(*request);
             continue;
         }
         if (got < 0 && errno == EINTR)
@@ -199,51 +199,51 @@ void Simulator::ReadMaster()
     }
 }
 
-void Simulator::Answer(const Request& request)
+void Simulator::answer(const Request& request)
 {
     ++requests_;
-    const Framing framing = FramingOf(options_.reader.type);
-    const std::string received = "rx " + Printable(request.frame, framing);
-    const Command command = Interpret(options_.reader, request);
+    const Framing framing = framingOf(options_.reader.type);
+    const std::string received = "rx " + printable(request.frame, framing);
+    const Command command = interpret(options_.reader, request);
 
     std::string why = command.why;
     if (command.kind != Kind::None) {
-        const int baud = pty_.SlaveBaud();
-        if (baud != Baud())
-            why = "port set to " + (baud ? std::to_string(baud) : std::string("another rate")) + " baud, reader at "
-                + std::to_string(Baud());
+        const int portBaud = pty_.slaveBaud();
+        if (portBaud != baud())
+            why = "port set to " + (portBaud ? std::to_string(portBaud) : std::string("another rate"))
+                + " baud, reader at " + std::to_string(baud());
         else if (silent_)
             why = "silent";
     }
     if (!why.empty()) {
         ++ignored_;
-        Log(received + "  (ignored: " + why + ")");
+        log(received + "  (ignored: " + why + ")");
         return;
     }
-    Log(received);
+    log(received);
 
     if (command.kind == Kind::ModeSet)
         options_.reader.mode = command.mode;
     if (flood_ > 0) {
-        Log("tx " + std::to_string(flood_) + " junk bytes");
-        Send(JunkBytes(flood_));
+        log("tx " + std::to_string(flood_) + " junk bytes");
+        send(junkBytes(flood_));
         flood_ = 0;
         return;
     }
-    const std::string card = command.kind == Kind::Poll ? cards_.CardAt(Clock::now()) : "";
-    Bytes reply = Reply(options_.reader, command, card, style_);
+    const std::string card = command.kind == Kind::Poll ? cards_.cardAt(Clock::now()) : "";
+    Bytes frame = reply(options_.reader, command, card, style_);
     if (noise_)
-        reply.insert(reply.begin(), {'A', 'B'});
+        frame.insert(frame.begin(), {'A', 'B'});
     ++replies_;
-    Log("tx " + Printable(reply, framing));
-    Send(reply);
+    log("tx " + printable(frame, framing));
+    send(frame);
 }
 
-void Simulator::Send(const Bytes& bytes)
+void Simulator::send(const Bytes& bytes)
 {
     std::size_t sent = 0;
     if (pending_.empty()) {
-        const ssize_t written = write(pty_.Master(), bytes.data(), bytes.size());
+        const ssize_t written = write(pty_.master(), bytes.data(), bytes.size());
         if (written > 0)
             sent = static_cast<std::size_t>(written);
     }
@@ -251,16 +251,16 @@ void Simulator::Send(const Bytes& bytes)
         pending_.insert(pending_.end(), bytes.begin() + static_cast<long>(sent), bytes.end());
 }
 
-void Simulator::SendPending()
+void Simulator::sendPending()
 {
-    const ssize_t written = write(pty_.Master(), pending_.data(), pending_.size());
+    const ssize_t written = write(pty_.master(), pending_.data(), pending_.size());
     if (written > 0)
         pending_.erase(pending_.begin(), pending_.begin() + written);
     else if (written < 0 && errno != EAGAIN && errno != EINTR)
         pending_.clear();
 }
 
-void Simulator::ReadStdin()
+void Simulator::readStdin()
 {
     char buffer[1024];
     const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
@@ -268,10 +268,10 @@ void Simulator::ReadStdin()
         return;
     if (got <= 0) {
         if (!stdinLine_.empty()) {
-            const std::string answer = Execute(stdinLine_);
+            const std::string answer = execute(stdinLine_);
             stdinLine_.clear();
             if (!answer.empty())
-                Say(answer);
+                say(answer);
         }
         watchStdin_ = false;
         if (stdinEndQuits_)
@@ -285,9 +285,9 @@ void Simulator::ReadStdin()
         stdinLine_.erase(0, end + 1);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const std::string answer = Execute(line);
+        const std::string answer = execute(line);
         if (!answer.empty())
-            Say(answer);
+            say(answer);
     }
 }
 

@@ -25,39 +25,39 @@ struct Options {
 
 // Checks of option and command values; each returns an error text, empty
 // when the value is good.
-std::string CheckType(const std::string& value);
-std::string CheckId(const std::string& value);
-std::string CheckSerial(const std::string& value);
-std::string CheckMode(const std::string& value);
-std::string CheckBaud(const std::string& value, int* baud);
-std::string CheckMilliseconds(const std::string& value, int* ms);
-std::string CheckCards(const std::string& value, std::vector<std::string>* cards);
+std::string checkType(const std::string& value);
+std::string checkId(const std::string& value);
+std::string checkSerial(const std::string& value);
+std::string checkMode(const std::string& value);
+std::string checkBaud(const std::string& value, int* baud);
+std::string checkMilliseconds(const std::string& value, int* ms);
+std::string checkCards(const std::string& value, std::vector<std::string>* cards);
 
 class Simulator {
 public:
     explicit Simulator(const Options& options);
     // Serves until a signal, `quit`, or the end of standard input; returns
     // the exit status.
-    int Run();
+    int run();
 
 private:
     using Clock = CardSchedule::Clock;
 
     // One run-time command line; returns its answer.
-    std::string Execute(const std::string& line);
-    std::string SetSwitch(const std::string& name, const std::string& value);
+    std::string execute(const std::string& line);
+    std::string setSwitch(const std::string& name, const std::string& value);
 
-    bool Appear(std::string* error);
-    void Hangup();
-    void ReadMaster();
-    void Answer(const Request& request);
-    void Send(const Bytes& bytes);
-    void SendPending();
-    void ReadStdin();
-    int Baud() const;
-    int GapMs() const;
-    void Say(const std::string& line);
-    void Log(const std::string& line);
+    bool appear(std::string* error);
+    void hangup();
+    void readMaster();
+    void answer(const Request& request);
+    void send(const Bytes& bytes);
+    void sendPending();
+    void readStdin();
+    int baud() const;
+    int gapMs() const;
+    void say(const std::string& line);
+    void log(const std::string& line);
 
     Options options_;
     Pty pty_;

@@ -95,31 +95,31 @@ std::string Apply(sim::Options& options, const std::string& name, const std::str
 {
     std::string error;
     if (name == "--type") {
-        if ((error = sim::CheckType(value)).empty())
+        if ((error = sim::checkType(value)).empty())
             options.reader.type = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
     } else if (name == "--id") {
-        if ((error = sim::CheckId(value)).empty())
+        if ((error = sim::checkId(value)).empty())
             options.reader.id = value;
     } else if (name == "--serial") {
-        if ((error = sim::CheckSerial(value)).empty())
+        if ((error = sim::checkSerial(value)).empty())
             options.reader.serial = value;
     } else if (name == "--baud") {
-        error = sim::CheckBaud(value, &options.baud);
+        error = sim::checkBaud(value, &options.baud);
     } else if (name == "--mode") {
-        if ((error = sim::CheckMode(value)).empty())
+        if ((error = sim::checkMode(value)).empty())
             options.reader.mode = value[0];
     } else if (name == "--link") {
         if (value.empty())
             error = "--link needs a path";
         options.link = value;
     } else if (name == "--cards") {
-        error = sim::CheckCards(value, &options.cards);
+        error = sim::checkCards(value, &options.cards);
     } else if (name == "--period") {
-        error = sim::CheckMilliseconds(value, &options.periodMs);
+        error = sim::checkMilliseconds(value, &options.periodMs);
         if (error.empty() && options.periodMs == 0)
             error = "the period must be at least 1 ms";
     } else if (name == "--gap") {
-        error = sim::CheckMilliseconds(value, &options.gapMs);
+        error = sim::checkMilliseconds(value, &options.gapMs);
     } else if (name == "--repeat") {
         options.repeat = true;
     } else if (name == "--log") {
@@ -159,5 +159,5 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    return sim::Simulator(options).Run();
+    return sim::Simulator(options).run();
 }
