@@ -7,7 +7,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     if (const auto settings = parseLineSettings(text)) {
-        if (settings->baudRate <= 0 || settings->dataBits < QSerialPort::Data5 || settings->dataBits > QSerialPort::Data8)
+        if (settings->baudRate <= 0 || settings->dataBits < QSerialPort::Data5
+            || settings->dataBits > QSerialPort::Data8)
             std::abort();
     }
     return 0;

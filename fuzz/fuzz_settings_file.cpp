@@ -15,8 +15,7 @@ namespace {
 
 struct Same {
     bool same = true;
-    template <typename T>
-    void compare(const T& a, const T& b) { same = same && a == b; }
+    template <typename T> void compare(const T& a, const T& b) { same = same && a == b; }
     void text(const char*, const QString& a, const QString& b) { compare(a, b); }
     void integer(const char*, int a, int b) { compare(a, b); }
     void boolean(const char*, bool a, bool b) { compare(a, b); }
