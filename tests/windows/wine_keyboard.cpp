@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -54,6 +55,43 @@ std::wstring textOf(HWND edit)
     DWORD_PTR length = 0;
     SendMessageTimeoutW(edit, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
     return std::wstring(text, length);
+}
+
+// Puts `utf8` on the Windows clipboard as Unicode text, as the program's Qt
+// clipboard does; false when the clipboard could not be opened.
+bool setClipboardText(const std::string& utf8)
+{
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                             &wide[0], static_cast<int>(wide.size()))));
+    // The clipboard wants an owner window; a message-only one will do.
+    const HWND owner
+        = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
+    // Another program may hold the clipboard for a moment.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner) != 0); ++attempt) {
+        Sleep(10);
+    }
+    bool ok = false;
+    if (opened) {
+        EmptyClipboard();
+        const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
+        if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+            if (void* data = GlobalLock(memory)) {
+                std::memcpy(data, wide.c_str(), bytes);
+                GlobalUnlock(memory);
+                ok = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+            }
+            if (!ok) {
+                GlobalFree(memory);  // the clipboard owns it only on success
+            }
+        }
+        CloseClipboard();
+    }
+    if (owner) {
+        DestroyWindow(owner);
+    }
+    return ok;
 }
 
 std::wstring clipboardText()
@@ -116,8 +154,7 @@ void typingIntoAnotherProcess()
     // it back and the card arrives in its control, comma and Enter after it.
     ShowWindow(target, SW_MINIMIZE);
     CHECK(waitFor([&] { return IsIconic(target) != 0; }));
-    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText)
-          == TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, setClipboardText) == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"0439041101,\r\n"; }));
     CHECK_TEXT(textOf(edit), L"0439041101,\r\n");
     CHECK(!IsIconic(target));
@@ -128,17 +165,15 @@ void typingIntoAnotherProcess()
     // follows without comma and Enter.
     SetForegroundWindow(own);
     waitFor([&] { return GetForegroundWindow() == own; });
-    CHECK(typeCard(keyboard, idOf(target), "1A2b3C4D", false, false, WinKeyboard::setClipboardText)
-          == TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "1A2b3C4D", false, false, setClipboardText) == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"0439041101,\r\n1A2b3C4D"; }));
     CHECK_TEXT(textOf(edit), L"0439041101,\r\n1A2b3C4D");
 
     // A window that is gone gets nothing, and the clipboard stays as it was.
     PostMessageW(target, WM_CLOSE, 0, 0);
     CHECK(WaitForSingleObject(process.hProcess, 5000) == WAIT_OBJECT_0);
-    WinKeyboard::setClipboardText("untouched");
-    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, WinKeyboard::setClipboardText)
-          == TypeResult::TargetGone);
+    setClipboardText("untouched");
+    CHECK(typeCard(keyboard, idOf(target), "0439041101", true, true, setClipboardText) == TypeResult::TargetGone);
     CHECK_TEXT(clipboardText(), L"untouched");
 
     DestroyWindow(own);
@@ -217,7 +252,7 @@ void typingPastAnInputMethod()
 
     // The card comes after the half word, which the switch-off committed,
     // and the input method is back in Chinese mode.
-    CHECK(typeCard(keyboard, idOf(target), "1A2B3C4D", true, true, WinKeyboard::setClipboardText) == TypeResult::Typed);
+    CHECK(typeCard(keyboard, idOf(target), "1A2B3C4D", true, true, setClipboardText) == TypeResult::Typed);
     CHECK(waitFor([&] { return textOf(edit) == L"zhong1A2B3C4D,\r\n"; }));
     CHECK_TEXT(textOf(edit), L"zhong1A2B3C4D,\r\n");
     CHECK_TEXT(textOf(ime), L"");

@@ -199,36 +199,3 @@ KeySender::Sent WinKeyboard::sendKeys(const std::string& text, bool addComma, bo
     inputMethod.restoreWhenTaken();
     return sent ? Sent::All : Sent::Incomplete;
 }
-
-bool WinKeyboard::setClipboardText(const std::string& utf8)
-{
-    const std::wstring wide = toWide(utf8);
-    // The clipboard wants an owner window; a message-only one will do.
-    const HWND owner
-        = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
-    // Another program may hold the clipboard for a moment.
-    bool opened = false;
-    for (int attempt = 0; attempt < 10 && !(opened = OpenClipboard(owner) != 0); ++attempt) {
-        Sleep(10);
-    }
-    bool ok = false;
-    if (opened) {
-        EmptyClipboard();
-        const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
-        if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-            if (void* data = GlobalLock(memory)) {
-                std::memcpy(data, wide.c_str(), bytes);
-                GlobalUnlock(memory);
-                ok = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-            }
-            if (!ok) {
-                GlobalFree(memory);  // the clipboard owns it only on success
-            }
-        }
-        CloseClipboard();
-    }
-    if (owner) {
-        DestroyWindow(owner);
-    }
-    return ok;
-}

@@ -26,11 +26,6 @@ public:
     // puts it back once the target has taken the keys.
     Sent sendKeys(const std::string& text, bool addComma, bool addEnter) override;
 
-    // Puts `utf8` on the Windows clipboard as Unicode text; false when the
-    // clipboard could not be opened. A Windows build can pass this to
-    // typeCard() as the clipboard setter.
-    static bool setClipboardText(const std::string& utf8);
-
 private:
     ImeWindowFinder imeWindowOf_;
     ProcessIntegrity ours_;
