@@ -3,93 +3,23 @@
 #include "app/AppOptions.h"
 #include "app/MainWindow.h"
 #include "app/PlatformKeyboard.h"
+#include "app/ProcessPlatform.h"
 #include "app/SingleInstance.h"
-#include "text/FileNameBytes.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QSocketNotifier>
 
 #include <cstdio>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#include <shellapi.h>
-#else
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-#ifndef Q_OS_WIN
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT, SIGTERM and SIGHUP end the program the way the end of the
-// desktop session does: port and card log closed, nothing else changed.
-void catchStopSignals(TfrmMain& window)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] { window.endSession(); });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-}
-
-// The value of the last --settings as the system gave it (bytes), or empty.
-QByteArray rawSettingsValue(int argc, char* argv[])
-{
-    QByteArray value;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--")
-            break;
-        if (!arg.startsWith('-'))
-            continue;
-        const QByteArray name = arg.startsWith("--") ? arg.mid(2) : arg.mid(1);
-        if (name == "settings" && i + 1 < argc)
-            value = argv[++i];
-        else if (name.startsWith("settings="))
-            value = name.mid(9);
-    }
-    return value;
-}
-#endif
 
 // Reads the command line before there is an application object, so that
 // --help, --version and a bad option need no display. Exits with status 2
 // on a bad option.
 AppOptions parseOptions(int argc, char* argv[])
 {
-    QStringList arguments;
-#ifdef Q_OS_WIN
-    // argv is in the ANSI code page there, which cannot hold every file
-    // name; the wide command line can, as Qt itself reads it.
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    int count = 0;
-    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i)
-            arguments << QString::fromWCharArray(wide[i]);
-        ::LocalFree(wide);
-    }
-#else
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-#endif
+    const QStringList arguments = commandLineArguments(argc, argv);
     QCommandLineParser parser;
     // Single-dash words are options of their own, as Qt's -platform, -style
     // and -display are; the application object takes those.
@@ -148,14 +78,7 @@ AppOptions parseOptions(int argc, char* argv[])
     }
     AppOptions options;
     options.keyboard = parser.value(keyboard);
-    options.settingsFile = parser.value(settings);
-#ifndef Q_OS_WIN
-    // Qt reads the name as UTF-8, which would turn bytes that are not into
-    // another file; the name is taken as the system gave it.
-    const QByteArray rawSettings = rawSettingsValue(argc, argv);
-    if (parser.isSet(settings) && QString::fromLocal8Bit(rawSettings) == options.settingsFile)
-        options.settingsFile = fileNameFromBytes(rawSettings);
-#endif
+    options.settingsFile = settingsFileAsGiven(argc, argv, parser.value(settings));
     options.verbose = parser.isSet(verbose);
     // A relative port is a path from here, not a name under /dev.
     for (const QString& path : parser.values(port))
@@ -163,30 +86,11 @@ AppOptions parseOptions(int argc, char* argv[])
     return options;
 }
 
-// Without any display the program runs headless: the whole cycle and the
-// card log, with no window to see and no keystrokes. True when it does.
-bool chooseHeadless()
-{
-#ifdef Q_OS_WIN
-    return false;  // Windows has no display variables: its desktop is always there
-#else
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return false;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return true;
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    // A closed standard error (tallyport -v | head) must not end the program;
-    // a log line that cannot be written is simply lost.
-#ifndef Q_OS_WIN
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
+    ignoreBrokenPipe();
     const AppOptions options = parseOptions(argc, argv);
     if (chooseHeadless())
         std::fputs("tallyport: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): running headless; "
@@ -229,9 +133,7 @@ int main(int argc, char* argv[])
     // process is ended right after; commitDataRequest comes earlier, while
     // another program may still cancel the log-off.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
-#ifndef Q_OS_WIN
     catchStopSignals(window);
-#endif
     window.show();
     return app.exec();
 }
