@@ -1,12 +1,14 @@
-# Shared by the scripts that run the installed Windows program under Wine
-# (test-windows-program, test-windows-msi); sourced, after setting `kit_name`
+# Shared by the scripts that run Windows code under Wine (test-windows, and
+# test-windows-program and test-windows-msi with the installed program); sourced, after setting `kit_name`
 # (the script's name in messages). It gives:
 #   $out        a temporary folder, removed at the end with everything started
 #   pids        processes to end at the end (add with pids+=(PID))
 #   fail TEXT   says TEXT, shows the program's logs ($out/run*.log), exits 1
 #   step TEXT   says TEXT with the seconds since the start
 #   waitFor S COMMAND...   waits up to S seconds for COMMAND to succeed
-#   startWine   an Xvfb display and a fresh 64-bit Wine prefix, and
+#   startDisplay  an Xvfb display, and the Wine settings of a fresh 64-bit
+#               prefix ($WINEPREFIX), created by the first wine command
+#   startWine   startDisplay, the prefix created, and
 #               $out/wine_target.exe (tests/windows/wine_target.cpp)
 #   startReader COMn   the simulated reader (build/tallyport-readersim, type
 #               A, ID 01) behind COMn; commands go to it with `echo ... >&7`
@@ -44,14 +46,22 @@ waitFor() {
 kit_start=$(date +%s)
 step() { echo "$kit_name: $(( $(date +%s) - kit_start )) s: $*" >&2; }
 
-startWine() {
-  x86_64-w64-mingw32-g++ -std=c++17 -O1 -Wall -Wextra -Werror -static tests/windows/wine_target.cpp \
-    -o "$out/wine_target.exe" -luser32
+# A display of our own (Xvfb picks a free number) and Wine's settings for a
+# fresh 64-bit prefix in $out/prefix, which the first wine command creates.
+# No browser or .NET runtime for the prefix: nothing here needs them, and
+# their installers would ask.
+startDisplay() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" >/dev/null 2>&1 &
   pids+=($!)
   waitFor 10 test -s "$out/display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$out/display")"
   export WINEPREFIX="$out/prefix" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+startWine() {
+  x86_64-w64-mingw32-g++ -std=c++17 -O1 -Wall -Wextra -Werror -static tests/windows/wine_target.cpp \
+    -o "$out/wine_target.exe" -luser32
+  startDisplay
   wineboot -i >"$out/wineboot.log" 2>&1 || fail "wineboot failed"
   users=$WINEPREFIX/drive_c/users/$(id -un)
   step "Wine prefix ready"
