@@ -6,6 +6,7 @@
 //  (c) peak resident memory.
 //
 //   build/bench/card_bench [--cards N] [--cpu-seconds S]
+#include "Percentile.h"
 #include "Sim.h"
 #include "support/TestFiles.h"
 #include "support/XSession.h"
@@ -21,12 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[static_cast<size_t>(p * (v.size() - 1))];
-}
 
 // User plus system CPU seconds of a process so far.
 double cpuSeconds(qint64 pid)

@@ -6,6 +6,7 @@
 //
 // A responder thread plays the reader on the pseudo-terminal's master side
 // and stamps the moment its write() of each reply returned.
+#include "Percentile.h"
 #include "link/Frames.h"
 #include "link/ReaderLink.h"
 
@@ -57,12 +58,6 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values[static_cast<size_t>(p * (values.size() - 1))];
 }
 
 }  // namespace

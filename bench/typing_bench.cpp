@@ -6,6 +6,7 @@
 // its start.
 //
 //   typing_bench [--runs N] [--no-wm]
+#include "Percentile.h"
 #include "output/TypeCard.h"
 #include "output/x11/X11Keyboard.h"
 #include "support/XSession.h"
@@ -31,15 +32,6 @@ struct Figures {
     int wrong = 0;
     double warmUpMs = -1;  // the unmeasured first run
 };
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const double pos = p * (v.size() - 1);
-    const std::size_t i = static_cast<std::size_t>(pos);
-    const double frac = pos - i;
-    return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
-}
 
 void print(const Figures& f)
 {

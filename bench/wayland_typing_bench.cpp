@@ -5,6 +5,7 @@
 // Both are measured the same way, so the terminal's own delay is in both.
 //
 //   wayland_typing_bench [--runs N]
+#include "Percentile.h"
 #include "output/TypeCard.h"
 #include "output/wayland/WaylandKeyboard.h"
 #include "support/SwaySession.h"
@@ -32,15 +33,6 @@ double nowMs()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const double pos = p * (v.size() - 1);
-    const std::size_t i = static_cast<std::size_t>(pos);
-    const double frac = pos - i;
-    return i + 1 < v.size() ? v[i] * (1 - frac) + v[i + 1] * frac : v[i];
 }
 
 // Times `type` `runs` times after one unmeasured warm-up: until the file has
