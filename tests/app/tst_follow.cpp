@@ -92,7 +92,7 @@ private slots:
 
         QCOMPARE(again.command("card 1A2B3C4D"), QString("ok"));
         QTRY_VERIFY(desk.logHas("Card ID : 1A2B3C4D"));
-        QCOMPARE(desk.typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", false, true}}));
+        QTRY_COMPARE(desk.typed->records(), (std::vector<RecordingKeyboard::Record>{{42, "1A2B3C4D", false, true}}));
         control<QPushButton>(*desk.frm, "btnExit")->click();
         QCOMPARE(loadSettings(settings).values.CommName, b);
     }
