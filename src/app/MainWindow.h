@@ -55,10 +55,6 @@ public:
     // port and the card log, without saving (only Minimized and Exit save).
     void endSession();
 
-    TTrayIcon* tray() const { return triMain; }
-    // The settings as the controls show them: what the worker has been sent
-    // and what Minimized and Exit save.
-    const Settings& settings() const { return settings_; }
     // The worker, for posting it requests (ReaderWorker::post: it lives on its own thread).
     ReaderWorker* worker() const { return worker_.get(); }
 

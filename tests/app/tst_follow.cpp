@@ -120,7 +120,8 @@ private slots:
         reader.command("return");
         QTRY_COMPARE_WITH_TIMEOUT(desk.count(kConnected), 2, 10000);
         QVERIFY(!desk.logHas("The reader moved"));
-        QCOMPARE(desk.frm->settings().CommName, a);
+        control<QPushButton>(*desk.frm, "btnExit")->click();
+        QCOMPARE(loadSettings(settings).values.CommName, a);
     }
 
     void aPortAnotherProgramHoldsIsLeftAlone()

@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(control<QLabel>(*w.frm, "lblPort")->text(), QString("Port :"));
         QCOMPARE(control<QPushButton>(*w.frm, "btnExit")->text(), QString("E&xit"));
         QCOMPARE(w.frm->font().family(), QString("MS Sans Serif"));
-        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, control<QComboBox>(*w.frm, "cmbLanguage")->currentIndex()));
 
         choose(*w.frm, "cmbLanguage", 2);
         QCOMPARE(control<QLabel>(*w.frm, "lblPort")->text(), QString("連接阜 :"));
@@ -181,7 +181,7 @@ private slots:
         QCOMPARE(w.frm->windowTitle(), QString("Tallyport 0104"));
         QCOMPARE(w.frm->font().pointSize(), 12);
         QCOMPARE(w.frm->font().family(), QString("細明體"));
-        w.frm->AddInfoLine(LanguageTable(Text::Connecting, w.frm->settings().Language));
+        w.frm->AddInfoLine(LanguageTable(Text::Connecting, control<QComboBox>(*w.frm, "cmbLanguage")->currentIndex()));
 
         choose(*w.frm, "cmbLanguage", 1);
         QCOMPARE(control<QTabWidget>(*w.frm, "pcMain")->tabText(1), QString("参数设定"));
@@ -224,7 +224,7 @@ private slots:
         w.frm->show();
         QVERIFY(pollingFlags(*w.frm).paused);  // a first run: ticks without reader traffic
         int minimizes = 0;
-        connect(w.frm->tray(), &TTrayIcon::minimized, [&minimizes] { ++minimizes; });
+        connect(control<TTrayIcon>(*w.frm, "triMain"), &TTrayIcon::minimized, [&minimizes] { ++minimizes; });
         control<QPushButton>(*w.frm, "btnMin")->click();
         control<QPushButton>(*w.frm, "btnMin")->click();
         QVERIFY(QFile::exists(settings));  // Minimized saves
@@ -243,7 +243,7 @@ private slots:
         Window w(freshSettings());
         w.frm->show();
         QVERIFY(!TTrayIcon::trayAvailable());
-        w.frm->tray()->Minimize();
+        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
         QVERIFY(w.frm->isVisible());
         QVERIFY(w.frm->isMinimized());
         QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
@@ -251,7 +251,7 @@ private slots:
         QVERIFY(!w.frm->isMinimized());
         QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // Exit from the tray menu brings the window back first.
-        w.frm->tray()->Minimize();
+        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
         control<QAction>(*w.frm, "mnuExit")->trigger();
         QVERIFY(!w.frm->isMinimized());
         QVERIFY(pollingFlags(*w.frm).closeRequested);
@@ -267,16 +267,16 @@ private slots:
         w.frm->setWindowState(Qt::WindowMinimized);
         QApplication::setActiveWindow(w.frm.get());
         QVERIFY(w.frm->isMinimized() && w.frm->isActiveWindow());
-        QSignalSpy restored(w.frm->tray(), &TTrayIcon::restored);
-        w.frm->tray()->Minimize();
+        QSignalSpy restored(control<TTrayIcon>(*w.frm, "triMain"), &TTrayIcon::restored);
+        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
         QCOMPARE(restored.count(), 0);
         QVERIFY(w.frm->isMinimized());
-        QVERIFY(w.frm->tray()->isMinimized());
+        QVERIFY(control<TTrayIcon>(*w.frm, "triMain")->isMinimized());
         QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // Restored by the desktop: the tray follows.
         w.frm->showNormal();
         QCOMPARE(restored.count(), 1);
-        QVERIFY(!w.frm->tray()->isMinimized());
+        QVERIFY(!control<TTrayIcon>(*w.frm, "triMain")->isMinimized());
         QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
     }
 

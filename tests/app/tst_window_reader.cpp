@@ -71,7 +71,8 @@ private slots:
         SimulatedReader silent({"--type", "A"});
         silent.command("silent on");
         SimulatedReader b({"--type", "B", "--id", "01", "--serial", "B0B0B0B0"});
-        auto frm = window(freshSettings(), {silent.path(), b.path()});
+        const QString settings = freshSettings();
+        auto frm = window(settings, {silent.path(), b.path()});
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
         control<QPushButton>(*frm, "btnDetect")->click();
         // The walk runs on the reader's thread; the window waits disabled,
@@ -86,13 +87,14 @@ private slots:
         QCOMPARE(logLines(*frm),
                  (QStringList{"Detect reader ...  " + silent.path(), "Detect reader ...  " + b.path(),
                               "Detect reader ok.  S/N:B0B0B0B0"}));
-        QCOMPARE(frm->settings().CommName, b.path());
         QCOMPARE(control<QComboBox>(*frm, "cmbPort")->currentText(), b.path());
-        QCOMPARE(frm->settings().CommBaudRate, QString("115200,n,8,1"));
         QCOMPARE(control<QComboBox>(*frm, "cmbBaudrate")->currentText(), QString("115200,n,8,1"));
         QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 1);
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("01"));
-        QCOMPARE(frm->settings().ReaderID, 1);
+        const Settings found = savedSettings(*frm, settings);
+        QCOMPARE(found.CommName, b.path());
+        QCOMPARE(found.CommBaudRate, QString("115200,n,8,1"));
+        QCOMPARE(found.ReaderID, 1);
 
         // The first tick connects with what was found and reads cards.
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
@@ -101,8 +103,8 @@ private slots:
                      QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
         QVERIFY(pollingFlags(*frm).connected);
         // While connected the tray icon blinks with the ticks.
-        QTRY_COMPARE(frm->tray()->iconIndex(), 1);
-        QTRY_COMPARE(frm->tray()->iconIndex(), 0);
+        QTRY_COMPARE(control<TTrayIcon>(*frm, "triMain")->iconIndex(), 1);
+        QTRY_COMPARE(control<TTrayIcon>(*frm, "triMain")->iconIndex(), 0);
         b.command("card 1A2B3C4D");
         QTRY_COMPARE(logLines(*frm).last(), QString("Card ID : 1A2B3C4D"));
     }
@@ -118,15 +120,16 @@ private slots:
         stored.ExportFile = dir.filePath("cards.txt");
         QVERIFY(saveSettings(settings, stored));
         auto frm = window(settings, {"/nonexistent/one", silent.path()});
-        const Settings before = frm->settings();
+        const Settings before = savedSettings(*frm, settings);
         QSignalSpy sent(frm.get(), &TfrmMain::configChanged);
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
         control<QPushButton>(*frm, "btnDetect")->click();
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QCOMPARE(logLines(*frm),
                  (QStringList{"Detect reader ...  /nonexistent/one", "Detect reader ...  " + silent.path()}));
-        QCOMPARE(frm->settings().CommName, silent.path());
-        QCOMPARE(frm->settings().CommBaudRate, QString("9600,n,8,1"));
+        const Settings after = savedSettings(*frm, settings);
+        QCOMPARE(after.CommName, silent.path());
+        QCOMPARE(after.CommBaudRate, QString("9600,n,8,1"));
         // The worker keeps the link it had: what it was sent is what it had.
         for (const QList<QVariant>& config : sent)
             QVERIFY(config.first().value<Settings>().sameLink(before));
@@ -173,7 +176,6 @@ private slots:
             control<QPushButton>(frm, "btnExit")->click();
         }
         auto second = window(settings, {"/dev/tallyport-a", "/dev/tallyport-b"});
-        QCOMPARE(second->settings().CommName, QString("/dev/tallyport-b"));
         QCOMPARE(control<QComboBox>(*second, "cmbPort")->currentText(), QString("/dev/tallyport-b"));
         QCOMPARE(control<QComboBox>(*second, "cmbBaudrate")->currentText(), QString("115200,n,8,1"));
         QCOMPARE(control<QComboBox>(*second, "cmbReaderType")->currentIndex(), 5);
@@ -183,8 +185,10 @@ private slots:
         QVERIFY(!control<QCheckBox>(*second, "chkAddEnter")->isChecked());
         QVERIFY(control<QCheckBox>(*second, "chkReverse")->isChecked());
         QVERIFY(control<QRadioButton>(*second, "rbF8D")->isChecked());
-        QCOMPARE(second->settings().SendFormat, 3);
-        QCOMPARE(second->settings().Language, 1);
+        const Settings loaded = savedSettings(*second, settings);
+        QCOMPARE(loaded.CommName, QString("/dev/tallyport-b"));
+        QCOMPARE(loaded.SendFormat, 3);
+        QCOMPARE(loaded.Language, 1);
         QVERIFY(control<QCheckBox>(*second, "chkSaveToFile")->isChecked());
         QVERIFY(control<QCheckBox>(*second, "chkTimeField")->isChecked());
         QCOMPARE(control<QTabWidget>(*second, "pcMain")->currentWidget(), control<QWidget>(*second, "tsReader"));
@@ -318,9 +322,10 @@ private slots:
         QCOMPARE(control<QLabel>(*frm, "pnReaderID")->text(), QString("99"));
         QCOMPARE(control<QLabel>(*frm, "pnSameCard")->text(), QString("0"));
         QVERIFY(control<QRadioButton>(*frm, "rbF8H")->isChecked());
-        QCOMPARE(frm->settings().SendFormat, 0);
         QCOMPARE(control<QComboBox>(*frm, "cmbReaderType")->currentIndex(), 0);
-        QCOMPARE(frm->settings().Language, 0);
+        const Settings clamped = savedSettings(*frm, settings);
+        QCOMPARE(clamped.SendFormat, 0);
+        QCOMPARE(clamped.Language, 0);
     }
 
     void aCorruptFileIsAFirstRun()

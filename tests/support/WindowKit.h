@@ -1,9 +1,11 @@
 // The main window as the tests reach it: its controls by their object
-// names, the lines of its info log, and the reader worker's polling flags.
+// names, the lines of its info log, the settings it saves, and the reader
+// worker's polling flags.
 #pragma once
 
 #include "app/MainWindow.h"
 #include "reading/ReaderWorker.h"
+#include "settings/SettingsStore.h"
 
 #include <QComboBox>
 #include <QPlainTextEdit>
@@ -31,6 +33,13 @@ inline void choose(const TfrmMain& frm, const char* name, int index)
     auto* box = control<QComboBox>(frm, name);
     box->setCurrentIndex(index);
     emit box->activated(index);
+}
+
+// The settings `frm` holds, as Minimized and Exit save them to `file`.
+inline Settings savedSettings(TfrmMain& frm, const QString& file)
+{
+    frm.SaveSettings();
+    return loadSettings(file).values;
 }
 
 // What the worker's polling cycle holds once it has done everything posted
