@@ -1,11 +1,9 @@
 #include "XSession.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,8 +22,6 @@
 #ifndef TALLYPORT_KEY_RECORDER
 #error "TALLYPORT_KEY_RECORDER must name the key_recorder program"
 #endif
-
-extern char** environ;
 
 namespace kbdtest {
 
@@ -66,53 +62,6 @@ int ignoreXError(Display*, XErrorEvent*)
     return 0;
 }
 
-pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& display, int outFd, int keepFd)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0) {
-            env.emplace_back(*e);
-        }
-    }
-    if (!display.empty()) {
-        env.push_back("DISPLAY=" + display);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        // Should the test die, its server and clients go with it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(outFd >= 0 ? outFd : devnull, 1);
-        if (std::getenv("KBDTEST_VERBOSE") == nullptr) {
-            dup2(devnull, 2);
-        }
-        for (int fd = 3; fd < 1024; ++fd) {
-            if (fd != keepFd) {
-                close(fd);
-            }
-        }
-        execvpe(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    if (pid > 0) {
-        setpgid(pid, pid);
-    }
-    return pid;
-}
-
 bool readProperty32(Display* x, Window w, const char* name, Atom type, std::vector<unsigned long>& out)
 {
     Atom actual = None;
@@ -139,6 +88,39 @@ bool readProperty32(Display* x, Window w, const char* name, Atom type, std::vect
 
 // ---------------------------------------------------------------------------
 
+Child::Child(const std::vector<std::string>& argv, const std::string& display, bool captureOutput)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    if (!display.empty())
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
+    process_.setProcessEnvironment(env);
+    process_.setStandardInputFile(QProcess::nullDevice());
+    if (!captureOutput)
+        process_.setStandardOutputFile(QProcess::nullDevice());
+    if (std::getenv("KBDTEST_VERBOSE"))
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    else
+        process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.setChildProcessModifier([] {
+        setpgid(0, 0);
+        // Should the test die, its server and clients go with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // Nothing of the test's own is passed on (QProcess's own pipes close
+        // at the exec).
+        for (int fd = 3; fd < 1024; ++fd) {
+            const int flags = fcntl(fd, F_GETFD);
+            if (flags >= 0 && !(flags & FD_CLOEXEC))
+                close(fd);
+        }
+    });
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        arguments << QString::fromStdString(argv[i]);
+    process_.start(QString::fromStdString(argv.at(0)), arguments);
+    started_ = process_.waitForStarted(10000);
+}
+
 Child::~Child()
 {
     stop();
@@ -146,63 +128,47 @@ Child::~Child()
 
 bool Child::running()
 {
-    if (pid_ <= 0) {
-        return false;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
+    return process_.state() != QProcess::NotRunning && !process_.waitForFinished(0);
 }
 
 bool Child::readLine(std::string& line, int timeoutMs)
 {
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
-    for (;;) {
-        const auto nl = pending_.find('\n');
-        if (nl != std::string::npos) {
-            line = pending_.substr(0, nl);
-            pending_.erase(0, nl + 1);
-            return true;
-        }
-        if (out_ < 0) {
-            return false;
-        }
+    while (!process_.canReadLine()) {
         const long long left = (deadline - monotonicNs()) / 1000000LL;
-        pollfd p{out_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left > 0 ? left : 0)) <= 0) {
+        if (!process_.waitForReadyRead(static_cast<int>(left > 0 ? left : 0)) && (left <= 0 || !running()))
             return false;
-        }
-        char buf[4096];
-        const ssize_t n = read(out_, buf, sizeof buf);
-        if (n <= 0) {
-            close(out_);
-            out_ = -1;
-            return false;
-        }
-        pending_.append(buf, static_cast<std::size_t>(n));
     }
+    line = process_.readLine().toStdString();
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    return true;
 }
 
 void Child::stop()
 {
-    if (pid_ > 0) {
-        kill(-pid_, SIGTERM);
-        for (int i = 0; i < 100 && running(); ++i) {
-            sleepMs(10);
-        }
-        if (pid_ > 0) {
-            kill(-pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
+    if (!running())
+        return;
+    ::kill(-static_cast<pid_t>(process_.processId()), SIGTERM);
+    if (!process_.waitForFinished(1000)) {
+        ::kill(-static_cast<pid_t>(process_.processId()), SIGKILL);
+        process_.waitForFinished(-1);
     }
-    if (out_ >= 0) {
-        close(out_);
-        out_ = -1;
-    }
+}
+
+void Child::kill()
+{
+    if (!running())
+        return;
+    process_.kill();
+    process_.waitForFinished(-1);
+}
+
+int Child::wait()
+{
+    if (!started_ || !process_.waitForFinished(-1) || process_.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process_.exitCode();
 }
 
 // ---------------------------------------------------------------------------
@@ -255,18 +221,10 @@ bool XSession::start(bool windowManager, std::string& error)
     }
     tempDir_ = dirTemplate;
 
-    // Xvfb picks a free display number itself and writes it to this pipe.
-    int fds[2];
-    if (pipe(fds) != 0) {
-        error = "pipe failed";
-        return false;
-    }
-    server_ = std::make_unique<Child>();
-    server_->pid_ = spawnProcess(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "", -1,
-        fds[1]);
-    close(fds[1]);
-    server_->out_ = fds[0];
+    // Xvfb picks a free display number itself and writes it out.
+    server_ = std::make_unique<Child>(
+        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, "",
+        true);
     std::string number;
     if (!server_->readLine(number, 15000) || number.empty()) {
         error = "Xvfb did not start";
@@ -311,30 +269,12 @@ bool XSession::start(bool windowManager, std::string& error)
 
 std::unique_ptr<Child> XSession::spawn(const std::vector<std::string>& argv, bool captureOutput)
 {
-    auto child = std::make_unique<Child>();
-    int fds[2] = {-1, -1};
-    if (captureOutput && pipe(fds) != 0) {
-        return child;
-    }
-    child->pid_ = spawnProcess(argv, display_, fds[1], -1);
-    if (captureOutput) {
-        close(fds[1]);
-        child->out_ = fds[0];
-    }
-    return child;
+    return std::make_unique<Child>(argv, display_, captureOutput);
 }
 
 int XSession::run(const std::vector<std::string>& argv)
 {
-    const pid_t pid = spawnProcess(argv, display_, -1, -1);
-    if (pid <= 0) {
-        return -1;
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    return Child(argv, display_, false).wait();
 }
 
 void XSession::killServer()
@@ -343,11 +283,8 @@ void XSession::killServer()
         XCloseDisplay(x_);
         x_ = nullptr;
     }
-    if (server_ && server_->pid() > 0) {
-        kill(server_->pid(), SIGKILL);
-        waitpid(server_->pid(), nullptr, 0);
-        server_->pid_ = -1;
-    }
+    if (server_)
+        server_->kill();
 }
 
 Window XSession::findClient(const std::string& name, int timeoutMs)

@@ -1,9 +1,11 @@
 // A private X server (Xvfb) for the keyboard tests and the typing benchmark,
 // with an optional window manager and real X clients that receive keys: the
-// key_recorder program and xterm. Plain C++ and Xlib, so the benchmark can
-// use it too.
+// key_recorder program and xterm. Xlib and standard C++ in its interface, so
+// the benchmarks without an application object can use it too; its children
+// run as every other child of the tests does, through QProcess.
 #pragma once
 
+#include <QProcess>
 #include <sys/types.h>
 
 #include <memory>
@@ -16,21 +18,26 @@ namespace kbdtest {
 
 using Window = unsigned long;
 
-// A child process in its own process group, stopped with the group.
+// A child process in its own process group, stopped with the group, with
+// the session's display; it dies with the test.
 class Child {
 public:
+    Child(const std::vector<std::string>& argv, const std::string& display, bool captureOutput);
     ~Child();
-    pid_t pid() const { return pid_; }
+    bool started() const { return started_; }
     bool running();
     // Reads one line of the child's standard output (when it was captured).
     bool readLine(std::string& line, int timeoutMs);
+    // Ends it: the group is asked to stop, and killed after a second.
     void stop();
+    // Ends it at once, without asking.
+    void kill();
+    // Waits for its end; its exit status, or -1 when it did not exit.
+    int wait();
 
 private:
-    friend class XSession;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string pending_;
+    QProcess process_;
+    bool started_ = false;
 };
 
 class XSession {
