@@ -1,5 +1,7 @@
 #include "XSession.h"
 
+#include "output/x11/WindowTree.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -292,37 +294,20 @@ Window XSession::findClient(const std::string& name, int timeoutMs)
     const long long deadline = monotonicNs() + timeoutMs * 1000000LL;
     do {
         // Top-level windows and, under a window manager, the frames' children.
-        std::vector<Window> level{DefaultRootWindow(x_)};
-        for (int depth = 0; depth < 3; ++depth) {
-            std::vector<Window> next;
-            for (Window w : level) {
-                Window rootReturn;
-                Window parent;
-                Window* children = nullptr;
-                unsigned int n = 0;
-                if (!XQueryTree(x_, w, &rootReturn, &parent, &children, &n)) {
-                    continue;
-                }
-                for (unsigned int i = 0; i < n; ++i) {
-                    XClassHint hint{};
-                    if (XGetClassHint(x_, children[i], &hint)) {
-                        const bool match = hint.res_name && name == hint.res_name;
-                        XFree(hint.res_name);
-                        XFree(hint.res_class);
-                        if (match) {
-                            const Window found = children[i];
-                            XFree(children);
-                            return found;
-                        }
-                    }
-                    next.push_back(children[i]);
-                }
-                if (children) {
-                    XFree(children);
-                }
-            }
-            level.swap(next);
-        }
+        const Window found = x11tree::findBelow(
+            x_, DefaultRootWindow(x_), 3,
+            [&](Window w) {
+                XClassHint hint{};
+                if (!XGetClassHint(x_, w, &hint))
+                    return false;
+                const bool match = hint.res_name && name == hint.res_name;
+                XFree(hint.res_name);
+                XFree(hint.res_class);
+                return match;
+            },
+            [] { return false; });
+        if (found)
+            return found;
         sleepMs(20);
     } while (monotonicNs() < deadline);
     return 0;

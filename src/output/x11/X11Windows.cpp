@@ -1,5 +1,7 @@
 #include "output/x11/X11Private.h"
 
+#include "output/x11/WindowTree.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -149,33 +151,16 @@ Window X11Keyboard::Impl::findClient(Window target, Window top)
         }
         w = parent;
     }
-    // Below the frame: breadth first, a few levels deep.
-    std::vector<Window> level{top};
-    for (int depth = 0; depth < 3 && !level.empty() && !lost; ++depth) {
-        std::vector<Window> next;
-        for (Window w : level) {
-            Window rootReturn = 0;
-            Window parent = 0;
-            Window* children = nullptr;
-            unsigned int count = 0;
-            if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &count)) {
-                continue;
-            }
-            for (unsigned int i = 0; i < count; ++i) {
-                property32(children[i], atom.wmState, atom.wmState, &present);
-                if (present) {
-                    const Window found = children[i];
-                    XFree(children);
-                    return found;
-                }
-                next.push_back(children[i]);
-            }
-            if (children) {
-                XFree(children);
-            }
-        }
-        level.swap(next);
-    }
+    // Below the frame, a few levels deep.
+    const Window below = x11tree::findBelow(
+        dpy, top, 3,
+        [&](Window w) {
+            property32(w, atom.wmState, atom.wmState, &present);
+            return present;
+        },
+        [&] { return lost; });
+    if (below)
+        return below;
     return target;
 }
 
