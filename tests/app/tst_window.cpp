@@ -243,7 +243,8 @@ private slots:
         Window w(freshSettings());
         w.frm->show();
         QVERIFY(!TTrayIcon::trayAvailable());
-        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
+        auto* tray = control<TTrayIcon>(*w.frm, "triMain");
+        tray->Minimize();
         QVERIFY(w.frm->isVisible());
         QVERIFY(w.frm->isMinimized());
         QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
@@ -251,7 +252,7 @@ private slots:
         QVERIFY(!w.frm->isMinimized());
         QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // Exit from the tray menu brings the window back first.
-        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
+        tray->Minimize();
         control<QAction>(*w.frm, "mnuExit")->trigger();
         QVERIFY(!w.frm->isMinimized());
         QVERIFY(pollingFlags(*w.frm).closeRequested);
@@ -267,16 +268,17 @@ private slots:
         w.frm->setWindowState(Qt::WindowMinimized);
         QApplication::setActiveWindow(w.frm.get());
         QVERIFY(w.frm->isMinimized() && w.frm->isActiveWindow());
-        QSignalSpy restored(control<TTrayIcon>(*w.frm, "triMain"), &TTrayIcon::restored);
-        control<TTrayIcon>(*w.frm, "triMain")->Minimize();
+        auto* tray = control<TTrayIcon>(*w.frm, "triMain");
+        QSignalSpy restored(tray, &TTrayIcon::restored);
+        tray->Minimize();
         QCOMPARE(restored.count(), 0);
         QVERIFY(w.frm->isMinimized());
-        QVERIFY(control<TTrayIcon>(*w.frm, "triMain")->isMinimized());
+        QVERIFY(tray->isMinimized());
         QVERIFY(control<QAction>(*w.frm, "mnuRestore")->isEnabled());
         // Restored by the desktop: the tray follows.
         w.frm->showNormal();
         QCOMPARE(restored.count(), 1);
-        QVERIFY(!control<TTrayIcon>(*w.frm, "triMain")->isMinimized());
+        QVERIFY(!tray->isMinimized());
         QVERIFY(!control<QAction>(*w.frm, "mnuRestore")->isEnabled());
     }
 
