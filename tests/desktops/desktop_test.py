@@ -13,9 +13,8 @@ Prints one line per check and a summary; exits 1 when a check failed.
 Helper roles of the same file (started by the test itself):
     desktop_test.py locale1 LAYOUT    mutter's keyboard layout on its system bus
     desktop_test.py answer share|cancel   answers GNOME's dialog through AT-SPI
-    desktop_test.py holdkeyboard      keeps a mutter remote-desktop keyboard
-    desktop_test.py NotifyKeyboardKeycode|NotifyKeyboardKeysym N ...
-                                      types through the portal (KDE)
+    desktop_test.py holdkeyboard gnome|kde
+                                      keeps a keyboard for the session
     desktop_test.py sink FILE         raw terminal input to FILE (inside foot)
 """
 import os
@@ -59,11 +58,10 @@ def serve_locale1(layout):
     GLib.MainLoop().run()
 
 
-def hold_keyboard():
+def mutter_keyboard():
     """Headless mutter has no keyboard until a remote-desktop session makes
-    one; keys sent before that are lost. This one stays for the session, and
-    types a key when asked on standard input ("key KEYSYM"): the test uses
-    it to see that a client has the focus."""
+    one; keys sent before that are lost. Returns a function that presses or
+    releases a key through such a session."""
     from gi.repository import Gio, GLib
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     for _ in range(100):
@@ -78,20 +76,15 @@ def hold_keyboard():
         sys.exit("no org.gnome.Mutter.RemoteDesktop")
     session = "org.gnome.Mutter.RemoteDesktop.Session"
     bus.call_sync("org.gnome.Mutter.RemoteDesktop", path, session, "Start", None, None, 0, 5000, None)
-    print("held", flush=True)
-    for line in sys.stdin:
-        kind, value = line.split()
-        method = "NotifyKeyboardKeysym" if kind == "key" else "NotifyKeyboardKeycode"
-        for pressed in (True, False):
-            bus.call_sync("org.gnome.Mutter.RemoteDesktop", path, session, method,
-                          GLib.Variant("(ub)", (int(value), pressed)), None, 0, 2000, None)
-        print("typed", flush=True)
+    return lambda method, value, pressed: bus.call_sync(
+        "org.gnome.Mutter.RemoteDesktop", path, session, method, GLib.Variant("(ub)", (value, pressed)), None, 0,
+        2000, None)
 
 
-def portal_keys(method, codes):
-    """Types evdev key codes (NotifyKeyboardKeycode) or keysyms through a
-    portal session of the test's own, on KDE, which does not ask: to see the
-    layout in use, and that a client has the focus."""
+def portal_keyboard():
+    """KWin has no keyboard either until an input device comes; a portal
+    session of the test's own makes one (KDE does not ask). Returns a
+    function that presses or releases a key through it."""
     from gi.repository import Gio, GLib
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     sender = bus.get_unique_name()[1:].replace(".", "_")
@@ -118,12 +111,26 @@ def portal_keys(method, codes):
     handle = GLib.Variant("o", session)
     request("SelectDevices", [handle], {"types": GLib.Variant("u", 1)}, 2)
     request("Start", [handle, GLib.Variant("s", "")], {}, 3)
-    for code in codes:
-        for state in (1, 0):
-            bus.call_sync("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                          "org.freedesktop.portal.RemoteDesktop", method,
-                          GLib.Variant("(oa{sv}iu)", (session, {}, code, state)), None, 0, 2000, None)
-    print("typed", flush=True)
+    return lambda method, value, pressed: bus.call_sync(
+        "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.portal.RemoteDesktop",
+        method, GLib.Variant("(oa{sv}iu)", (session, {}, value, 1 if pressed else 0)), None, 0, 2000, None)
+
+
+def hold_keyboard(desktop):
+    """A keyboard that stays for the whole session, as a real desktop has
+    one: without it the desktop's seat has no keyboard between the test's
+    keys, and a window activated then is never told that it lost the focus.
+    Types a key when asked on standard input ("key KEYSYM" or "code
+    EVDEV_CODE"): the test uses it to see the layout and that a client has
+    the focus."""
+    press = mutter_keyboard() if desktop == "gnome" else portal_keyboard()
+    print("held", flush=True)
+    for line in sys.stdin:
+        kind, value = line.split()
+        method = "NotifyKeyboardKeysym" if kind == "key" else "NotifyKeyboardKeycode"
+        for pressed in (True, False):
+            press(method, int(value), pressed)
+        print("typed", flush=True)
 
 
 def answer_dialog(choice):
@@ -279,10 +286,7 @@ class Session:
             self.spawn(["mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "1280x800",
                         "--wayland-display", "wayland-tp"])
             self.wait_for("mutter", lambda: os.path.exists(self.path("wayland-tp")))
-            self.holder = self.spawn(["/usr/bin/python3", me, "holdkeyboard"], "holdkeyboard.log",
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-            if self.holder.stdout.readline().strip() != b"held":
-                raise RuntimeError("gnome: no remote-desktop keyboard for mutter")
+            self.hold_keyboard()
             self.spawn(["/usr/libexec/xdg-desktop-portal-gnome", "--replace"])
             self.wait_for("xdg-desktop-portal-gnome",
                           lambda: self.bus_has("org.freedesktop.impl.portal.desktop.gnome"))
@@ -299,6 +303,20 @@ class Session:
                           lambda: self.bus_has("org.freedesktop.impl.portal.desktop.kde"))
         self.spawn(["/usr/libexec/xdg-desktop-portal", "--replace"])
         self.wait_for("xdg-desktop-portal", lambda: self.bus_has("org.freedesktop.portal.Desktop"))
+        if self.desktop == "kde":
+            self.hold_keyboard()  # through the portal
+
+    def hold_keyboard(self):
+        self.holder = self.spawn(["/usr/bin/python3", os.path.abspath(__file__), "holdkeyboard", self.desktop],
+                                 "holdkeyboard.log", stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        if self.holder.stdout.readline().strip() != b"held":
+            raise RuntimeError(f"{self.desktop}: no keyboard for the session")
+
+    def type_key(self, kind, value):
+        """Types a key ("key" KEYSYM or "code" EVDEV_CODE) on the session's keyboard."""
+        self.holder.stdin.write(b"%s %d\n" % (kind.encode(), value))
+        self.holder.stdin.flush()
+        self.holder.stdout.readline()
 
     def end(self, p):
         if p.poll() is None:
@@ -351,13 +369,8 @@ class Session:
         """The keys Q and Y of a real keyboard, as the client gets them, show
         the layout the desktop uses: "qy" (us), "ay" (fr), "qz" (de)."""
         sink, out = self.start_sink("layout")
-        if self.desktop == "gnome":
-            for code in LAYOUT_KEYS:
-                self.holder.stdin.write(b"code %d\n" % code)
-                self.holder.stdin.flush()
-                self.holder.stdout.readline()
-        else:
-            self.portal_keys("NotifyKeyboardKeycode", LAYOUT_KEYS)
+        for code in LAYOUT_KEYS:
+            self.type_key("code", code)
         time.sleep(0.5)
         got = received(out)
         run.check(f"{self.layout}: the desktop types with the {self.layout} layout", got == LAYOUT_TEXT[self.layout],
@@ -365,24 +378,15 @@ class Session:
         self.end(sink)
 
     def wait_focus(self, out):
-        """Types MARK (through mutter's own keyboard, or a portal session of
-        the test's own on KDE) until the client shows it has the focus."""
+        """Types MARK on the session's keyboard until the client shows it has
+        the focus."""
         deadline = time.time() + 15
         while time.time() < deadline:
-            if self.desktop == "gnome":
-                self.holder.stdin.write(b"key %d\n" % ord(MARK))
-                self.holder.stdin.flush()
-                self.holder.stdout.readline()
-            else:
-                self.portal_keys("NotifyKeyboardKeysym", [ord(MARK)])
+            self.type_key("key", ord(MARK))
             time.sleep(0.3)
             if MARK in read(out):
                 return
         raise RuntimeError(f"{self.desktop}: the client never had the focus")
-
-    def portal_keys(self, method, values):
-        subprocess.run(["/usr/bin/python3", os.path.abspath(__file__), method] + [str(v) for v in values],
-                       env=self.env, timeout=PORTAL_TIMEOUT + 5, capture_output=True)
 
 
 class Program:
@@ -597,13 +601,11 @@ def main():
     if role == "locale1":
         return serve_locale1(sys.argv[2])
     if role == "holdkeyboard":
-        return hold_keyboard()
+        return hold_keyboard(sys.argv[2])
     if role == "answer":
         return answer_dialog(sys.argv[2])
     if role == "sink":
         return raw_sink(sys.argv[2])
-    if role in ("NotifyKeyboardKeycode", "NotifyKeyboardKeysym"):
-        return portal_keys(role, [int(c) for c in sys.argv[2:]])
     build = os.path.abspath(sys.argv[2])
     layouts = sys.argv[3:] or ["us", "fr", "de"]
     run = Run(role)
