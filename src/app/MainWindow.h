@@ -32,7 +32,6 @@ class QTimer;
 class QToolButton;
 class TTrayIcon;
 class CardTypist;
-class Mailbox;
 class ReaderWorker;
 struct DetectionResult;
 
@@ -55,7 +54,7 @@ public:
     // port and the card log, without saving (only Minimized and Exit save).
     void endSession();
 
-    // The worker, for posting it requests (ReaderWorker::post: it lives on its own thread).
+    // The worker, on its own thread: reached by queued calls only.
     ReaderWorker* worker() const { return worker_.get(); }
 
 signals:
@@ -126,7 +125,6 @@ private:
     AppOptions options_;
     Settings settings_;
     CardTypist* typist_ = nullptr;  // owns the keystroke output
-    Mailbox* inbox_ = nullptr;      // what the worker reports arrives here
     QThread readerThread_;
     std::unique_ptr<ReaderWorker> worker_;  // lives on readerThread_; goes before it
     bool shownOnce_ = false;

@@ -5,12 +5,14 @@
 #include "app/PlatformKeyboard.h"
 #include "app/ProcessPlatform.h"
 #include "app/SingleInstance.h"
+#include "reading/ThreadsLeftBehind.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -112,28 +114,39 @@ int main(int argc, char* argv[])
     // The window hides in the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    SingleInstance instance;
-    switch (instance.claim()) {
-    case SingleInstance::Running:
-        // Already running: bring that copy forward and leave quietly.
-        if (!instance.askRunningToShow())
-            std::fprintf(stderr, "tallyport: another copy is running but did not answer; it keeps the window\n");
-        return 0;
-    case SingleInstance::Unguarded:
-        std::fprintf(stderr, "tallyport: single-instance guard off: %s\n", qPrintable(instance.reason()));
-        break;
-    case SingleInstance::First: break;
-    }
+    int code = 0;
+    {
+        SingleInstance instance;
+        switch (instance.claim()) {
+        case SingleInstance::Running:
+            // Already running: bring that copy forward and leave quietly.
+            if (!instance.askRunningToShow())
+                std::fprintf(stderr, "tallyport: another copy is running but did not answer; it keeps the window\n");
+            return 0;
+        case SingleInstance::Unguarded:
+            std::fprintf(stderr, "tallyport: single-instance guard off: %s\n", qPrintable(instance.reason()));
+            break;
+        case SingleInstance::First: break;
+        }
 
-    TfrmMain window(options);
-    QObject::connect(&instance, &SingleInstance::showRequested, &window, &TfrmMain::showFromSecondStart);
-    // However the application ends (the desktop session closing it, say),
-    // the port and the card log are closed. On Windows this is the session
-    // end: Qt emits aboutToQuit when Windows ends the session, since the
-    // process is ended right after; commitDataRequest comes earlier, while
-    // another program may still cancel the log-off.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
-    catchStopSignals(window);
-    window.show();
-    return app.exec();
+        TfrmMain window(options);
+        QObject::connect(&instance, &SingleInstance::showRequested, &window, &TfrmMain::showFromSecondStart);
+        // However the application ends (the desktop session closing it, say),
+        // the port and the card log are closed. On Windows this is the session
+        // end: Qt emits aboutToQuit when Windows ends the session, since the
+        // process is ended right after; commitDataRequest comes earlier, while
+        // another program may still cancel the log-off.
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &TfrmMain::endSession);
+        catchStopSignals(window);
+        window.show();
+        code = app.exec();
+    }
+    // A thread stuck in the system may come back at any moment and go on
+    // with Qt's event loop: the process ends without destroying the
+    // application under it (the window and the instance guard are gone).
+    if (threadsLeftBehind()) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

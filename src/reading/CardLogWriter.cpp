@@ -1,6 +1,6 @@
 #include "reading/CardLogWriter.h"
 
-#include "reading/Mailbox.h"
+#include "reading/ThreadsLeftBehind.h"
 #include "text/Printable.h"
 
 #include <QCoreApplication>
@@ -9,14 +9,14 @@
 #include <QTimer>
 
 // The writing thread's side: the card log itself, used there alone.
-struct CardLogWriter::Desk : Mailbox {
+struct CardLogWriter::Desk : QObject {
     CardLog log;
 };
 
 // Where the writing thread's reports arrive, on the user's thread. When the
 // writing thread has to be left behind, this stays too and hands whatever
 // still comes to nobody.
-struct CardLogWriter::Reports : Mailbox {
+struct CardLogWriter::Reports : QObject {
     CardLogWriter* writer = nullptr;
 };
 
@@ -49,7 +49,8 @@ void CardLogWriter::start()
 
 void CardLogWriter::post(std::function<void(CardLog&)> work)
 {
-    desk_->post([desk = desk_, work = std::move(work)] { work(desk->log); });
+    QMetaObject::invokeMethod(
+        desk_, [desk = desk_, work = std::move(work)] { work(desk->log); }, Qt::QueuedConnection);
 }
 
 void CardLogWriter::append(const QByteArray& cardOutput, const CardLog::Options& options)
@@ -66,10 +67,13 @@ void CardLogWriter::append(const QByteArray& cardOutput, const CardLog::Options&
     const QDateTime when = clock();
     post([cardOutput, options, when, reports = reports_](CardLog& log) {
         const CardLog::Outcome outcome = log.append(cardOutput, options, when);
-        reports->post([reports, outcome] {
-            if (reports->writer)
-                reports->writer->reported(outcome);
-        });
+        QMetaObject::invokeMethod(
+            reports,
+            [reports, outcome] {
+                if (reports->writer)
+                    reports->writer->reported(outcome);
+            },
+            Qt::QueuedConnection);
     });
     if (!stallTimer_->isActive())
         stallTimer_->start(kStallMs);
@@ -140,10 +144,8 @@ void CardLogWriter::finish(int waitMs)
         return;
     close();
     // Last in the writing thread's queue, after every record.
-    desk_->post([thread = thread_, desk = desk_] {
-        tsanRelease(desk);
-        thread->quit();
-    });
+    QMetaObject::invokeMethod(
+        desk_, [thread = thread_] { thread->quit(); }, Qt::QueuedConnection);
     const bool ended = thread_->wait(QDeadlineTimer(waitMs));
     if (ended)
         QCoreApplication::sendPostedEvents(reports_);  // the reports on their way
@@ -154,13 +156,14 @@ void CardLogWriter::finish(int waitMs)
     waiting_.clear();
     saidStalled_ = false;
     if (ended) {
-        tsanAcquire(desk_);
         delete desk_;
         delete thread_;
         delete reports_;
+    } else {
+        // The thread, its desk and the reports stay as they are: the thread
+        // may still come back from the file system before the process ends.
+        leaveBehind(thread_);
     }
-    // Otherwise the thread, its desk and the reports stay as they are: the
-    // thread may still come back from the file system before the process ends.
     thread_ = nullptr;
     desk_ = nullptr;
     reports_ = nullptr;

@@ -1,15 +1,14 @@
 #include "reading/PortWalk.h"
 
-#include "reading/Mailbox.h"
+#include "reading/ThreadsLeftBehind.h"
 
-#include <QMutex>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 
 // What the probe threads post: each its port's result. `deliver` is set and
 // cleared on the walk's thread, where the posted calls also run.
-class ProbeInbox : public Mailbox {
+class ProbeInbox : public QObject {
 public:
     std::function<void(int index, QThread* thread, const std::optional<DetectedReader>& found)> deliver;
 };
@@ -23,12 +22,7 @@ public:
     explicit ProbeThread(std::function<void()> body) : body_(std::move(body)) { }
 
 protected:
-    void run() override
-    {
-        body_();
-        // Everything the probe did happens before whoever joins the thread.
-        tsanRelease(this);
-    }
+    void run() override { body_(); }
 
 private:
     std::function<void()> body_;
@@ -39,28 +33,16 @@ private:
 constexpr unsigned long kJoinMs = 1000;
 constexpr int kOverdueCheckMs = 250;
 
-// Threads whose probe would not end (an open that blocks in the driver):
-// kept, never deleted while they run, until the process ends.
-void leaveBehind(QThread* thread)
-{
-    static QMutex mutex;
-    static std::vector<QThread*> threads;
-    QMutexLocker lock(&mutex);
-    threads.push_back(thread);
-}
-
 // Joins threads that were asked to stop, or leaves them behind.
 void release(const std::vector<QThread*>& threads)
 {
     for (QThread* thread : threads)
         thread->requestInterruption();
     for (QThread* thread : threads) {
-        if (thread->wait(kJoinMs)) {
-            tsanAcquire(thread);
+        if (thread->wait(kJoinMs))
             delete thread;
-        } else {
+        else
             leaveBehind(thread);
-        }
     }
 }
 
@@ -120,10 +102,13 @@ void PortWalk::startProbes()
         QThread* thread = new ProbeThread([probe = probe_, name = port.name, inbox, index] {
             const std::optional<DetectedReader> found = probe(name);
             QThread* self = QThread::currentThread();
-            inbox->post([box = inbox.get(), index, self, found] {
-                if (box->deliver)
-                    box->deliver(index, self, found);
-            });
+            QMetaObject::invokeMethod(
+                inbox.get(),
+                [box = inbox.get(), index, self, found] {
+                    if (box->deliver)
+                        box->deliver(index, self, found);
+                },
+                Qt::QueuedConnection);
         });
         thread->setObjectName(QStringLiteral("probe"));
         port.thread = thread;
@@ -138,7 +123,6 @@ void PortWalk::probeDone(int index, QThread* thread, const std::optional<Detecte
 {
     // Its last act was to post this: the thread is ending.
     thread->wait();
-    tsanAcquire(thread);
     const auto behind = std::find(leftBehind_.begin(), leftBehind_.end(), thread);
     if (behind != leftBehind_.end()) {
         // Ruled out as overdue before it ended: its answer came too late.

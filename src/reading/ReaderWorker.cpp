@@ -18,7 +18,6 @@ constexpr int kDetectionProbeLimitMs = 8000;
 ReaderWorker::ReaderWorker(QObject* parent) : QObject(parent), cycle_(link_, *this)
 {
     registerTypes();
-    inbox_ = new Mailbox(this);
     tmrPolling = new QTimer(this);
     tmrPolling->setObjectName(QStringLiteral("tmrPolling"));
     tmrPolling->setInterval(10);  // the first tick follows the start at once
@@ -38,11 +37,6 @@ void ReaderWorker::registerTypes()
     qRegisterMetaType<Settings>();
     qRegisterMetaType<InfoLine>();
     qRegisterMetaType<DetectionResult>();
-}
-
-void ReaderWorker::post(std::function<void(ReaderWorker&)> call)
-{
-    inbox_->post([this, call = std::move(call)] { call(*this); });
 }
 
 void ReaderWorker::applyConfig(const Settings& config)
@@ -182,6 +176,5 @@ void ReaderWorker::shutdown()
     link_.ClosePort();
     cycle_.cardLog().finish(kCardLogWaitMs);
     // The window deletes the worker once the thread has ended.
-    tsanRelease(this);
     QThread::currentThread()->quit();
 }

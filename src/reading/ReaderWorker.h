@@ -3,22 +3,20 @@
 // and the timers that drive them. The window never waits for the serial
 // line.
 //
-// The boundary runs one way each: the window posts complete settings
-// records and requests (post(), queued), the worker reports events by its
-// signals, which the window carries over to its own thread. Every value that
-// crosses is a copy; neither side reads the other's state.
+// The boundary runs one way each: the window sends complete settings
+// records and requests by queued calls of the functions below, the worker
+// reports events by its signals, connected queued to the window's thread.
+// Every value that crosses is a copy; neither side reads the other's state.
 #pragma once
 
 #include "link/Detector.h"
 #include "link/ReaderLink.h"
 #include "reading/InfoLine.h"
-#include "reading/Mailbox.h"
 #include "reading/PollingCycle.h"
 #include "settings/Settings.h"
 
 #include <QObject>
 #include <QStringList>
-#include <functional>
 #include <memory>
 
 class PortWalk;
@@ -40,10 +38,6 @@ public:
 
     // The metatypes of the boundary values, for queued connections and signal spies.
     static void registerTypes();
-
-    // Runs `call` on the worker's thread, after every call posted before it.
-    // Safe from any thread: this is how the window reaches the worker.
-    void post(std::function<void(ReaderWorker&)> call);
 
     // What the window asks, run on the worker's thread.
     void applyConfig(const Settings& config);
@@ -70,7 +64,7 @@ public:
     void shutdown();
     static constexpr int kCardLogWaitMs = 2000;
 
-    // The polling cycle; on the worker's thread only (through post()).
+    // The polling cycle; on the worker's thread only (through a queued call).
     const PollingCycle& cycle() const { return cycle_; }
 
 signals:
@@ -104,7 +98,6 @@ private:
 
     ReaderLink link_;
     PollingCycle cycle_;
-    Mailbox* inbox_;
     QTimer* tmrPolling;
     QTimer* tmrSameCard;
     std::unique_ptr<PortWalk> detection_;

@@ -229,7 +229,7 @@ private slots:
         control<QPushButton>(*w.frm, "btnMin")->click();
         QVERIFY(QFile::exists(settings));  // Minimized saves
         QCOMPARE(minimizes, 0);            // not before a tick
-        w.frm->worker()->post(&ReaderWorker::startPolling);
+        startPolling(*w.frm);
         QTRY_COMPARE(minimizes, 1);
         QTest::qWait(1100);  // two more ticks at the disconnected interval
         QCOMPARE(minimizes, 1);
@@ -295,7 +295,7 @@ private slots:
         control<QPushButton>(*w.frm, "btnExit")->click();
         QCOMPARE(loadSettings(settings).values.Language, 2);
         QVERIFY(w.frm->isVisible());
-        w.frm->worker()->post(&ReaderWorker::startPolling);
+        startPolling(*w.frm);
         QTRY_VERIFY(!w.frm->isVisible());
         // Closing ended the reader's thread, and with it every tick.
         QVERIFY(w.frm->worker()->thread()->isFinished());

@@ -98,7 +98,7 @@ private slots:
 
         // The first tick connects with what was found and reads cards.
         control<QPlainTextEdit>(*frm, "moInfo")->clear();
-        frm->worker()->post(&ReaderWorker::startPolling);
+        startPolling(*frm);
         QTRY_COMPARE(logLines(*frm).join("|"),
                      QString("Connecting reader ...|Connect reader ok.  S/N:B0B0B0B0|Read card ..."));
         QVERIFY(pollingFlags(*frm).connected);
@@ -151,7 +151,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(frm->isEnabled(), 30000);
         QVERIFY(!pollingFlags(*frm).paused);
         // The worker polls again: it connects to the reader it found.
-        frm->worker()->post(&ReaderWorker::startPolling);
+        startPolling(*frm);
         QTRY_VERIFY(logLines(*frm).contains("Connect reader ok.  S/N:12345678"));
     }
 
@@ -227,7 +227,7 @@ private slots:
             TfrmMain frm(options, std::move(keyboard));
             frm.show();
             control<QTimer>(frm, "tmrStart")->stop();
-            frm.worker()->post(&ReaderWorker::startPolling);
+            startPolling(frm);
             QTRY_VERIFY(pollingFlags(frm).connected);
             QCOMPARE(reader.command("card 1A2B3C4D"), QString("ok"));
             QTRY_COMPARE(fileContents(stored), QByteArray("1A2B3C4D\n"));
@@ -263,7 +263,7 @@ private slots:
         TfrmMain next(options, std::make_unique<NoKeyboard>());
         next.show();
         control<QTimer>(next, "tmrStart")->stop();
-        next.worker()->post(&ReaderWorker::startPolling);
+        startPolling(next);
         QTRY_VERIFY(pollingFlags(next).connected);
         QCOMPARE(reader.command("card 00C0FFEE"), QString("ok"));
         QTRY_COMPARE(fileContents(chosen), QByteArray("earlier\n00C0FFEE\n"));
@@ -281,7 +281,7 @@ private slots:
         RecordingKeyboard* typed = nullptr;
         auto owned = window(settings, {}, keyboardWithTarget(typed));
         TfrmMain& frm = *owned;
-        frm.worker()->post(&ReaderWorker::startPolling);
+        startPolling(frm);
         QTRY_VERIFY(pollingFlags(frm).connected);
         const QString lost = "Cards are no longer typed: the connection to the desktop was lost.";
         const auto present = [&](const char* card) {

@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QPlainTextEdit>
-#include <QSemaphore>
 #include <QStringList>
 
 // The control of `frm` named `name`; the test ends when there is none.
@@ -42,8 +41,8 @@ inline Settings savedSettings(TfrmMain& frm, const QString& file)
     return loadSettings(file).values;
 }
 
-// What the worker's polling cycle holds once it has done everything posted
-// to it so far: read on its thread, handed over as a copy.
+// What the worker's polling cycle holds once it has done everything sent to
+// it so far: read on its thread, handed over as a copy.
 struct PollingFlags {
     bool connected = false;
     bool paused = false;
@@ -53,14 +52,19 @@ struct PollingFlags {
 inline PollingFlags pollingFlags(const TfrmMain& frm)
 {
     PollingFlags flags;
-    QSemaphore done;
-    frm.worker()->post([&](ReaderWorker& worker) {
-        const PollingCycle& cycle = worker.cycle();
-        flags = {cycle.ReaderConnected, cycle.PollingPaused, cycle.CloseRequested};
-        tsanRelease(&flags);
-        done.release();
-    });
-    done.acquire();
-    tsanAcquire(&flags);
+    const ReaderWorker* worker = frm.worker();
+    QMetaObject::invokeMethod(
+        frm.worker(),
+        [&flags, worker] {
+            const PollingCycle& cycle = worker->cycle();
+            flags = {cycle.ReaderConnected, cycle.PollingPaused, cycle.CloseRequested};
+        },
+        Qt::BlockingQueuedConnection);
     return flags;
+}
+
+// Polling from now on, as after a start-up that found the reader.
+inline void startPolling(const TfrmMain& frm)
+{
+    QMetaObject::invokeMethod(frm.worker(), &ReaderWorker::startPolling, Qt::QueuedConnection);
 }
