@@ -52,9 +52,9 @@ struct PollingFlags {
 inline PollingFlags pollingFlags(const TfrmMain& frm)
 {
     PollingFlags flags;
-    const ReaderWorker* worker = frm.worker();
+    ReaderWorker* worker = frm.worker();
     QMetaObject::invokeMethod(
-        frm.worker(),
+        worker,
         [&flags, worker] {
             const PollingCycle& cycle = worker->cycle();
             flags = {cycle.ReaderConnected, cycle.PollingPaused, cycle.CloseRequested};
