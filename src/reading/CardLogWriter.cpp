@@ -144,8 +144,7 @@ void CardLogWriter::finish(int waitMs)
         return;
     close();
     // Last in the writing thread's queue, after every record.
-    QMetaObject::invokeMethod(
-        desk_, [thread = thread_] { thread->quit(); }, Qt::QueuedConnection);
+    post([thread = thread_](CardLog&) { thread->quit(); });
     const bool ended = thread_->wait(QDeadlineTimer(waitMs));
     if (ended)
         QCoreApplication::sendPostedEvents(reports_);  // the reports on their way

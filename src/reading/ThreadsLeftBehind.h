@@ -7,7 +7,8 @@
 
 class QThread;
 
-// Keeps `thread` to the end of the process. Safe from any thread.
+// Keeps `thread` to the end of the process, still reachable (it is no leak).
+// Safe from any thread.
 void leaveBehind(QThread* thread);
 // Whether any thread was left behind.
 bool threadsLeftBehind();
