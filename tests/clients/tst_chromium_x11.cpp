@@ -91,7 +91,8 @@ void TestChromiumX11::card(const QString& number)
     QCOMPARE(reader_->command("card " + number), QString("ok"));
     const auto got = apptest::waitReports(log_, ++reports_);
     QCOMPARE(reader_->command("remove"), QString("ok"));
-    QVERIFY2(got.size() == reports_, qPrintable("no report for card " + number));
+    QVERIFY2(got.size() == reports_,
+             qPrintable(QString("card %1: %2 reports where %3 were due").arg(number).arg(got.size()).arg(reports_)));
     (session_.layout() == "ru" ? boundTally_ : tally_).add(got.last(), number);
 }
 

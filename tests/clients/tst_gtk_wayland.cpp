@@ -55,7 +55,11 @@ void TestGtkWayland::cardsIntoAGtkEntry()
         QCOMPARE(reader.command("remove"), QString("ok"));
         if (got.size() != reports) {
             running->seen += QString::fromUtf8(running->process.readAllStandardError());
-            QFAIL(qPrintable("the entry did not activate for card " + number + "\n" + running->seen));
+            QFAIL(qPrintable(QString("card %1: %2 activations of the entry where %3 were due\n%4")
+                                 .arg(number)
+                                 .arg(got.size())
+                                 .arg(reports)
+                                 .arg(running->seen)));
         }
         tally.add(got.last(), number);
         // Enter came from the Enter key (evdev 28).

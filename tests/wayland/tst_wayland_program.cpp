@@ -14,10 +14,9 @@
 
 namespace {
 
-// A card held on the reader goes out once.
 QString settingsFile(const waytest::SwaySession& sway, const QString& port)
 {
-    return writeCardSettings(sway.runtimeDir() + "/tallyport.conf", port, {{"SameCardTime", 60}});
+    return writeCardSettings(sway.runtimeDir() + "/tallyport.conf", port);
 }
 
 }  // namespace
