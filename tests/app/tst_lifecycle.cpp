@@ -27,7 +27,11 @@ namespace {
 
 QString settingsFor(const QTemporaryDir& dir, const QString& port, const QString& cardLog = QString())
 {
-    QList<QPair<QString, QVariant>> values{{"CommName", port}, {"ReaderType", 0}, {"ReaderID", 7}};
+    // A card held on the reader goes out once.
+    QList<QPair<QString, QVariant>> values{{"CommName", port},
+                                           {"ReaderType", 0},
+                                           {"ReaderID", 7},
+                                           {"SameCardTime", 60}};
     if (!cardLog.isEmpty())
         values << qMakePair(QString("SaveToFile"), QVariant("-1"))
                << qMakePair(QString("ExportFile"), QVariant(cardLog));
@@ -188,6 +192,7 @@ private slots:
                            {"ReaderType", 0},
                            {"ReaderID", 7},
                            {"SendFormat", 2},
+                           {"SameCardTime", 60},
                            {"SaveToFile", "-1"},
                            {"ExportFile", cards}});
         const QByteArray machineText = fileContents(machine);

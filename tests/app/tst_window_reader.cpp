@@ -277,6 +277,7 @@ private slots:
         const QString settings = freshSettings();
         Settings values = defaultSettings();
         values.CommName = reader.path();
+        values.SameCardTime = 60;  // a card held on the reader goes out once
         QVERIFY(saveSettings(settings, values));
         RecordingKeyboard* typed = nullptr;
         auto owned = window(settings, {}, keyboardWithTarget(typed));
