@@ -124,8 +124,9 @@ void typingIntoAnotherProcess()
     PROCESS_INFORMATION process = {};
     CHECK(startTarget(process));
     HWND target = nullptr;
-    // A new Wine process takes a while on a busy machine.
-    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) != nullptr; }, 30));
+    // A new Wine process takes a while on a busy machine; its window is
+    // found while it is still being created, before its EDIT control is.
+    CHECK(waitFor([&] { return (target = FindWindowW(TargetClass, nullptr)) && GetWindow(target, GW_CHILD); }, 30));
     if (!target)
         return;
     const HWND edit = GetWindow(target, GW_CHILD);

@@ -68,6 +68,14 @@ HWND focusInFront()
     return front;
 }
 
+bool hasFocusWindow(DWORD thread)
+{
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) && info.hwndFocus;
+}
+
 // The integrity level of `process` and whether it has uiAccess, from its
 // token; not known where the token may not be read.
 ProcessIntegrity integrityOf(HANDLE process)
@@ -136,11 +144,20 @@ bool WinKeyboard::bringForward(WindowId target)
     const HWND hwnd = toHwnd(target);
     BringWindowToTop(hwnd);
     // Another program's window comes to the front a moment later, when its
-    // own thread has activated it; keys sent before then would go to the
-    // window still in front. Sent messages are answered while waiting, as
-    // the activation may send some to our windows.
+    // own thread has activated it, and has a focus window later still, when
+    // that thread has handled the activation (on a busy machine, hundreds of
+    // milliseconds); keys sent before then would go to the window still in
+    // front, or nowhere. Sent messages are answered while waiting, as the
+    // activation may send some to our windows. When the window in front has
+    // let go and no window took its place, the request got lost (seen under
+    // Wine on a busy machine): it is made again, every 100 ms.
     const HWND root = GetAncestor(hwnd, GA_ROOTOWNER);
-    for (int waited = 0; waited < 500 && GetAncestor(GetForegroundWindow(), GA_ROOTOWNER) != root; waited += 10) {
+    const DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
+    for (int waited = 0;
+         waited < 1000 && (GetAncestor(GetForegroundWindow(), GA_ROOTOWNER) != root || !hasFocusWindow(thread));
+         waited += 10) {
+        if (waited % 100 == 90 && !GetForegroundWindow())
+            BringWindowToTop(hwnd);
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         Sleep(10);
@@ -148,12 +165,12 @@ bool WinKeyboard::bringForward(WindowId target)
 
     // The keyboard focus belongs to the target's thread; sharing its input
     // state for a moment tells us whether it has a focus window at all.
-    if (!AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(hwnd, nullptr), TRUE)) {
+    if (!AttachThreadInput(GetCurrentThreadId(), thread, TRUE)) {
         return false;
     }
     BringWindowToTop(hwnd);
     const HWND focus = GetFocus();
-    AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(hwnd, nullptr), FALSE);
+    AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
     return focus != nullptr;
 }
 
