@@ -60,7 +60,7 @@ QString settingsFile(const QTemporaryDir& dir, const QString& port, const QStrin
                               {"ReaderID", 7},
                               {"AddDown", "-1"},
                               {"AddReturn", "-1"},
-                              {"SameCardTime", 60},  // a card held on the reader goes out once
+                              {"SameCardTime", kHeldCardOnce},
                               {"SaveToFile", "-1"},
                               {"ExportFile", cards}});
 }

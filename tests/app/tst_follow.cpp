@@ -32,7 +32,7 @@ struct Desk {
         values.CommName = port;
         values.ReaderType = 2;
         values.ReaderID = 7;
-        values.SameCardTime = 60;  // a card held on the reader goes out once
+        values.SameCardTime = kHeldCardOnce;
         saveSettings(settings, values);
         AppOptions options;
         options.settingsFile = settings;

@@ -27,11 +27,10 @@ namespace {
 
 QString settingsFor(const QTemporaryDir& dir, const QString& port, const QString& cardLog = QString())
 {
-    // A card held on the reader goes out once.
     QList<QPair<QString, QVariant>> values{{"CommName", port},
                                            {"ReaderType", 0},
                                            {"ReaderID", 7},
-                                           {"SameCardTime", 60}};
+                                           {"SameCardTime", kHeldCardOnce}};
     if (!cardLog.isEmpty())
         values << qMakePair(QString("SaveToFile"), QVariant("-1"))
                << qMakePair(QString("ExportFile"), QVariant(cardLog));
@@ -192,7 +191,7 @@ private slots:
                            {"ReaderType", 0},
                            {"ReaderID", 7},
                            {"SendFormat", 2},
-                           {"SameCardTime", 60},
+                           {"SameCardTime", kHeldCardOnce},
                            {"SaveToFile", "-1"},
                            {"ExportFile", cards}});
         const QByteArray machineText = fileContents(machine);

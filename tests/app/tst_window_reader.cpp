@@ -210,7 +210,7 @@ private slots:
         Settings values;
         values.CommName = reader.path();
         values.ReaderID = 7;
-        values.SameCardTime = 60;  // polling runs on: a card held on the reader goes out once
+        values.SameCardTime = kHeldCardOnce;  // polling runs on
         values.AddDown = true;
         values.SaveToFile = true;
         values.ExportFile = stored;
@@ -277,7 +277,7 @@ private slots:
         const QString settings = freshSettings();
         Settings values = defaultSettings();
         values.CommName = reader.path();
-        values.SameCardTime = 60;  // a card held on the reader goes out once
+        values.SameCardTime = kHeldCardOnce;
         QVERIFY(saveSettings(settings, values));
         RecordingKeyboard* typed = nullptr;
         auto owned = window(settings, {}, keyboardWithTarget(typed));

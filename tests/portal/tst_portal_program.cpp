@@ -48,12 +48,11 @@ private:
     // Type C, ID 07, comma and Enter, cards logged to cards.txt.
     QStringList arguments(const QString& port)
     {
-        // A card held on the reader goes out once.
         const QString path = writeSettingsFile(dir_.filePath("tallyport.conf"),
                                                {{"CommName", port},
                                                 {"ReaderType", 2},
                                                 {"ReaderID", 7},
-                                                {"SameCardTime", 60},
+                                                {"SameCardTime", kHeldCardOnce},
                                                 {"AddDown", "-1"},
                                                 {"AddReturn", "-1"},
                                                 {"SaveToFile", "-1"},

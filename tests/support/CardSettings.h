@@ -1,8 +1,6 @@
 // A settings file for the real program: a type C reader with ID 07 on
-// `port`, a comma and Enter after each card, and `more`. A card held on the
-// reader goes out once, however long a loaded machine takes to take it away
-// (the reader is polled every 200 ms), so each card a test presents must
-// differ from the others of the same run. Readable and writable by every
+// `port`, a comma and Enter after each card, a held card once (kHeldCardOnce),
+// and `more`. Readable and writable by every
 // user, as is the port, for a program run as a session's own user.
 #pragma once
 
@@ -19,7 +17,7 @@ inline QString writeCardSettings(const QString& path, const QString& port,
                                                       {"ReaderID", 7},
                                                       {"AddDown", "-1"},
                                                       {"AddReturn", "-1"},
-                                                      {"SameCardTime", 60}}
+                                                      {"SameCardTime", kHeldCardOnce}}
                           + more);
     chmod(path.toLocal8Bit().constData(), 0666);
     chmod(port.toLocal8Bit().constData(), 0666);

@@ -10,6 +10,11 @@
 #include <QString>
 #include <QVariant>
 
+// A same-card time longer than any test: a card held on the reader (polled
+// every 200 ms) goes out once, however long a loaded machine takes to take it
+// away. Each card a test presents must then differ from the others of its run.
+inline constexpr int kHeldCardOnce = 60;
+
 // Writes these values into the [General] section of `path`; returns `path`.
 inline QString writeSettingsFile(const QString& path, const QList<QPair<QString, QVariant>>& values)
 {

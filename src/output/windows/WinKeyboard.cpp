@@ -55,25 +55,22 @@ bool pressAndRelease(INPUT& input, WORD virtualKey, WORD scan, DWORD flags)
     return SendInput(1, &input, sizeof(INPUT)) == 1;
 }
 
+// The window with the keyboard focus in `thread`, if any.
+HWND focusOf(DWORD thread)
+{
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
 // The window that receives the keys: the one with the focus in the thread
 // of the window in front.
 HWND focusInFront()
 {
     const HWND front = GetForegroundWindow();
-    GUITHREADINFO thread;
-    std::memset(&thread, 0, sizeof thread);
-    thread.cbSize = sizeof thread;
-    if (front && GetGUIThreadInfo(GetWindowThreadProcessId(front, nullptr), &thread) && thread.hwndFocus)
-        return thread.hwndFocus;
-    return front;
-}
-
-bool hasFocusWindow(DWORD thread)
-{
-    GUITHREADINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.cbSize = sizeof info;
-    return GetGUIThreadInfo(thread, &info) && info.hwndFocus;
+    const HWND focus = front ? focusOf(GetWindowThreadProcessId(front, nullptr)) : nullptr;
+    return focus ? focus : front;
 }
 
 // The integrity level of `process` and whether it has uiAccess, from its
@@ -154,7 +151,7 @@ bool WinKeyboard::bringForward(WindowId target)
     const HWND root = GetAncestor(hwnd, GA_ROOTOWNER);
     const DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
     for (int waited = 0;
-         waited < 1000 && (GetAncestor(GetForegroundWindow(), GA_ROOTOWNER) != root || !hasFocusWindow(thread));
+         waited < 1000 && (GetAncestor(GetForegroundWindow(), GA_ROOTOWNER) != root || !focusOf(thread));
          waited += 10) {
         if (waited % 100 == 90 && !GetForegroundWindow())
             BringWindowToTop(hwnd);
