@@ -5,11 +5,20 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 #ifndef Q_OS_WIN
 #include <QDBusInterface>
 #endif
+
+namespace {
+
+// How long a minimise waits for Qt to catch up with the desktop (see
+// activationUnderWay); it takes milliseconds.
+constexpr int kActivationWaitMs = 1000;
+
+}  // namespace
 
 TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
     : QObject(parent), window_(window), icon_(new QSystemTrayIcon(this))
@@ -17,6 +26,9 @@ TTrayIcon::TTrayIcon(QWidget* window, QMenu* popupMenu, QObject* parent)
     icon_->setIcon(image(0));
     icon_->setContextMenu(popupMenu);
     connect(icon_, &QSystemTrayIcon::activated, this, &TTrayIcon::activated);
+    tmrActivation_ = new QTimer(this);
+    tmrActivation_->setInterval(5);
+    connect(tmrActivation_, &QTimer::timeout, this, &TTrayIcon::activationTick);
 }
 
 // Qt shows the icon through a StatusNotifierItem host when the session bus
@@ -135,8 +147,40 @@ void TTrayIcon::setIconIndex(int index)
     icon_->setIcon(image(index));
 }
 
+// Qt on Wayland (6.4) takes the desktop's word that a window has the focus in
+// two steps: its platform layer at once, the rest of Qt a moment later, after
+// a round trip to the desktop. A window minimised between the two loses the
+// focus at the desktop while Qt has not yet counted it as gained, and Qt then
+// counts it as focused for good: every card would wait in vain for our window
+// to give up a focus it no longer has. So the window is minimised once Qt has
+// caught up (QWidget::isActiveWindow asks the platform layer when the rest
+// of Qt does not yet count the window as active).
+bool TTrayIcon::activationUnderWay() const
+{
+    return window_->isVisible() && QApplication::activeWindow() != window_ && window_->isActiveWindow();
+}
+
 void TTrayIcon::Minimize()
 {
+    if (activationUnderWay()) {
+        if (!tmrActivation_->isActive())
+            activationWait_.start();
+        tmrActivation_->start();
+        return;
+    }
+    minimizeNow();
+}
+
+void TTrayIcon::activationTick()
+{
+    if (activationUnderWay() && activationWait_.elapsed() < kActivationWaitMs)
+        return;
+    minimizeNow();
+}
+
+void TTrayIcon::minimizeNow()
+{
+    tmrActivation_->stop();
     if (trayAvailable()) {
         minimized_ = true;
         window_->hide();
@@ -158,6 +202,7 @@ void TTrayIcon::Minimize()
 
 void TTrayIcon::Restore()
 {
+    tmrActivation_->stop();
     minimized_ = false;
     window_->showNormal();
     window_->raise();

@@ -11,6 +11,7 @@
 #include <optional>
 
 class QMenu;
+class QTimer;
 class QWidget;
 
 class TTrayIcon : public QObject {
@@ -29,7 +30,8 @@ public:
 
     // Hides the window into the notification area; where the desktop has no
     // notification area the window is minimised to the taskbar instead, so
-    // that it can always be reached.
+    // that it can always be reached. A window the desktop is just giving the
+    // focus goes a few milliseconds later, once Qt has taken that in.
     void Minimize();
     // Shows the window again and makes it the active window.
     void Restore();
@@ -47,12 +49,17 @@ signals:
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
+    bool activationUnderWay() const;
+    void activationTick();
+    void minimizeNow();
     static bool statusNotifierTray();
 
     QWidget* window_;
     QSystemTrayIcon* icon_;
     std::optional<bool> statusNotifierTray_;
     QElapsedTimer lastMiddleClick_;
+    QTimer* tmrActivation_;
+    QElapsedTimer activationWait_;
     bool visible_ = false;
     bool minimized_ = false;
     int iconIndex_ = 0;
