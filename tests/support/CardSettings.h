@@ -1,7 +1,7 @@
 // A settings file for the real program: a type C reader with ID 07 on
 // `port`, a comma and Enter after each card, a held card once (kHeldCardOnce),
-// and `more`. Readable and writable by every
-// user, as is the port, for a program run as a session's own user.
+// and `more`. Readable and writable by every user, as is the port, for a
+// program run as a session's own user.
 #pragma once
 
 #include "support/TestFiles.h"
